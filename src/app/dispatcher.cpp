@@ -1,0 +1,95 @@
+// The dispatcher: one request per tick of tmrDownloadFiles, strictly in arrival order.
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/request_rules.h"
+#include "support/debug_log.h"
+#include "support/text.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+namespace {
+void Log(const std::wstring& text, int mark) { WriteDebugLog(text, 10, mark); }
+
+std::wstring Describe(const std::exception& e) {
+  const std::string what = e.what();
+  return std::wstring(what.begin(), what.end());
+}
+}  // namespace
+
+void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
+  Log(L"Start frmVelmoraSkytrove:tmrDownloadFiles_Timer", kMarkStart);
+  if (downloadList_.Empty()) {
+    Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No downloads needed", kMarkEnd);
+    tmrDownloadFiles_.Disable();
+    return;
+  }
+  DownloadRequest work = downloadList_.At(0);
+  bool outcome = false;
+  bool linkedOutcome = false;
+  SetCurrentFile(CurrentFileLabel(work));
+
+  HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(work.ParentHWnd));
+  if (GetWindowLongA(parent, GWL_STYLE) == 0) {
+    Log(L"Parent lost, so removing items from - " + ToDecimal(work.ParentHWnd), kMarkNone);
+    RemoveParentFromDownloadList(work.ParentHWnd);
+    SetCurrentFile(L"");
+    Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Parent Lost", kMarkEnd);
+    return;
+  }
+
+  Log(L"Mark as Runnnig", kMarkNone);
+  tmrDownloadFiles_.Tag = L"1";
+  tmrDownloadFiles_.Disable();
+
+  try {
+    const std::wstring type = UpperCase(work.Type);
+    if (type == L"HTTP") {
+      Log(L"Calling Download HTTP File " + work.SourceFileName, kMarkNone);
+      outcome = DownloadHTTPFile(work);
+    } else if (type == L"FTP") {
+      Log(L"Calling Download FTP File " + work.SourceFileName, kMarkNone);
+      outcome = DownloadFTPFile(work, false);
+      if (outcome && !work.LinkedSourceFileName.empty()) {
+        Log(L"Downloading Linked FTP File " + work.LinkedSourceFileName, kMarkNone);
+        linkedOutcome = DownloadFTPFile(work, true);
+      }
+    } else if (type == L"FTPDELETE") {
+      Log(L"Deleting FTP File " + work.SourceFileName, kMarkNone);
+      outcome = DeleteFTPFile(work);
+    }
+  } catch (const std::exception& e) {
+    // A run-time error inside a transfer costs that request only: no reply, the request
+    // leaves the list and the queue carries on.
+    WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
+    outcome = false;
+  }
+
+  if (unloaded_) {
+    Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Window Unloaded", kMarkEnd);
+    return;
+  }
+  if (outcome) {
+    const std::wstring reply = ComposeReply(work, linkedOutcome);
+    Log(L"Posting to requesting application (" + ToDecimal(work.ParentHWnd) + L") : " + reply, kMarkNone);
+    if (work.ParentHWnd != 0) SendCopyData(parent, L"", reply, hwnd_);
+  }
+  RemoveFromDownloadList(work);
+  if (!session_) {
+    Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No internet handle", kMarkEnd);
+    return;
+  }
+  SetCurrentFile(L"");
+  if (!downloadList_.Empty()) {
+    Log(L"Re-enabling Download Timer", kMarkNone);
+    tmrDownloadFiles_.Enable();
+  }
+  tmrDownloadFiles_.Tag = L"0";
+  Log(L"Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", kMarkEnd);
+}
+
+}  // namespace velmora

@@ -1,0 +1,86 @@
+// The download list as the window keeps and shows it.
+#include <windows.h>
+
+#include "app/main_window.h"
+#include "app/request_rules.h"
+#include "support/components.h"
+#include "support/debug_log.h"
+#include "support/text.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+void frmVelmoraSkytrove::ShowRemaining() {
+  const size_t n = downloadList_.Count();
+  SetStatusText(n > 0 ? ToDecimal(static_cast<int64_t>(n)) + L" remaining" : std::wstring());
+}
+
+void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
+  WriteDebugLog(L"Started AddToDownloadList " + request.SourceFileName, 5, kMarkStart);
+  if (!session_) {
+    WriteDebugLog(L"Exiting AddToDownloadList as no internet connection", 5, kMarkEnd);
+    return;
+  }
+  switch (downloadList_.Add(request)) {
+    case AddOutcome::NoTypeOrSource:
+      WriteDebugLog(L"Exiting AddToDownloadList as no type/source/destination", 5, kMarkEnd);
+      return;
+    case AddOutcome::AlreadyInList:
+      WriteDebugLog(L"Exiting AddToDownloadList already in list", 5, kMarkEnd);
+      return;
+    case AddOutcome::AlreadyInLinkedList:
+      WriteDebugLog(L"Exiting AddToDownloadList already in linked list", 5, kMarkEnd);
+      return;
+    case AddOutcome::Full:
+      WriteDebugLog(L"Exiting AddToDownloadList as the download list is full", 5, kMarkEnd);
+      return;
+    case AddOutcome::Accepted:
+      break;
+  }
+  // Redrawn once, 750 ms after the last of a burst, instead of once per request.
+  SetQueuedText(L"Updating...");
+  tmrUpdateList_.Restart();
+  ShowRemaining();
+  if (LeadingNumberToInt32(tmrDownloadFiles_.Tag) == 0) tmrDownloadFiles_.Restart();
+  WriteDebugLog(L"Finished AddToDownloadList", 5, kMarkEnd);
+}
+
+void frmVelmoraSkytrove::UpdateQueuedList() {
+  WriteDebugLog(L"Start frmVelmoraSkytrove:UpdateQueuedList", 10, kMarkStart);
+  tmrUpdateList_.Disable();
+  std::wstring text;
+  for (size_t i = 0; i < downloadList_.Count(); ++i) {
+    text += PendingLine(downloadList_.At(i));
+    text += L"\r\n";
+  }
+  SetQueuedText(text);
+  SendMessageW(txtQueued_, EM_SETSEL, 0, 0);
+  SendMessageW(txtQueued_, EM_SCROLLCARET, 0, 0);
+  WriteDebugLog(L"Finish frmVelmoraSkytrove:UpdateQueuedList", 10, kMarkEnd);
+}
+
+void frmVelmoraSkytrove::RemoveFromDownloadList(const DownloadRequest& request) {
+  WriteDebugLog(L"Start frmVelmoraSkytrove:RemoveFromDownloadList " + request.SourceFileName, 10, kMarkStart);
+  if (!session_) {
+    WriteDebugLog(L"Exit frmVelmoraSkytrove:RemoveFromDownloadList - No internet handle", 10, kMarkEnd);
+    return;
+  }
+  std::wstring removed;
+  if (downloadList_.RemoveFirstMatch(request, &removed)) {
+    WriteDebugLog(L"Removing file " + removed + L" from download request list", 10, kMarkNone);
+    UpdateQueuedList();
+  }
+  ShowRemaining();
+  WriteDebugLog(L"Finish frmVelmoraSkytrove:RemoveFromDownloadList", 10, kMarkEnd);
+}
+
+// Drops the requests of a window that has gone. No file is deleted: a failed or
+// unstarted request never leaves a file of ours behind, and a file that was there
+// before belongs to the user.
+void frmVelmoraSkytrove::RemoveParentFromDownloadList(int32_t parent) {
+  downloadList_.RemoveParent(parent);
+  UpdateQueuedList();
+  ShowRemaining();
+}
+
+}  // namespace velmora

@@ -1,0 +1,94 @@
+#include "app/download_queue.h"
+
+#include "support/text.h"
+
+namespace velmora {
+
+// Rivals are entries of the same window and type (type without regard to case); the key
+// folds case so that a source in other letter case meets its twin.
+std::wstring DownloadQueue::Key(int32_t parent, const std::wstring& type, const std::wstring& source) {
+  std::wstring key = std::to_wstring(parent);
+  key += L'\x1';
+  key += UpperCase(type);
+  key += L'\x1';
+  key += UpperCase(source);
+  return key;
+}
+
+// The duplicate test walks the list in order and stops at the first rival that matches
+// either way; with the two indexes that is the smallest sequence number among the
+// matches, and a rival matching both ways counts as "already in list". An index keeps a
+// burst of thousands of requests linear instead of quadratic.
+AddOutcome DownloadQueue::Add(const DownloadRequest& request) {
+  if (request.Type.empty() || request.SourceFileName.empty()) return AddOutcome::NoTypeOrSource;
+  const std::wstring key = Key(request.ParentHWnd, request.Type, request.SourceFileName);
+  const auto bySource = bySource_.find(key);
+  const auto byLinked = byLinked_.find(key);
+  const uint64_t none = UINT64_MAX;
+  const uint64_t firstSource = bySource != bySource_.end() ? *bySource->second.begin() : none;
+  const uint64_t firstLinked = byLinked != byLinked_.end() ? *byLinked->second.begin() : none;
+  if (firstSource != none || firstLinked != none)
+    return firstSource <= firstLinked ? AddOutcome::AlreadyInList : AddOutcome::AlreadyInLinkedList;
+  if (entries_.size() >= kMaxPending) return AddOutcome::Full;
+
+  Entry entry{nextSequence_++, request};
+  entry.request.SourceFileLastWriteTime.clear();
+  entry.request.LinkedSourceFileLastWriteTime.clear();
+  bySource_[key].insert(entry.sequence);
+  if (!request.LinkedSourceFileName.empty())
+    byLinked_[Key(request.ParentHWnd, request.Type, request.LinkedSourceFileName)].insert(entry.sequence);
+  entries_.push_back(std::move(entry));
+  return AddOutcome::Accepted;
+}
+
+void DownloadQueue::Unindex(const Entry& entry) {
+  const DownloadRequest& r = entry.request;
+  auto drop = [&](Index& index, const std::wstring& key) {
+    auto it = index.find(key);
+    if (it == index.end()) return;
+    it->second.erase(entry.sequence);
+    if (it->second.empty()) index.erase(it);
+  };
+  drop(bySource_, Key(r.ParentHWnd, r.Type, r.SourceFileName));
+  if (!r.LinkedSourceFileName.empty()) drop(byLinked_, Key(r.ParentHWnd, r.Type, r.LinkedSourceFileName));
+}
+
+void DownloadQueue::EraseAt(size_t index) {
+  Unindex(entries_[index]);
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+bool DownloadQueue::RemoveFirstMatch(const DownloadRequest& request, std::wstring* removedSource) {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const DownloadRequest& e = entries_[i].request;
+    if (e.SourceFileName == request.SourceFileName &&
+        e.DestinationFileName == request.DestinationFileName &&
+        (request.ParentHWnd == 0 || e.ParentHWnd == request.ParentHWnd)) {
+      if (removedSource) *removedSource = e.SourceFileName;
+      EraseAt(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+size_t DownloadQueue::RemoveParent(int32_t parent) {
+  size_t removed = 0;
+  for (size_t i = 0; i < entries_.size();) {
+    if (entries_[i].request.ParentHWnd != parent) {
+      ++i;
+      continue;
+    }
+    EraseAt(i);
+    ++removed;
+  }
+  return removed;
+}
+
+void DownloadQueue::Clear() {
+  entries_.clear();
+  bySource_.clear();
+  byLinked_.clear();
+}
+
+}  // namespace velmora

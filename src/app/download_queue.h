@@ -1,0 +1,55 @@
+// The download list: pending requests in arrival order, head first, with the rules that
+// accept, refuse and remove them. Plain C++; the window shows and drives it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/download_request.h"
+
+namespace velmora {
+
+enum class AddOutcome { Accepted, NoTypeOrSource, AlreadyInList, AlreadyInLinkedList, Full };
+
+class DownloadQueue {
+ public:
+  // The display and the removals of the original design walk the list with a signed
+  // 16-bit index; the limit stays so that behaviour at the edge is the same everywhere.
+  static constexpr size_t kMaxPending = 32767;
+
+  AddOutcome Add(const DownloadRequest& request);
+  size_t Count() const { return entries_.size(); }
+  bool Empty() const { return entries_.empty(); }
+  // 0-based: At(0) is the head.
+  const DownloadRequest& At(size_t index) const { return entries_[index].request; }
+
+  // Removes the first entry with the same source and destination (exact) whose window
+  // matches (any window when the request's is 0). Returns false when none matched.
+  bool RemoveFirstMatch(const DownloadRequest& request, std::wstring* removedSource = nullptr);
+  // Removes every entry of `parent`, keeping the others in order; returns how many went.
+  size_t RemoveParent(int32_t parent);
+  void Clear();
+
+ private:
+  struct Entry {
+    uint64_t sequence;
+    DownloadRequest request;
+  };
+  using Index = std::unordered_map<std::wstring, std::set<uint64_t>>;
+
+  static std::wstring Key(int32_t parent, const std::wstring& type, const std::wstring& source);
+  void Unindex(const Entry& entry);
+  void EraseAt(size_t index);
+
+  std::deque<Entry> entries_;
+  Index bySource_;  // rivals by their own source
+  Index byLinked_;  // rivals by their linked source
+  uint64_t nextSequence_ = 1;
+};
+
+}  // namespace velmora

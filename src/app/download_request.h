@@ -1,0 +1,28 @@
+// The record of one request, copied by value between the intake, the list and the
+// dispatcher: every holder owns its strings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmora {
+
+struct DownloadRequest {
+  std::wstring Reference;
+  int32_t ParentHWnd = 0;
+  int32_t StoryReference = 0;
+  int64_t SourceFileSize = 0;  // 64-bit: files of 2 GiB and more report their real size
+  std::wstring SourceFileName;
+  std::wstring SourceFileLastWriteTime;
+  std::wstring DestinationFileName;
+  int64_t LinkedSourceFileSize = 0;
+  std::wstring LinkedSourceFileName;
+  std::wstring LinkedSourceFileLastWriteTime;
+  std::wstring LinkedDestinationFileName;
+  std::wstring Type;
+  bool PassiveMode = false;
+  std::wstring Username;
+  std::wstring Password;
+};
+
+}  // namespace velmora

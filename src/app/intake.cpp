@@ -1,0 +1,25 @@
+// Request intake: every WM_COPYDATA reaching the window.
+#include <windows.h>
+
+#include "app/main_window.h"
+#include "app/request_rules.h"
+#include "support/debug_log.h"
+#include "support/text.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+void frmVelmoraSkytrove::CopyDataReceivedEx(const COPYDATASTRUCT* data, WPARAM wParam) {
+  WriteDebugLog(L"Started HWndGrab1_CopyDataReceivedEx", 5, kMarkStart);
+  const std::wstring text = ReadCopyData(data);
+  const int32_t parent = static_cast<int32_t>(static_cast<intptr_t>(wParam));
+  if (auto request = ParseRequest(text, parent)) {
+    // The request is logged as received, except that a password never reaches the log.
+    WriteDebugLog(L"Received GET command from " + ToDecimal(parent) + L" - " + MaskField(text, L"Password"), 10,
+                  kMarkNone);
+    AddToDownloadList(*request);
+  }
+  WriteDebugLog(L"Finished HWndGrab1_CopyDataReceivedEx", 5, kMarkEnd);
+}
+
+}  // namespace velmora

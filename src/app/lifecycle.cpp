@@ -1,0 +1,106 @@
+// Start-up and shut-down of the window, and the questions asked before quitting.
+#include <windows.h>
+
+#include "app/main_window.h"
+#include "support/components.h"
+#include "support/debug_level.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+namespace {
+void Log(const wchar_t* text, int mark) { WriteDebugLog(text, 10, mark); }
+}  // namespace
+
+void frmVelmoraSkytrove::Form_Load() {
+  LoadDebugLevel();
+  Log(L"Start frmVelmoraSkytrove:Form_Load", kMarkStart);
+
+  if (StringUtility::Instance().AlreadyRunning()) {
+    Log(L"Exit frmVelmoraSkytrove:Form_Load - Already running", kMarkEnd);
+    RequestClose(kCloseByCode);
+    return;
+  }
+  if (!systemcheck::BrowserCheck(true)) {
+    Log(L"No IE4 or higher Detected", kMarkNone);
+    RequestClose(kCloseByCode);
+    return;
+  }
+
+  downloadList_.Clear();
+  SetWindowTextW(hwnd_, kApplicationTitle);
+  ftp_ = std::make_unique<cFTP>();
+
+  bufferHandle_.reset(GlobalAlloc(GMEM_FIXED, kTransferBufferSize));
+  if (bufferHandle_) buffer_ = GlobalLock(bufferHandle_.get());
+
+  Log(L"Opening internet connnection", kMarkNone);
+  session_.reset(InternetOpenA("VelmoraSkytrove4", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                               INTERNET_FLAG_NO_CACHE_WRITE));
+  if (!session_) {
+    Log(L"Failed to open Internet Connection", kMarkNone);
+    MessageBoxW(nullptr,
+                L"The Velmora Skytrove could not open a connection to the Internet\n\n"
+                L"Please check your internet settings and try again",
+                kApplicationTitle, MB_OK | MB_ICONHAND);
+    RequestClose(kCloseByCode);
+    return;
+  }
+  Log(L"Opening internet connnection - OK", kMarkNone);
+
+  ShowWindow(hwnd_, SW_SHOW);
+  RECT work{};
+  RECT outer{};
+  if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && GetWindowRect(hwnd_, &outer)) {
+    const int width = outer.right - outer.left;
+    const int height = outer.bottom - outer.top;
+    SetWindowPos(hwnd_, nullptr, work.right - width, work.bottom - height, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  placement::Restore(kPlacementKey, hwnd_);
+  placed_ = true;
+  UpdateWindow(hwnd_);
+
+  AddTrayIcon();
+  if (!HasNoMinimise(ProcessArguments())) ShowWindow(hwnd_, SW_MINIMIZE);
+  Log(L"Finish frmVelmoraSkytrove:Form_Load", kMarkEnd);
+}
+
+bool frmVelmoraSkytrove::AskToQuit(const std::wstring& question) {
+  if (IsIconic(hwnd_) || !IsWindowVisible(hwnd_)) mPopRestore_Click();
+  return MessageBoxW(hwnd_, question.c_str(), kApplicationTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDNO;
+}
+
+void frmVelmoraSkytrove::Form_QueryUnload(bool& cancel, int reason) {
+  if (reason == kCloseByUser &&
+      !AskToQuit(std::wstring(L"Are you sure you want to quit from the ") + kApplicationTitle + L"?")) {
+    cancel = true;
+    return;
+  }
+  unloaded_ = true;
+  tmrDownloadFiles_.Disable();
+  tmrUpdateList_.Disable();
+  if (ftp_) ftp_->Disconnect();
+}
+
+void frmVelmoraSkytrove::mnuExit_Click() {
+  if (AskToQuit(L"Are you sure you want to quit from the Skytrove?")) RequestClose(kCloseByCode);
+}
+
+// Runs inside WM_DESTROY, possibly in the middle of a transfer's pause: the unloaded
+// flag is already set, so the transfer leaves without touching what is freed here.
+void frmVelmoraSkytrove::Form_Unload() {
+  unloaded_ = true;
+  session_.reset();
+  if (bufferHandle_) {
+    GlobalUnlock(bufferHandle_.get());
+    bufferHandle_.reset();
+    buffer_ = nullptr;
+  }
+  ftp_.reset();
+  RemoveTrayIcon();
+  // A refused start-up never showed the window; a minimised one sits in the tray.
+  if (placed_ && !IsIconic(hwnd_)) placement::Save(kPlacementKey, hwnd_);
+}
+
+}  // namespace velmora

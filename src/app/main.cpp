@@ -1,0 +1,35 @@
+// VelmoraSkytrove4.exe: one window, one thread, one message loop.
+#include <windows.h>
+
+#include <exception>
+
+#include "app/main_window.h"
+#include "support/components.h"
+#include "support/paths.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  using namespace velmora;
+  wchar_t path[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  AppInfo app;
+  app.exePath = path;
+  app.exeBaseName = StemPart(FileNamePart(app.exePath));
+  app.title = kApplicationTitle;
+  app.productName = kApplicationTitle;
+  StringUtility::Instance().HandOver(app);
+
+  int exitCode = 0;
+  try {
+    frmVelmoraSkytrove window(instance);
+    if (!window.Create()) return 0;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    exitCode = static_cast<int>(msg.wParam);
+  } catch (const std::exception&) {
+    exitCode = 1;
+  }
+  return exitCode;
+}

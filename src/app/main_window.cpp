@@ -1,0 +1,298 @@
+// Window plumbing: class registration, controls, the message switch, layout and tray.
+#include "app/main_window.h"
+
+#include <commctrl.h>
+
+#include <exception>
+
+#include "support/components.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+namespace {
+constexpr int kClientWidthTwips = 6435;
+constexpr int kClientHeightTwips = 4725;
+constexpr int kMinimumTwips = 3000;
+constexpr UINT kMenuRestore = 101;
+constexpr UINT kMenuExit = 102;
+
+// One log line for anything thrown into a window procedure or timer tick; nothing may
+// unwind through the system's code.
+void LogEscaped(const char* where, const char* what) {
+  std::string text = std::string("Run-time error in ") + where + " - " + what;
+  WriteDebugLog(std::wstring(text.begin(), text.end()), 5, kMarkNone);
+}
+}  // namespace
+
+frmVelmoraSkytrove::frmVelmoraSkytrove(HINSTANCE instance) : instance_(instance) {}
+
+frmVelmoraSkytrove::~frmVelmoraSkytrove() {
+  if (hwnd_ != nullptr) {
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+  }
+}
+
+int frmVelmoraSkytrove::Twips(int twips, bool horizontal) const {
+  HDC dc = GetDC(hwnd_);
+  const int dpi = dc ? GetDeviceCaps(dc, horizontal ? LOGPIXELSX : LOGPIXELSY) : 96;
+  if (dc) ReleaseDC(hwnd_, dc);
+  return MulDiv(twips, dpi > 0 ? dpi : 96, 1440);
+}
+
+bool frmVelmoraSkytrove::Create() {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &frmVelmoraSkytrove::WndProc;
+  wc.hInstance = instance_;
+  wc.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(1));
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kMainWindowClass;
+  RegisterClassExW(&wc);
+
+  const DWORD style = WS_OVERLAPPEDWINDOW;
+  hwnd_ = CreateWindowExW(0, kMainWindowClass, L"", style, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr,
+                          nullptr, instance_, this);
+  if (hwnd_ == nullptr) return false;
+  RECT r{0, 0, Twips(kClientWidthTwips, true), Twips(kClientHeightTwips, false)};
+  AdjustWindowRectEx(&r, style, FALSE, 0);
+  SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  CreateControls();
+  Form_Load();
+  return hwnd_ != nullptr;
+}
+
+void frmVelmoraSkytrove::CreateControls() {
+  HDC dc = GetDC(hwnd_);
+  const int height = -MulDiv(825, dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96, 7200);  // 8.25 pt
+  if (dc) ReleaseDC(hwnd_, dc);
+  font_.reset(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+
+  auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int l, int t, int w, int h) {
+    HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, Twips(l, true), Twips(t, false),
+                             Twips(w, true), Twips(h, false), hwnd_, nullptr, instance_, nullptr);
+    SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    return c;
+  };
+  lblCurrentFileDesc_ = make(L"STATIC", L"Current Download:", SS_LEFT, 120, 120, 1365, 195);
+  lblCurrentFile_ = make(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 120, 360, 6195, 285);
+  prgProgress_.Attach(make(PROGRESS_CLASSW, L"", 0, 120, 660, 6195, 75));
+  SendMessageW(prgProgress_.hwnd(), PBM_SETRANGE32, 0, 100);
+  lblFilesDesc_ = make(L"STATIC", L"Pending Downloads:", SS_LEFT, 120, 780, 1500, 195);
+  txtQueued_ = make(L"EDIT", L"", WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 120,
+                    1020, 6195, 1695);
+  SendMessageW(txtQueued_, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
+  statusBar1_.Attach(make(STATUSCLASSNAMEW, L"", 0, 0, 4410, 6435, 315));
+  SendMessageW(statusBar1_.hwnd(), SB_SIMPLE, TRUE, 0);
+  statusBar1_.SetText(kApplicationTitle);
+
+  tmrUpdateList_.Attach(hwnd_, kTimerUpdateList, 750);
+  tmrDownloadFiles_.Attach(hwnd_, kTimerDownloadFiles, 1000);
+}
+
+LRESULT CALLBACK frmVelmoraSkytrove::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<frmVelmoraSkytrove*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<frmVelmoraSkytrove*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+  try {
+    return self->HandleMessage(message, wParam, lParam);
+  } catch (const std::exception& e) {
+    LogEscaped("window procedure", e.what());
+  } catch (...) {
+    LogEscaped("window procedure", "unknown error");
+  }
+  return 0;
+}
+
+LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COPYDATA:
+      CopyDataReceivedEx(reinterpret_cast<const COPYDATASTRUCT*>(lParam), wParam);
+      return TRUE;
+    case WM_TIMER:
+      if (wParam == kTimerUpdateList) {
+        tmrUpdateList_.Disable();
+        UpdateQueuedList();
+      } else if (wParam == kTimerDownloadFiles) {
+        tmrDownloadFiles_Timer();
+      }
+      return 0;
+    case WM_SIZE:
+      Form_Resize();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      info->ptMinTrackSize.x = Twips(kMinimumTwips, true);
+      info->ptMinTrackSize.y = Twips(kMinimumTwips, false);
+      return 0;
+    }
+    case kTrayCallbackMessage:  // also WM_MOUSEMOVE: Form_MouseMove tells them apart
+      Form_MouseMove(wParam, lParam);
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kMenuRestore) mPopRestore_Click();
+      if (LOWORD(wParam) == kMenuExit) mnuExit_Click();
+      return 0;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_CLOSE) {
+        RequestClose(kCloseByUser);
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      // A WM_CLOSE that did not come through the system menu is another program
+      // asking us to end, the way a task manager does.
+      RequestClose(kCloseByTaskManager);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) RequestClose(kCloseByWindows);
+      return 0;
+    case WM_DESTROY:
+      Form_Unload();
+      PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY:
+      SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+      hwnd_ = nullptr;
+      return 0;
+    default:
+      if (taskbarCreatedMessage_ != 0 && message == taskbarCreatedMessage_) {
+        // The shell restarted and forgot our icon; a tray program without it is lost.
+        if (trayAdded_) Shell_NotifyIconA(NIM_ADD, &tray_);
+        return 0;
+      }
+      break;
+  }
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void frmVelmoraSkytrove::RequestClose(int reason) {
+  if (hwnd_ == nullptr) return;
+  bool cancel = false;
+  Form_QueryUnload(cancel, reason);
+  if (!cancel && hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+void frmVelmoraSkytrove::Form_Resize() {
+  if (IsIconic(hwnd_)) {
+    ShowWindow(hwnd_, SW_HIDE);  // leaves the taskbar; only the tray icon remains
+    return;
+  }
+  SendMessageW(statusBar1_.hwnd(), WM_SIZE, 0, 0);  // the status bar follows the bottom edge
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  const int w = client.right - client.left;
+  const int h = client.bottom - client.top;
+  const int margin = Twips(240, true);
+  const int gap = Twips(120, false);
+  auto resize = [&](HWND control, int width, int height) {
+    if (width <= 0 || height <= 0) return;  // too small: the control keeps its last size
+    SetWindowPos(control, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  auto heightOf = [](HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    return r.bottom - r.top;
+  };
+  resize(lblCurrentFile_, w - margin, heightOf(lblCurrentFile_));
+  resize(prgProgress_.hwnd(), w - margin, heightOf(prgProgress_.hwnd()));
+  RECT queued{};
+  GetWindowRect(txtQueued_, &queued);
+  MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&queued), 2);
+  resize(txtQueued_, w - margin, h - statusBar1_.Height() - gap - queued.top);
+}
+
+void frmVelmoraSkytrove::AddTrayIcon() {
+  tray_ = NOTIFYICONDATAA{};
+  tray_.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  tray_.hWnd = hwnd_;
+  tray_.uID = kTrayIconId;
+  tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  tray_.uCallbackMessage = kTrayCallbackMessage;
+  tray_.hIcon = reinterpret_cast<HICON>(GetClassLongPtrW(hwnd_, GCLP_HICON));
+  SetTrayTip(StringUtility::Instance().App().productName + std::wstring(1, L'\0'));
+  Shell_NotifyIconA(NIM_ADD, &tray_);
+  trayAdded_ = true;
+  taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarCreated");
+}
+
+void frmVelmoraSkytrove::RemoveTrayIcon() {
+  if (!trayAdded_) return;
+  Shell_NotifyIconA(NIM_DELETE, &tray_);
+  trayAdded_ = false;
+}
+
+// The tip field holds 64 bytes; the last one stays zero so the tip is always ended.
+void frmVelmoraSkytrove::SetTrayTip(const std::wstring& tip) {
+  auto* field = reinterpret_cast<unsigned char*>(tray_.szTip);
+  CopyStringToBytes(field, 64, tip);
+  field[63] = 0;
+}
+
+// The shell's callback and a real pointer movement share the number 0x200. The callback
+// carries the icon id in wParam and a mouse message in lParam's low word with a zero
+// high word; a real movement carries key flags and the pointer's client position, so it
+// is one only when the pointer really sits at that position.
+void frmVelmoraSkytrove::Form_MouseMove(WPARAM wParam, LPARAM lParam) {
+  const UINT event = LOWORD(lParam);
+  if (wParam != kTrayIconId || HIWORD(lParam) != 0) return;
+  if (event != WM_LBUTTONUP && event != WM_LBUTTONDBLCLK && event != WM_RBUTTONUP) return;
+  POINT cursor{};
+  if (GetCursorPos(&cursor) && ScreenToClient(hwnd_, &cursor) && cursor.x == static_cast<LONG>(event) &&
+      cursor.y == 0 && IsWindowVisible(hwnd_))
+    return;
+  if (event == WM_RBUTTONUP) {
+    SetForegroundWindow(hwnd_);
+    ShowTrayMenu();
+  } else {
+    mPopRestore_Click();
+  }
+}
+
+void frmVelmoraSkytrove::ShowTrayMenu() {
+  if (!trayMenu_) {
+    trayMenu_.reset(CreatePopupMenu());
+    AppendMenuW(trayMenu_.get(), MF_STRING, kMenuRestore, L"&Restore");
+    AppendMenuW(trayMenu_.get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(trayMenu_.get(), MF_STRING, kMenuExit, L"E&xit");
+  }
+  POINT pt{};
+  GetCursorPos(&pt);
+  TrackPopupMenu(trayMenu_.get(), TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
+  PostMessageW(hwnd_, WM_NULL, 0, 0);  // lets the menu close when the user clicks elsewhere
+}
+
+void frmVelmoraSkytrove::mPopRestore_Click() {
+  if (hwnd_ == nullptr) return;
+  ShowWindow(hwnd_, SW_RESTORE);
+  SetForegroundWindow(hwnd_);
+  ShowWindow(hwnd_, SW_SHOW);
+}
+
+void frmVelmoraSkytrove::SetStatusText(const std::wstring& text, bool refresh) {
+  statusBar1_.SetText(text);
+  if (refresh) statusBar1_.Refresh();
+}
+
+void frmVelmoraSkytrove::SetCurrentFile(const std::wstring& text) {
+  SetWindowTextW(lblCurrentFile_, text.c_str());
+  RedrawWindow(lblCurrentFile_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void frmVelmoraSkytrove::SetQueuedText(const std::wstring& text) { SetWindowTextW(txtQueued_, text.c_str()); }
+
+}  // namespace velmora

@@ -1,0 +1,120 @@
+// The agent's one window: request intake, download list, dispatcher, start-up and
+// shut-down, tray icon and layout. The transfer procedures are members too; they live
+// in src/transfer.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <string>
+
+#include "app/controls.h"
+#include "app/download_queue.h"
+#include "app/download_request.h"
+#include "support/handles.h"
+#include "transfer/cftp.h"
+
+namespace velmora {
+
+// Why the window is asked to close.
+enum CloseReason : int {
+  kCloseByUser = 0,        // close box, system menu, Alt+F4
+  kCloseByCode = 1,        // our own code
+  kCloseByWindows = 2,     // the session is ending
+  kCloseByTaskManager = 3  // a bare WM_CLOSE from another process
+};
+
+inline constexpr wchar_t kMainWindowClass[] = L"frmVelmoraSkytrove";
+inline constexpr UINT kTrayCallbackMessage = 0x200;  // the number of WM_MOUSEMOVE
+inline constexpr UINT kTrayIconId = 1;
+inline constexpr UINT_PTR kTimerUpdateList = 1;
+inline constexpr UINT_PTR kTimerDownloadFiles = 2;
+inline constexpr size_t kTransferBufferSize = 10240;
+
+class frmVelmoraSkytrove {
+ public:
+  explicit frmVelmoraSkytrove(HINSTANCE instance);
+  ~frmVelmoraSkytrove();
+  frmVelmoraSkytrove(const frmVelmoraSkytrove&) = delete;
+  frmVelmoraSkytrove& operator=(const frmVelmoraSkytrove&) = delete;
+
+  // Creates the (hidden) window and runs the start-up sequence; false when the window
+  // is already gone again (refused start-up).
+  bool Create();
+  HWND hwnd() const { return hwnd_; }
+
+  // Request intake.
+  void CopyDataReceivedEx(const COPYDATASTRUCT* data, WPARAM wParam);
+  // Download list.
+  void AddToDownloadList(const DownloadRequest& request);
+  void UpdateQueuedList();
+  void RemoveFromDownloadList(const DownloadRequest& request);
+  void RemoveParentFromDownloadList(int32_t parent);
+  // Dispatcher.
+  void tmrDownloadFiles_Timer();
+  // Transfers (src/transfer).
+  bool DownloadHTTPFile(DownloadRequest& request);
+  bool DownloadFTPFile(DownloadRequest& request, bool isLinked);
+  std::wstring GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
+                                 const std::wstring& userName, const std::wstring& password, bool passive);
+  bool DeleteFTPFile(DownloadRequest& request);
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  int Twips(int twips, bool horizontal) const;
+
+  // Start-up and shut-down.
+  void Form_Load();
+  void Form_QueryUnload(bool& cancel, int reason);
+  void Form_Unload();
+  void RequestClose(int reason);
+  void mnuExit_Click();
+  bool AskToQuit(const std::wstring& question);
+
+  // Tray and layout.
+  void Form_Resize();
+  void Form_MouseMove(WPARAM wParam, LPARAM lParam);
+  void mPopRestore_Click();
+  void AddTrayIcon();
+  void RemoveTrayIcon();
+  void SetTrayTip(const std::wstring& tip);
+  void ShowTrayMenu();
+
+  // Display helpers.
+  void SetStatusText(const std::wstring& text, bool refresh = true);
+  void SetCurrentFile(const std::wstring& text);
+  void SetQueuedText(const std::wstring& text);
+  void ShowRemaining();
+
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+
+  UniqueInternet session_;     // the one internet session, for the program's whole life
+  UniqueGlobal bufferHandle_;  // the fixed 10240-byte transfer buffer
+  void* buffer_ = nullptr;     // its locked address
+  std::unique_ptr<cFTP> ftp_;
+  NOTIFYICONDATAA tray_{};
+  bool trayAdded_ = false;
+  DownloadQueue downloadList_;
+  bool unloaded_ = false;
+  bool placed_ = false;  // the window was shown and placed: its placement may be stored
+  std::wstring currentRemotePath_;
+  int64_t measuredSize_ = 0;
+
+  HWND lblCurrentFileDesc_ = nullptr;
+  HWND lblCurrentFile_ = nullptr;
+  HWND lblFilesDesc_ = nullptr;
+  HWND txtQueued_ = nullptr;
+  ProgressBar prgProgress_;
+  StatusBar statusBar1_;
+  WindowTimer tmrUpdateList_;
+  WindowTimer tmrDownloadFiles_;
+  UniqueFont font_;
+  UniqueMenu trayMenu_;
+  UINT taskbarCreatedMessage_ = 0;
+};
+
+}  // namespace velmora

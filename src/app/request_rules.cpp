@@ -1,0 +1,74 @@
+#include "app/request_rules.h"
+
+#include "support/paths.h"
+#include "support/text.h"
+
+namespace velmora {
+
+std::wstring CommandWord(const std::wstring& text) {
+  size_t found = 0;
+  return UpperCase(TokenExtract(text, 1, L" ", found));
+}
+
+std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t parent) {
+  if (CommandWord(text) != L"GET") return std::nullopt;
+  auto field = [&](const wchar_t* key) { return GetField(text, key, L"=", L" "); };
+  DownloadRequest r;
+  r.ParentHWnd = parent;
+  r.Type = field(L"Type");
+  r.Reference = field(L"Reference");
+  r.StoryReference = LeadingNumberToInt32(field(L"StoryReference"));
+  r.SourceFileName = field(L"SourceFileName");
+  r.DestinationFileName = field(L"DestinationFileName");
+  r.LinkedSourceFileName = field(L"LinkedSourceFileName");
+  r.LinkedDestinationFileName = field(L"LinkedDestinationFileName");
+  r.Username = field(L"Username");
+  r.Password = field(L"Password");
+  r.PassiveMode = LeadingNumberIsNonZero(field(L"PassiveMode"));
+  return r;
+}
+
+std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
+  auto put = [](const std::wstring& text, const wchar_t* key, const std::wstring& value) {
+    return FieldWrite(text, key, value, L"=", L" ");
+  };
+  std::wstring reply = L"GOT ";
+  reply = put(reply, L"Type", r.Type);
+  reply = put(reply, L"Reference", r.Reference);
+  if (r.StoryReference != 0) reply = put(reply, L"StoryReference", ToDecimal(r.StoryReference));
+  reply = put(reply, L"SourceFileSize", ToDecimal(r.SourceFileSize));
+  reply = put(reply, L"SourceFileName", r.SourceFileName);
+  reply = put(reply, L"DestinationFileName", r.DestinationFileName);
+  reply = put(reply, L"SourceFileLastWriteTime", r.SourceFileLastWriteTime);
+  if (linked) {
+    reply = put(reply, L"LinkedSourceFileSize", ToDecimal(r.LinkedSourceFileSize));
+    reply = put(reply, L"LinkedSourceFileName", r.LinkedSourceFileName);
+    reply = put(reply, L"LinkedDestinationFileName", r.LinkedDestinationFileName);
+    reply = put(reply, L"LinkedSourceFileLastWriteTime", r.LinkedSourceFileLastWriteTime);
+  }
+  return reply;
+}
+
+std::wstring LinkedSuffix(const DownloadRequest& r) {
+  if (r.LinkedSourceFileName.empty()) return std::wstring();
+  if (StemPart(r.SourceFileName) != StemPart(r.LinkedSourceFileName))
+    return L" + " + FileNamePart(r.LinkedSourceFileName);
+  return L" + ." + ExtensionPart(r.LinkedSourceFileName);
+}
+
+// Long URLs keep their scheme, host and file name, so the box stays readable.
+std::wstring PendingLine(const DownloadRequest& r) {
+  std::wstring line = r.SourceFileName;
+  if (line.size() >= 7 && UpperCase(line.substr(0, 7)) == L"HTTP://") {
+    size_t slash = 0;
+    const std::wstring host = TokenExtract(line, 8, L"/", slash);
+    if (slash != 0) line = line.substr(0, 7) + host + L"/.../" + FileNamePart(r.SourceFileName);
+  }
+  line += LinkedSuffix(r);
+  if (r.Type == L"FTPDELETE") line = L"Del:" + line;
+  return line;
+}
+
+std::wstring CurrentFileLabel(const DownloadRequest& r) { return L" " + r.SourceFileName + LinkedSuffix(r); }
+
+}  // namespace velmora

@@ -1,0 +1,31 @@
+// The texts of the request exchange and of the list display: reading a "GET" request,
+// writing a "GOT" reply, the pending-list line and the current-download label.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/download_request.h"
+
+namespace velmora {
+
+// The command word: the text before the first space, upper-cased.
+std::wstring CommandWord(const std::wstring& text);
+
+// A "GET" text read into a fresh request of window `parent`; nothing for any other command.
+std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t parent);
+
+// The "GOT" reply for a request that succeeded; the linked fields only when `linked`.
+std::wstring ComposeReply(const DownloadRequest& request, bool linked);
+
+// One line of the pending list, without its line end.
+std::wstring PendingLine(const DownloadRequest& request);
+
+// The label of the request being run.
+std::wstring CurrentFileLabel(const DownloadRequest& request);
+
+// " + name" or " + .ext" describing the linked file, empty without one.
+std::wstring LinkedSuffix(const DownloadRequest& request);
+
+}  // namespace velmora

@@ -1,0 +1,89 @@
+// One move-only owner for every kind of handle the agent holds. A handle that is not
+// wrapped here is borrowed, never owned.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace velmora {
+
+template <typename Traits>
+class Unique {
+ public:
+  using type = typename Traits::type;
+  Unique() noexcept = default;
+  explicit Unique(type h) noexcept : h_(h) {}
+  Unique(const Unique&) = delete;
+  Unique& operator=(const Unique&) = delete;
+  Unique(Unique&& o) noexcept : h_(o.release()) {}
+  Unique& operator=(Unique&& o) noexcept {
+    if (this != &o) reset(o.release());
+    return *this;
+  }
+  ~Unique() { reset(); }
+
+  type get() const noexcept { return h_; }
+  explicit operator bool() const noexcept { return h_ != Traits::invalid(); }
+  type release() noexcept { return std::exchange(h_, Traits::invalid()); }
+  void reset(type h = Traits::invalid()) noexcept {
+    const type old = std::exchange(h_, h);
+    if (old != Traits::invalid()) Traits::close(old);
+  }
+
+ private:
+  type h_ = Traits::invalid();
+};
+
+struct InternetTraits {
+  using type = HINTERNET;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { InternetCloseHandle(h); }
+};
+struct FileTraits {
+  using type = HANDLE;
+  static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(type h) noexcept { CloseHandle(h); }
+};
+struct KernelTraits {
+  using type = HANDLE;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { CloseHandle(h); }
+};
+struct GlobalTraits {
+  using type = HGLOBAL;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { GlobalFree(h); }
+};
+struct KeyTraits {
+  using type = HKEY;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { RegCloseKey(h); }
+};
+struct IconTraits {
+  using type = HICON;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { DestroyIcon(h); }
+};
+struct MenuTraits {
+  using type = HMENU;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { DestroyMenu(h); }
+};
+struct FontTraits {
+  using type = HFONT;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { DeleteObject(h); }
+};
+
+using UniqueInternet = Unique<InternetTraits>;
+using UniqueFile = Unique<FileTraits>;
+using UniqueHandle = Unique<KernelTraits>;
+using UniqueGlobal = Unique<GlobalTraits>;
+using UniqueKey = Unique<KeyTraits>;
+using UniqueIcon = Unique<IconTraits>;
+using UniqueMenu = Unique<MenuTraits>;
+using UniqueFont = Unique<FontTraits>;
+
+}  // namespace velmora

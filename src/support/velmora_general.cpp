@@ -1,0 +1,138 @@
+#include "velmora_general.h"
+
+#include <psapi.h>
+
+#include <cstring>
+#include <vector>
+
+#include "ansi.h"
+#include "components.h"
+#include "debug_level.h"
+#include "debug_log.h"
+#include "handles.h"
+#include "text.h"
+
+namespace velmora {
+
+namespace {
+
+class WindowsLogEnvironment final : public LogEnvironment {
+ public:
+  std::wstring ReadDebugPath() override {
+    return registry::ReadText(HKEY_LOCAL_MACHINE, kVelmoraKey, L"DebugPath", L"");
+  }
+  std::wstring WindowsFolder() override { return fileutil::WindowsFolder(); }
+  bool CreateFolder(const std::wstring& folder) override { return fileutil::CreateFolder(folder); }
+  void ShowFolderError(const std::wstring& message) override {
+    MessageBoxW(nullptr, message.c_str(), kApplicationTitle, MB_OK | MB_ICONEXCLAMATION);
+  }
+  LogTime Now() override {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    return LogTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds / 10};
+  }
+  std::wstring TimeSeparator() override { return LocaleText(LOCALE_STIME, L":"); }
+  std::wstring DecimalSeparator() override { return LocaleText(LOCALE_SDECIMAL, L"."); }
+  bool IsNtPlatform() override { return systemcheck::IsNtPlatform(); }
+  void ProcessMemory(uint64_t& workingSet, uint64_t& pagefileUsage) override {
+    GetProcessMemory(workingSet, pagefileUsage);
+  }
+  std::wstring ExecutableBaseName() override { return StringUtility::Instance().App().exeBaseName; }
+  void AppendLine(const std::wstring& path, const std::wstring& line) override {
+    UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    const std::string bytes = ToAnsi(line);
+    DWORD written = 0;
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  }
+
+ private:
+  static std::wstring LocaleText(LCTYPE what, const wchar_t* fallback) {
+    wchar_t buffer[8] = {};
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, what, buffer, 8) > 1) return buffer;
+    return fallback;
+  }
+};
+
+DebugLog& Log() {
+  static WindowsLogEnvironment environment;
+  static DebugLog log(StringUtility::Instance().Settings(), environment);
+  return log;
+}
+
+}  // namespace
+
+void WriteDebugLog(const std::wstring& text, int level, int mark) noexcept {
+  try {
+    Log().Write(text, level, mark);
+  } catch (...) {
+    // The log is a diagnostic aid; losing a line must never stop the agent.
+  }
+}
+
+std::wstring ProcessArguments() { return CommandLineArguments(GetCommandLineW()); }
+
+void LoadDebugLevel() {
+  SharedSettings& settings = StringUtility::Instance().Settings();
+  if (settings.debugLevel != 0) return;
+  if (auto level = DebugLevelFromCommandLine(ProcessArguments())) {
+    settings.debugLevel = *level;
+    return;
+  }
+  settings.debugLevel = registry::ReadNumber(HKEY_LOCAL_MACHINE, kVelmoraKey, L"DebugMode", 0);
+}
+
+void GetProcessMemory(uint64_t& workingSet, uint64_t& pagefileUsage) {
+  workingSet = 0;
+  pagefileUsage = 0;
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+  if (!process) return;
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(process.get(), &counters, sizeof counters)) return;
+  workingSet = counters.WorkingSetSize;
+  pagefileUsage = counters.PagefileUsage;
+}
+
+// The structure belongs to the sender and is only valid during the message, so the
+// bytes are converted here and nothing keeps a pointer into them.
+std::wstring ReadCopyData(const COPYDATASTRUCT* data) {
+  if (data == nullptr || data->lpData == nullptr || data->cbData == 0) return std::wstring();
+  if (data->dwData != 3 && data->dwData != 4) return std::wstring();
+  std::wstring text = FromAnsi(static_cast<const char*>(data->lpData), data->cbData);
+  if (data->dwData == 3) {
+    const size_t nul = text.find(L'\0');
+    if (nul != std::wstring::npos) text.resize(nul);
+  }
+  return text;
+}
+
+// SendMessageTimeout keeps the blocking delivery (our own window still handles the
+// messages sent to it while we wait) but a requester that has stopped answering cannot
+// hold the queue for more than kReplyTimeoutMs.
+LRESULT SendCopyData(HWND target, const std::wstring& title, const std::wstring& text, HWND sender) {
+  if (target == nullptr) {
+    const std::string ansiTitle = ToAnsi(title);
+    target = FindWindowA(nullptr, ansiTitle.c_str());
+    if (target == nullptr) return 0;
+  }
+  std::string bytes = ToAnsi(text);
+  COPYDATASTRUCT cds{};
+  cds.dwData = 4;
+  cds.cbData = static_cast<DWORD>(bytes.size());
+  cds.lpData = bytes.empty() ? nullptr : bytes.data();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
+                           reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                           kReplyTimeoutMs, &result))
+    return 0;
+  return static_cast<LRESULT>(result);
+}
+
+void CopyStringToBytes(unsigned char* bytes, size_t count, const std::wstring& text) {
+  const std::string ansi = ToAnsi(text);
+  for (size_t k = 0; k < count; ++k) bytes[k] = k < ansi.size() ? static_cast<unsigned char>(ansi[k]) : 0;
+}
+
+}  // namespace velmora

@@ -1,0 +1,58 @@
+// One FTP connection through WinINet, with its own internet handle, the last error
+// code of the operating system and the result of the last listing.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/handles.h"
+
+// The class's operations are named after the FTP verbs; the Win32 macros of the same
+// names would silently rename them, so they are not used where this header is seen.
+#undef DeleteFile
+#undef CreateDirectory
+
+namespace velmora {
+
+class cFTP {
+ public:
+  cFTP() = default;
+  ~cFTP();
+  cFTP(const cFTP&) = delete;
+  cFTP& operator=(const cFTP&) = delete;
+
+  bool Connect(const std::wstring& ServerAddress, int16_t Port = 0, const std::wstring& UserName = L"",
+               const std::wstring& Password = L"", bool PassiveMode = false);
+  // A copy of listing entry `index`; all zero outside the listing. Throws
+  // std::out_of_range when this object never listed anything.
+  WIN32_FIND_DATAA ListItem(int32_t index) const;
+  bool List(const std::wstring& Path);
+  int32_t ListCount() const;
+  bool DeleteFile(const std::wstring& Filename, const std::wstring& Path = L"");
+  bool DeleteDirectory(const std::wstring& Path);
+  bool CreateDirectory(const std::wstring& Path);
+  // `BufLen` gives the buffer size in characters and receives the length returned.
+  bool GetRemoteDirectory(std::wstring& DirectoryOut, int32_t& BufLen);
+  bool SetRemoteDirectory(const std::wstring& Directory);
+  bool UploadFile(const std::wstring& LocalFilePath, const std::wstring& RemoteFilename,
+                  uint32_t TransferType, uint32_t Caching);
+  bool DownloadFile(const std::wstring& RemoteFilename, const std::wstring& LocalFilePath,
+                    bool FailIfExists, uint32_t LocalFileFlags, uint32_t TransferType, uint32_t Caching);
+  bool GetRemoteFileSize(const std::wstring& RemoteFilename, int64_t& FileSizeOut,
+                         uint32_t TransferType, uint32_t Caching);
+  bool Disconnect();
+  int32_t LastError() const { return lastError_; }
+
+ private:
+  UniqueInternet internet_;
+  UniqueInternet connection_;
+  int32_t lastError_ = 0;
+  bool listed_ = false;
+  std::vector<WIN32_FIND_DATAA> listing_;
+};
+
+}  // namespace velmora

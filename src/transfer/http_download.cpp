@@ -1,0 +1,207 @@
+// The window's HTTP download: one request's URL into its destination file, chunk by
+// chunk through the shared session and transfer buffer, with progress in the status bar
+// and the tray tip.
+#include <windows.h>
+#include <wininet.h>
+
+#include <cwchar>
+
+#include "app/main_window.h"
+#include "support/ansi.h"
+#include "support/components.h"
+#include "support/debug_log.h"
+#include "support/handles.h"
+#include "support/paths.h"
+#include "support/text.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+namespace {
+
+void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
+
+std::wstring GroupSeparator() {
+  wchar_t buffer[8] = {};
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, 8) > 0) return buffer;
+  return L",";
+}
+
+// A file that exists but cannot be opened for writing (open without sharing in another
+// program, read-only, no access) must stop us before the network is touched, exactly as
+// creating it in place would have.
+bool DestinationWritable(const std::wstring& path) {
+  if (fileutil::FileLength(path) < 0) return true;
+  UniqueFile probe(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return static_cast<bool>(probe);
+}
+
+// The transfer is written to a unique file beside the destination, so that the final
+// rename stays on one volume and a failed transfer never touches the destination.
+std::wstring TemporaryBeside(const std::wstring& destination) {
+  std::wstring folder = FolderPart(destination);
+  if (folder.empty()) folder = L".";
+  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+  wchar_t name[MAX_PATH + 1] = {};
+  if (GetTempFileNameW(folder.c_str(), L"vsk", 0, name) == 0) return std::wstring();
+  return name;
+}
+
+// Header values as text: a Content-Length of 4 GiB or more does not fit the number form.
+int64_t QueryNumber(HINTERNET url, DWORD what, bool& present) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof text;
+  DWORD index = 0;
+  present = HttpQueryInfoW(url, what, text, &size, &index) != FALSE;
+  if (!present) return 0;
+  wchar_t* end = nullptr;
+  const long long value = wcstoll(text, &end, 10);
+  present = end != text && value >= 0;
+  return present ? value : 0;
+}
+
+}  // namespace
+
+bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
+  const std::wstring& url = request.SourceFileName;
+  const std::wstring& destination = request.DestinationFileName;
+  Log(L"Start frmVelmoraSkytrove:DownloadHTTPFile " + url, kMarkStart);
+  if (!session_) {
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - No Internet Handle", kMarkEnd);
+    return false;
+  }
+  if (!bufferHandle_ || buffer_ == nullptr) {
+    Log(L"No Buffer Handle", kMarkEnd);
+    return false;
+  }
+  SetStatusText(L" Download HTTP file..");
+  SetStatusText(L" Opening Download file..(Creating " + destination + L")");
+
+  std::wstring temporary;
+  UniqueFile file;
+  if (DestinationWritable(destination)) {
+    temporary = TemporaryBeside(destination);
+    if (!temporary.empty())
+      file.reset(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  if (!file) {
+    if (!temporary.empty()) DeleteFileW(temporary.c_str());
+    Log(L"Create file " + destination + L" FAILED", kMarkEnd);
+    SetStatusText(L"");
+    return false;
+  }
+  // Whatever way this call ends, the temporary file goes unless it became the destination.
+  struct TemporaryGuard {
+    std::wstring path;
+    ~TemporaryGuard() {
+      if (!path.empty()) DeleteFileW(path.c_str());
+    }
+  } guard{temporary};
+  Log(L"Create file " + destination + L" OK - " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
+
+  SetStatusText(L" Downloading File - " + url);
+  Log(L"Open URL " + url);
+  Log(L"InternetOpenURL " + url);
+  const std::string ansiUrl = ToAnsi(url);
+  UniqueInternet handle(InternetOpenUrlA(session_.get(), ansiUrl.c_str(), nullptr, 0,
+                                         INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+  timing::Pause(0.5);
+  if (unloaded_) {
+    handle.release();  // closed with the session by the shut-down
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    return false;
+  }
+  if (!handle) {
+    Log(L"Open URL " + url + L" FAILED");
+    SetStatusText(L"");
+    file.reset();
+    Log(L"Deleting destination file" + destination);
+    SetStatusText(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL", kMarkEnd);
+    return false;
+  }
+  Log(L"Open URL " + url + L" OK");
+
+  // An error page is not the file that was asked for.
+  bool hasStatus = false;
+  const int64_t status = QueryNumber(handle.get(), HTTP_QUERY_STATUS_CODE, hasStatus);
+  if (hasStatus && status >= 400) {
+    SetStatusText(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status " + ToDecimal(status), kMarkEnd);
+    return false;
+  }
+  bool hasLength = false;
+  const int64_t announced = QueryNumber(handle.get(), HTTP_QUERY_CONTENT_LENGTH, hasLength);
+
+  int64_t total = 0;
+  SetStatusText(L" Downloading file - " + url);
+  const std::wstring groupSeparator = GroupSeparator();
+  const std::wstring& product = StringUtility::Instance().App().productName;
+  bool readFailed = false;
+  bool writeShort = false;
+  for (;;) {
+    DWORD got = 0;
+    if (!InternetReadFile(handle.get(), buffer_, static_cast<DWORD>(kTransferBufferSize), &got)) {
+      readFailed = true;
+      got = 0;
+    }
+    total += got;
+    Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(total) + L" total");
+    if (unloaded_) break;
+    SetStatusText(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
+    if (trayAdded_) {
+      SetTrayTip(product + statusBar1_.Text() + std::wstring(1, L'\0'));
+      Shell_NotifyIconA(NIM_MODIFY, &tray_);
+    }
+    timing::Pause(0.001);
+    if (unloaded_ || got == 0) break;
+    Log(L"Writing bytes to file");
+    DWORD written = 0;
+    if (!WriteFile(file.get(), buffer_, got, &written, nullptr) || written != got) {
+      writeShort = true;
+      break;
+    }
+  }
+  Log(L"Finished download loop");
+  if (unloaded_) {
+    handle.release();  // closed with the session by the shut-down
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    return false;
+  }
+
+  const bool shortBody = hasLength && total < announced;
+  if (readFailed || writeShort || shortBody) {
+    SetStatusText(L"");
+    if (trayAdded_) {
+      SetTrayTip(product + std::wstring(1, L'\0'));
+      Shell_NotifyIconA(NIM_MODIFY, &tray_);
+    }
+    Log(std::wstring(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ") +
+            (readFailed ? L"failed to read from URL"
+                        : writeShort ? L"failed to write to file"
+                                     : L"received " + ToDecimal(total) + L" of " + ToDecimal(announced) + L" bytes"),
+        kMarkEnd);
+    return false;
+  }
+
+  SetStatusText(L" Finished downloading file");
+  Log(L"Closing URL");
+  handle.reset();
+  Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
+  file.reset();
+  if (!MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    SetStatusText(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to replace " + destination, kMarkEnd);
+    return false;
+  }
+  guard.path.clear();
+  if (trayAdded_) {
+    SetTrayTip(product + std::wstring(1, L'\0'));
+    Shell_NotifyIconA(NIM_MODIFY, &tray_);
+  }
+  SetStatusText(L"");
+  Log(L"Finish frmVelmoraSkytrove:DownloadHTTPFile", kMarkEnd);
+  return true;
+}
+
+}  // namespace velmora

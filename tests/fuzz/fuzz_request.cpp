@@ -1,0 +1,27 @@
+// Any text a requester can send: reading it as a request, echoing it as a reply and
+// masking its password must neither crash nor read out of bounds.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/request_rules.h"
+#include "support/debug_level.h"
+#include "support/text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::wstring text;
+  text.reserve(size);
+  for (size_t i = 0; i < size; ++i) text += static_cast<wchar_t>(data[i]);
+  if (auto request = velmora::ParseRequest(text, 1)) {
+    const std::wstring reply = velmora::ComposeReply(*request, true);
+    // What was written must read back.
+    if (velmora::GetField(reply, L"Type", L"=", L" ") != request->Type &&
+        request->Type.find(L'"') == std::wstring::npos && request->Type.find(L' ') == std::wstring::npos)
+      __builtin_trap();
+    velmora::PendingLine(*request);
+  }
+  velmora::MaskField(text, L"Password");
+  velmora::DebugLevelFromCommandLine(text);
+  velmora::CommandLineArguments(text);
+  return 0;
+}

@@ -1,0 +1,357 @@
+#include "win_test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace testing_support {
+
+std::wstring Env(const char* name) {
+  const char* v = std::getenv(name);
+  if (v == nullptr) return std::wstring();
+  std::string s(v);
+  return std::wstring(s.begin(), s.end());
+}
+
+std::wstring WinPath(const std::string& unixPath) {
+  std::wstring out = L"Z:";
+  for (char c : unixPath) out += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return out;
+}
+
+static std::wstring UnixToWin(const std::wstring& unixPath) {
+  std::wstring out = L"Z:";
+  for (wchar_t c : unixPath) out += c == L'/' ? L'\\' : c;
+  return out;
+}
+
+static void MakeFolders(const std::wstring& path) {
+  for (size_t i = 3; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+}
+
+std::wstring PeerData(const std::wstring& sub) {
+  std::wstring base = Env("VELMORA_PEER_DATA");
+  std::wstring path = UnixToWin(base) + L"\\" + sub;
+  MakeFolders(path);
+  return path;
+}
+
+static void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = path + L"\\" + name;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+std::wstring FreshFolder(const std::wstring& name) {
+  std::wstring path = PeerData(L"scratch\\" + name);
+  RemoveTree(path);
+  MakeFolders(path);
+  return path;
+}
+
+std::wstring AgentPath() { return UnixToWin(Env("VELMORA_BIN")) + L"\\VelmoraSkytrove4.exe"; }
+
+std::string ReadFileBytes(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  std::string out;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+  CloseHandle(h);
+  return out;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size();
+  CloseHandle(h);
+  return ok;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Generated(size_t n, size_t offset) {
+  std::string out(n, '\0');
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i + offset) % 251);
+  return out;
+}
+
+void SetMachineString(const std::wstring& key, const std::wstring& name, const std::wstring& value) {
+  HKEY k = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != 0) return;
+  RegSetValueExW(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(k);
+}
+
+void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value) {
+  HKEY k = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != 0) return;
+  RegSetValueExW(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(k);
+}
+
+void DeleteMachineValue(const std::wstring& key, const std::wstring& name) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &k) != 0) return;
+  RegDeleteValueW(k, name.c_str());
+  RegCloseKey(k);
+}
+
+std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name) {
+  DWORD value = 0, size = sizeof value, type = 0;
+  HKEY k = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &k) != 0) return std::nullopt;
+  const LONG r = RegQueryValueExW(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(k);
+  if (r != 0 || type != REG_DWORD) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+void Pump(DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    const DWORD now = GetTickCount();
+    if (static_cast<int32_t>(end - now) <= 0) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
+  }
+}
+
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  for (;;) {
+    HWND w = FindWindowW(className, title);
+    if (w != nullptr) return w;
+    if (static_cast<int32_t>(end - GetTickCount()) <= 0) return nullptr;
+    Pump(20);
+  }
+}
+
+static BOOL CALLBACK FindStatic(HWND child, LPARAM out) {
+  wchar_t cls[32] = {};
+  GetClassNameW(child, cls, 32);
+  if (_wcsicmp(cls, L"Static") == 0) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(child, text, 1024);
+    if (text[0] != 0) {
+      *reinterpret_cast<std::wstring*>(out) = text;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+std::wstring MessageBoxText(HWND box) {
+  std::wstring text;
+  EnumChildWindows(box, FindStatic, reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
+void PressButton(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  if (button != nullptr) PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+std::vector<std::string> ReadLogLines(const std::wstring& folder) {
+  std::vector<std::wstring> files;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((folder + L"\\*.log").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do files.push_back(fd.cFileName);
+    while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<std::string> lines;
+  for (const auto& f : files) {
+    const std::string text = ReadFileBytes(folder + L"\\" + f);
+    size_t pos = 0;
+    while (pos < text.size()) {
+      size_t end = text.find("\r\n", pos);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(text.substr(pos, end - pos));
+      pos = end + 2;
+    }
+  }
+  return lines;
+}
+
+// "hh:mm:ss.cc" then, at level 10, two 10-character figures, then indentation and one space.
+std::string LogText(const std::string& line) {
+  size_t pos = 11;
+  if (line.size() > 33 && line[11] == ' ' && line[22] == ' ' && line[32] != ' ' ) pos = 33;
+  while (pos < line.size() && line[pos] == ' ') ++pos;
+  return pos < line.size() ? line.substr(pos) : std::string();
+}
+
+bool LogContains(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& l : lines)
+    if (LogText(l) == text) return true;
+  return false;
+}
+
+HWND FindAgentWindow(DWORD ms) { return WaitForWindow(L"frmVelmoraSkytrove", L"Velmora Skytrove v4", ms); }
+
+Agent::~Agent() {
+  if (process_ != nullptr) {
+    if (Running()) {
+      Stop(5000);
+      if (Running()) TerminateProcess(process_, 1);
+    }
+    CloseHandle(process_);
+  }
+}
+
+bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
+  std::wstring command = L"\"" + AgentPath() + L"\" " + arguments;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  CloseHandle(pi.hThread);
+  process_ = pi.hProcess;
+  pid_ = pi.dwProcessId;
+  if (waitForWindowMs == 0) return true;
+  const DWORD end = GetTickCount() + waitForWindowMs;
+  while (static_cast<int32_t>(end - GetTickCount()) > 0) {
+    HWND w = FindWindowW(L"frmVelmoraSkytrove", nullptr);
+    while (w != nullptr) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      wchar_t title[64] = {};
+      GetWindowTextW(w, title, 64);
+      if (pid == pid_ && wcscmp(title, L"Velmora Skytrove v4") == 0) {
+        window_ = w;
+        return true;
+      }
+      w = FindWindowExW(nullptr, w, L"frmVelmoraSkytrove", nullptr);
+    }
+    if (!Running()) return false;
+    Pump(20);
+  }
+  return false;
+}
+
+bool Agent::Running() const { return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+bool Agent::WaitExit(DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  while (Running()) {
+    if (static_cast<int32_t>(end - GetTickCount()) <= 0) return false;
+    Pump(20);
+  }
+  return true;
+}
+
+bool Agent::Stop(DWORD ms) {
+  if (!Running()) return true;
+  if (window_ != nullptr) PostMessageW(window_, WM_CLOSE, 0, 0);
+  return WaitExit(ms);
+}
+
+std::string Reply::Field(const std::string& key) const {
+  const std::string text = " " + bytes;
+  const std::string needle = " " + key + "=";
+  const size_t at = text.find(needle);
+  if (at == std::string::npos) return std::string();
+  size_t start = at + needle.size();
+  if (start < text.size() && text[start] == '"') {
+    const size_t end = text.find('"', start + 1);
+    return text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+  }
+  const size_t end = text.find(' ', start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+Requester::Requester() {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &Requester::Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"VelmoraTestRequester";
+    RegisterClassW(&wc);
+    registered = true;
+  }
+  window_ = CreateWindowExW(0, L"VelmoraTestRequester", L"test requester", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                            GetModuleHandleW(nullptr), this);
+}
+
+Requester::~Requester() { Destroy(); }
+
+void Requester::Destroy() {
+  if (window_ != nullptr) {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+    window_ = nullptr;
+  }
+}
+
+LRESULT CALLBACK Requester::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  if (message == WM_NCCREATE) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Requester*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self != nullptr && message == WM_COPYDATA) {
+    const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    Reply r;
+    r.code = cds->dwData;
+    if (cds->lpData != nullptr) r.bytes.assign(static_cast<const char*>(cds->lpData), cds->cbData);
+    r.sender = reinterpret_cast<HWND>(wParam);
+    self->replies_.push_back(r);
+    if (self->onReply) self->onReply(*self, r);
+    return TRUE;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+bool Requester::Send(HWND agent, const std::string& text, ULONG_PTR code) {
+  return SendBytes(agent, text.data(), static_cast<DWORD>(text.size()), code);
+}
+
+bool Requester::SendBytes(HWND agent, const void* data, DWORD size, ULONG_PTR code) {
+  COPYDATASTRUCT cds{};
+  cds.dwData = code;
+  cds.cbData = size;
+  cds.lpData = const_cast<void*>(data);
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(agent, WM_COPYDATA, reinterpret_cast<WPARAM>(window_), reinterpret_cast<LPARAM>(&cds),
+                             SMTO_NORMAL, 30000, &result) != 0;
+}
+
+std::optional<Reply> Requester::WaitReply(DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  while (taken_ >= replies_.size()) {
+    if (static_cast<int32_t>(end - GetTickCount()) <= 0) return std::nullopt;
+    Pump(10);
+  }
+  return replies_[taken_++];
+}
+
+}  // namespace testing_support

@@ -1,0 +1,102 @@
+// What the Windows tests share: paths between Wine and Linux, files, the registry, the
+// agent as a process, a requesting window, and answering message boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+std::wstring Env(const char* name);
+// A Linux path as Windows programs under Wine see it (Z:\...).
+std::wstring WinPath(const std::string& unixPath);
+// A folder under the peers' data folder (created), as a Windows path.
+std::wstring PeerData(const std::wstring& sub);
+// A fresh, empty folder for one test, as a Windows path.
+std::wstring FreshFolder(const std::wstring& name);
+std::wstring AgentPath();
+
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+std::string Generated(size_t n, size_t offset = 0);  // the web peer's /gen pattern
+
+void SetMachineString(const std::wstring& key, const std::wstring& name, const std::wstring& value);
+void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value);
+void DeleteMachineValue(const std::wstring& key, const std::wstring& name);
+std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name);
+
+// Top-level window of `className` (may be null) and `title`, waiting up to `ms`.
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms);
+// The text of a message box (its Static child).
+std::wstring MessageBoxText(HWND box);
+// Presses a button of a dialog (IDOK 1, IDYES 6, IDNO 7).
+void PressButton(HWND dialog, int id);
+// Runs this thread's messages for `ms`.
+void Pump(DWORD ms);
+
+// All lines of the debug logs in `folder`, in file-name order.
+std::vector<std::string> ReadLogLines(const std::wstring& folder);
+// The text of a log line after its time stamp, memory figures and indentation.
+std::string LogText(const std::string& line);
+bool LogContains(const std::vector<std::string>& lines, const std::string& text);
+
+// The agent as a child process. Logs go to `logFolder` ("DebugPath"), level from args.
+class Agent {
+ public:
+  Agent() = default;
+  ~Agent();
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+  bool Start(const std::wstring& arguments, DWORD waitForWindowMs = 10000);
+  HWND Window() const { return window_; }
+  HANDLE Process() const { return process_; }
+  // Asks the agent to end the way a task manager does (no question) and waits.
+  bool Stop(DWORD ms = 10000);
+  bool WaitExit(DWORD ms);
+  bool Running() const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+  HWND window_ = nullptr;
+};
+
+// The agent's main window (class frmVelmoraSkytrove, title "Velmora Skytrove v4").
+HWND FindAgentWindow(DWORD ms);
+
+struct Reply {
+  ULONG_PTR code = 0;
+  std::string bytes;  // exactly cbData bytes
+  HWND sender = nullptr;
+  std::string Field(const std::string& key) const;
+};
+
+// A requesting application's window: sends requests, collects replies.
+class Requester {
+ public:
+  Requester();
+  ~Requester();
+  HWND Window() const { return window_; }
+  bool Send(HWND agent, const std::string& text, ULONG_PTR code = 4);
+  bool SendBytes(HWND agent, const void* data, DWORD size, ULONG_PTR code);
+  // Waits (pumping messages) for the next reply.
+  std::optional<Reply> WaitReply(DWORD ms);
+  std::vector<Reply>& Replies() { return replies_; }
+  // Called inside the handling of every reply, before the handler returns.
+  void (*onReply)(Requester& self, const Reply& reply) = nullptr;
+  void* context = nullptr;
+  void Destroy();
+
+ private:
+  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM) noexcept;
+  HWND window_ = nullptr;
+  std::vector<Reply> replies_;
+  size_t taken_ = 0;
+};
+
+}  // namespace testing_support
