@@ -14,6 +14,7 @@
 #include "support/paths.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
+#include "transfer/local_target.h"
 
 namespace velmora {
 
@@ -25,26 +26,6 @@ std::wstring GroupSeparator() {
   wchar_t buffer[8] = {};
   if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, 8) > 0) return buffer;
   return L",";
-}
-
-// A file that exists but cannot be opened for writing (open without sharing in another
-// program, read-only, no access) must stop us before the network is touched, exactly as
-// creating it in place would have.
-bool DestinationWritable(const std::wstring& path) {
-  if (fileutil::FileLength(path) < 0) return true;
-  UniqueFile probe(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return static_cast<bool>(probe);
-}
-
-// The transfer is written to a unique file beside the destination, so that the final
-// rename stays on one volume and a failed transfer never touches the destination.
-std::wstring TemporaryBeside(const std::wstring& destination) {
-  std::wstring folder = FolderPart(destination);
-  if (folder.empty()) folder = L".";
-  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
-  wchar_t name[MAX_PATH + 1] = {};
-  if (GetTempFileNameW(folder.c_str(), L"vsk", 0, name) == 0) return std::wstring();
-  return name;
 }
 
 // Header values as text: a Content-Length of 4 GiB or more does not fit the number form.
@@ -91,12 +72,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     return false;
   }
   // Whatever way this call ends, the temporary file goes unless it became the destination.
-  struct TemporaryGuard {
-    std::wstring path;
-    ~TemporaryGuard() {
-      if (!path.empty()) DeleteFileW(path.c_str());
-    }
-  } guard{temporary};
+  TemporaryFile guard(temporary);
   Log(L"Create file " + destination + L" OK - " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
 
   SetStatusText(L" Downloading File - " + url);
@@ -189,12 +165,11 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   handle.reset();
   Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
   file.reset();
-  if (!MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+  if (!guard.PutInPlace(destination)) {
     SetStatusText(L"");
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to replace " + destination, kMarkEnd);
     return false;
   }
-  guard.path.clear();
   if (trayAdded_) {
     SetTrayTip(product + std::wstring(1, L'\0'));
     Shell_NotifyIconA(NIM_MODIFY, &tray_);

@@ -1,0 +1,34 @@
+// Writing a download beside its destination and putting it in place only when the
+// transfer succeeded, so a failure never costs the user the file that was there.
+#pragma once
+
+#include <string>
+
+namespace velmora {
+
+// False when the destination exists but cannot be opened for writing (open without
+// sharing in another program, read-only, no access).
+bool DestinationWritable(const std::wstring& destination);
+
+// A new, empty, uniquely named file in the destination's folder; empty when none can
+// be made (folder missing or not writable).
+std::wstring TemporaryBeside(const std::wstring& destination);
+
+// Replaces the destination with the finished temporary file.
+bool PutInPlace(const std::wstring& temporary, const std::wstring& destination);
+
+// Deletes the temporary file when it goes out of scope, unless it was put in place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const std::wstring& Path() const { return path_; }
+  bool PutInPlace(const std::wstring& destination);
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace velmora
