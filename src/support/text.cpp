@@ -87,9 +87,9 @@ std::wstring GetField(const std::wstring& text, const std::wstring& key,
   return TokenExtract(work, valueStart, delimiter, ignored);
 }
 
-// A value that holds the delimiter, or starts with a quote, is written in quotes so that
-// GetField reads it whole. A value holding both a delimiter and a quote cannot be
-// represented in this grammar (there is no escape); it is written quoted all the same.
+// A value that holds the delimiter is written in quotes so that GetField reads it whole.
+// The grammar has no escape, so a value that begins with a quote, or holds a quote and
+// a delimiter, cannot be read back exactly; such values are written as they are.
 std::wstring FieldWrite(const std::wstring& text, const std::wstring& key,
                         const std::wstring& value, const std::wstring& separator,
                         const std::wstring& delimiter) {
@@ -100,8 +100,7 @@ std::wstring FieldWrite(const std::wstring& text, const std::wstring& key,
     out += delimiter;
   out += key;
   out += separator;
-  const bool quote = (!delimiter.empty() && value.find(delimiter) != std::wstring::npos) ||
-                     (!value.empty() && value[0] == L'"');
+  const bool quote = !delimiter.empty() && value.find(delimiter) != std::wstring::npos;
   if (quote) out += L'"';
   out += value;
   if (quote) out += L'"';

@@ -46,11 +46,20 @@ class cFTP {
                          uint32_t TransferType, uint32_t Caching);
   bool Disconnect();
   int32_t LastError() const { return lastError_; }
+  // The server's own words when `LastError` is ERROR_INTERNET_EXTENDED_ERROR (for
+  // example "550 No such file or directory."); empty otherwise.
+  const std::wstring& LastResponse() const { return lastResponse_; }
 
  private:
+  bool Connected() const { return connection_ && internet_; }
+  // Takes GetLastError (and the server's reply, when that is what the error points to).
+  void RecordFailure();
+  bool Outcome(bool ok);
+
   UniqueInternet internet_;
   UniqueInternet connection_;
   int32_t lastError_ = 0;
+  std::wstring lastResponse_;
   bool listed_ = false;
   std::vector<WIN32_FIND_DATAA> listing_;
 };

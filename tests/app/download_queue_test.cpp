@@ -1,0 +1,84 @@
+// The list rules: acceptance, duplicates, order, removals and the size limit.
+#include <gtest/gtest.h>
+
+#include "app/download_queue.h"
+
+using namespace velmora;
+
+namespace {
+DownloadRequest Req(int32_t parent, const wchar_t* type, const wchar_t* source, const wchar_t* dest = L"",
+                    const wchar_t* linked = L"") {
+  DownloadRequest r;
+  r.ParentHWnd = parent;
+  r.Type = type;
+  r.SourceFileName = source;
+  r.DestinationFileName = dest;
+  r.LinkedSourceFileName = linked;
+  return r;
+}
+}  // namespace
+
+TEST(DownloadQueue, AcceptanceAndDuplicates) {
+  DownloadQueue q;
+  EXPECT_EQ(q.Add(Req(1, L"", L"s")), AddOutcome::NoTypeOrSource);
+  EXPECT_EQ(q.Add(Req(1, L"HTTP", L"")), AddOutcome::NoTypeOrSource);
+  EXPECT_EQ(q.Add(Req(1, L"HTTP", L"http://h/A.txt")), AddOutcome::Accepted);  // no destination is fine
+  EXPECT_EQ(q.Add(Req(1, L"http", L"HTTP://H/a.TXT")), AddOutcome::AlreadyInList);
+  EXPECT_EQ(q.Add(Req(2, L"HTTP", L"http://h/A.txt")), AddOutcome::Accepted);
+  EXPECT_EQ(q.Add(Req(1, L"FTP", L"http://h/A.txt")), AddOutcome::Accepted);
+  EXPECT_EQ(q.Add(Req(1, L"FTP", L"ftp://h/s.txt", L"", L"ftp://h/s.jpg")), AddOutcome::Accepted);
+  EXPECT_EQ(q.Add(Req(1, L"ftp", L"FTP://h/s.JPG")), AddOutcome::AlreadyInLinkedList);
+  EXPECT_EQ(q.Add(Req(2, L"FTP", L"ftp://h/s.jpg")), AddOutcome::Accepted);
+  // The newcomer's own linked file takes no part.
+  EXPECT_EQ(q.Add(Req(1, L"FTP", L"ftp://h/new.txt", L"", L"ftp://h/s.txt")), AddOutcome::Accepted);
+  EXPECT_EQ(q.Count(), 6u);
+}
+
+TEST(DownloadQueue, FirstRivalInOrderDecidesTheReason) {
+  DownloadQueue q;
+  ASSERT_EQ(q.Add(Req(1, L"FTP", L"ftp://h/x")), AddOutcome::Accepted);
+  ASSERT_EQ(q.Add(Req(1, L"FTP", L"ftp://h/a", L"", L"ftp://h/x")), AddOutcome::Accepted);
+  EXPECT_EQ(q.Add(Req(1, L"FTP", L"ftp://h/x")), AddOutcome::AlreadyInList);
+  q.RemoveFirstMatch(Req(1, L"FTP", L"ftp://h/x"));
+  EXPECT_EQ(q.Add(Req(1, L"FTP", L"ftp://h/x")), AddOutcome::AlreadyInLinkedList);
+  DownloadQueue self;
+  ASSERT_EQ(self.Add(Req(1, L"FTP", L"ftp://h/y", L"", L"ftp://h/y")), AddOutcome::Accepted);
+  EXPECT_EQ(self.Add(Req(1, L"FTP", L"ftp://h/y")), AddOutcome::AlreadyInList);
+}
+
+TEST(DownloadQueue, RemovalsKeepOrderAndForgetDuplicates) {
+  DownloadQueue q;
+  for (int i = 0; i < 5; ++i)
+    q.Add(Req(i == 0 || i == 1 || i == 3 ? 9 : 4, L"HTTP", (L"http://h/" + std::to_wstring(i)).c_str(), L"d"));
+  EXPECT_EQ(q.RemoveParent(9), 3u);
+  ASSERT_EQ(q.Count(), 2u);
+  EXPECT_EQ(q.At(0).SourceFileName, L"http://h/2");
+  EXPECT_EQ(q.At(1).SourceFileName, L"http://h/4");
+  EXPECT_EQ(q.Add(Req(9, L"HTTP", L"http://h/0", L"d")), AddOutcome::Accepted);  // forgotten with its entry
+
+  // Exact source and destination; any window when the request's is 0.
+  EXPECT_FALSE(q.RemoveFirstMatch(Req(4, L"HTTP", L"HTTP://h/2", L"d")));
+  EXPECT_FALSE(q.RemoveFirstMatch(Req(4, L"HTTP", L"http://h/2", L"D")));
+  EXPECT_FALSE(q.RemoveFirstMatch(Req(5, L"HTTP", L"http://h/2", L"d")));
+  std::wstring removed;
+  EXPECT_TRUE(q.RemoveFirstMatch(Req(0, L"X", L"http://h/4", L"d"), &removed));
+  EXPECT_EQ(removed, L"http://h/4");
+  EXPECT_EQ(q.At(0).SourceFileName, L"http://h/2");
+  EXPECT_EQ(q.At(1).SourceFileName, L"http://h/0");
+}
+
+TEST(DownloadQueue, ResultFieldsStartEmptyAndTheListIsBounded) {
+  DownloadQueue q;
+  DownloadRequest r = Req(1, L"FTP", L"ftp://h/a");
+  r.SourceFileLastWriteTime = L"1$2";
+  r.LinkedSourceFileLastWriteTime = L"3$4";
+  q.Add(r);
+  EXPECT_EQ(q.At(0).SourceFileLastWriteTime, L"");
+  EXPECT_EQ(q.At(0).LinkedSourceFileLastWriteTime, L"");
+
+  DownloadQueue big;
+  for (size_t i = 0; i < DownloadQueue::kMaxPending; ++i)
+    ASSERT_EQ(big.Add(Req(1, L"HTTP", (L"s" + std::to_wstring(i)).c_str())), AddOutcome::Accepted);
+  EXPECT_EQ(big.Add(Req(1, L"HTTP", L"one more")), AddOutcome::Full);
+  EXPECT_EQ(big.Add(Req(1, L"HTTP", L"s5")), AddOutcome::AlreadyInList);  // duplicates still named as such
+}

@@ -1,0 +1,110 @@
+// Reading requests, writing replies and the lines the window shows for a request.
+#include <gtest/gtest.h>
+
+#include "app/request_rules.h"
+#include "support/text.h"
+
+using namespace velmora;
+
+TEST(ParseRequest, FieldsOfAPlainHttpRequest) {
+  auto r = ParseRequest(L"GET Type=HTTP Reference=R1 SourceFileName=http://h/a.txt DestinationFileName=C:\\a.txt", 77);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->Type, L"HTTP");
+  EXPECT_EQ(r->Reference, L"R1");
+  EXPECT_EQ(r->SourceFileName, L"http://h/a.txt");
+  EXPECT_EQ(r->DestinationFileName, L"C:\\a.txt");
+  EXPECT_EQ(r->ParentHWnd, 77);
+  EXPECT_EQ(r->StoryReference, 0);
+  EXPECT_FALSE(r->PassiveMode);
+}
+
+TEST(ParseRequest, CaseQuotesNumbersAndRefusals) {
+  auto r = ParseRequest(L"get type=ftp sourcefilename=ftp://h/x passivemode=2 storyreference=12abc "
+                        L"DestinationFileName=\"C:\\My Files\\x\" Username=u Password=p "
+                        L"LinkedSourceFileName=ftp://h/x.jpg LinkedDestinationFileName=C:\\x.jpg",
+                        1);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->Type, L"ftp");
+  EXPECT_EQ(r->SourceFileName, L"ftp://h/x");
+  EXPECT_TRUE(r->PassiveMode);
+  EXPECT_EQ(r->StoryReference, 12);
+  EXPECT_EQ(r->DestinationFileName, L"C:\\My Files\\x");
+  EXPECT_EQ(r->Username, L"u");
+  EXPECT_EQ(r->Password, L"p");
+  EXPECT_EQ(r->LinkedSourceFileName, L"ftp://h/x.jpg");
+  EXPECT_EQ(r->LinkedDestinationFileName, L"C:\\x.jpg");
+
+  EXPECT_FALSE(ParseRequest(L"PUT Type=HTTP", 1));
+  EXPECT_FALSE(ParseRequest(L" GET Type=HTTP", 1));  // begins with a space: empty command word
+  EXPECT_FALSE(ParseRequest(L"", 1));
+  EXPECT_FALSE(ParseRequest(L"GETX Type=HTTP", 1));
+  EXPECT_TRUE(ParseRequest(L"GET", 1));
+  EXPECT_FALSE(ParseRequest(L"GET PassiveMode=True", 1)->PassiveMode);
+  EXPECT_EQ(ParseRequest(L"GET StoryReference=7", 1)->Reference, L"");
+  EXPECT_EQ(ParseRequest(L"GET StoryReference=99999999999", 1)->StoryReference, INT32_MAX);
+}
+
+TEST(ComposeReply, FieldOrderAndOptionalFields) {
+  DownloadRequest r;
+  r.Type = L"HTTP";
+  r.Reference = L"R1";
+  r.SourceFileName = L"http://h/a.txt";
+  r.DestinationFileName = L"C:\\a.txt";
+  r.Username = L"u";
+  r.Password = L"secret";
+  r.PassiveMode = true;
+  EXPECT_EQ(ComposeReply(r, false),
+            L"GOT Type=HTTP Reference=R1 SourceFileSize=0 SourceFileName=http://h/a.txt "
+            L"DestinationFileName=C:\\a.txt SourceFileLastWriteTime=");
+
+  r.Type = L"ftp";
+  r.Reference = L"";
+  r.StoryReference = -5;
+  r.SourceFileSize = 3000000000LL;
+  r.SourceFileLastWriteTime = L"30284117$-1652308992";
+  r.DestinationFileName = L"C:\\My Files\\s.txt";
+  r.LinkedSourceFileName = L"ftp://h/s.jpg";
+  r.LinkedDestinationFileName = L"C:\\s.jpg";
+  r.LinkedSourceFileSize = 12;
+  r.LinkedSourceFileLastWriteTime = L"1$2";
+  const std::wstring reply = ComposeReply(r, true);
+  EXPECT_EQ(reply,
+            L"GOT Type=ftp Reference= StoryReference=-5 SourceFileSize=3000000000 SourceFileName=http://h/a.txt "
+            L"DestinationFileName=\"C:\\My Files\\s.txt\" SourceFileLastWriteTime=30284117$-1652308992 "
+            L"LinkedSourceFileSize=12 LinkedSourceFileName=ftp://h/s.jpg LinkedDestinationFileName=C:\\s.jpg "
+            L"LinkedSourceFileLastWriteTime=1$2");
+  for (const wchar_t* key : {L"Type", L"Reference", L"StoryReference", L"DestinationFileName", L"LinkedSourceFileName"})
+    EXPECT_FALSE(GetField(reply, key, L"=", L" ").empty() && std::wstring(key) != L"Reference") << key;
+  EXPECT_EQ(GetField(reply, L"DestinationFileName", L"=", L" "), L"C:\\My Files\\s.txt");
+  EXPECT_EQ(reply.find(L"secret"), std::wstring::npos);
+  EXPECT_EQ(reply.find(L"PassiveMode"), std::wstring::npos);
+}
+
+TEST(DisplayLines, ShorteningLinkedFilesAndDeletes) {
+  DownloadRequest r;
+  r.Type = L"HTTP";
+  r.SourceFileName = L"http://www.example.com/a/b/file.txt";
+  EXPECT_EQ(PendingLine(r), L"http://www.example.com/.../file.txt");
+  r.SourceFileName = L"HTTP://Host/file.txt";
+  EXPECT_EQ(PendingLine(r), L"HTTP://Host/.../file.txt");
+  r.SourceFileName = L"http://host.only";
+  EXPECT_EQ(PendingLine(r), L"http://host.only");
+  r.SourceFileName = L"https://h/a/b.txt";  // only http:// is shortened
+  EXPECT_EQ(PendingLine(r), L"https://h/a/b.txt");
+
+  r.Type = L"FTP";
+  r.SourceFileName = L"ftp://h/d/story.txt";
+  r.LinkedSourceFileName = L"ftp://h/d/story.jpg";
+  EXPECT_EQ(PendingLine(r), L"ftp://h/d/story.txt + .jpg");
+  EXPECT_EQ(CurrentFileLabel(r), L" ftp://h/d/story.txt + .jpg");
+  r.LinkedSourceFileName = L"ftp://h/d/photo.jpg";
+  EXPECT_EQ(PendingLine(r), L"ftp://h/d/story.txt + photo.jpg");
+  r.LinkedSourceFileName = L"ftp://h/d/Story.jpg";  // stems compare exactly
+  EXPECT_EQ(PendingLine(r), L"ftp://h/d/story.txt + Story.jpg");
+
+  r.LinkedSourceFileName.clear();
+  r.Type = L"FTPDELETE";
+  EXPECT_EQ(PendingLine(r), L"Del:ftp://h/d/story.txt");
+  r.Type = L"ftpdelete";
+  EXPECT_EQ(PendingLine(r), L"ftp://h/d/story.txt");
+}

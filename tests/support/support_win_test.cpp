@@ -1,0 +1,79 @@
+// The Windows edges of the shared module: the copy-data text codes, the tray-tip copy,
+// the pause and the registry-backed settings.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "support/components.h"
+#include "support/velmora_general.h"
+
+using namespace velmora;
+
+TEST(ReadCopyData, DataCodesAndNul) {
+  char bytes[] = {'G', 'E', 'T', ' ', 'a', '\0', 'b'};
+  COPYDATASTRUCT cds{3, sizeof bytes, bytes};
+  EXPECT_EQ(ReadCopyData(&cds), L"GET a");
+  cds.dwData = 4;
+  EXPECT_EQ(ReadCopyData(&cds), std::wstring(L"GET a\0b", 7));
+  cds.dwData = 5;
+  EXPECT_EQ(ReadCopyData(&cds), L"");
+  cds = COPYDATASTRUCT{4, 0, nullptr};
+  EXPECT_EQ(ReadCopyData(&cds), L"");
+  cds = COPYDATASTRUCT{4, 10, nullptr};
+  EXPECT_EQ(ReadCopyData(&cds), L"");
+  EXPECT_EQ(ReadCopyData(nullptr), L"");
+}
+
+TEST(CopyStringToBytes, ZeroFilledAndCut) {
+  unsigned char field[8];
+  std::memset(field, 0xCC, sizeof field);
+  CopyStringToBytes(field, sizeof field, L"abc");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(field), 8), std::string("abc\0\0\0\0\0", 8));
+  CopyStringToBytes(field, sizeof field, L"0123456789");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(field), 8), "01234567");
+}
+
+TEST(Pause, WaitsAboutTheTimeAskedAndRunsMessages) {
+  // A message posted before the pause must be handled inside it.
+  static bool handled = false;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m == WM_APP) handled = true;
+    return DefWindowProcW(h, m, w, l);
+  };
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"PauseTest";
+  RegisterClassW(&wc);
+  HWND w = CreateWindowW(L"PauseTest", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  PostMessageW(w, WM_APP, 0, 0);
+  LARGE_INTEGER f, a, b;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&a);
+  timing::Pause(0.05);
+  QueryPerformanceCounter(&b);
+  const double ms = 1000.0 * (b.QuadPart - a.QuadPart) / f.QuadPart;
+  EXPECT_TRUE(handled);
+  EXPECT_GE(ms, 45.0);
+  EXPECT_LT(ms, 1000.0);  // generous: this guards against a wait that never ends, not speed
+  DestroyWindow(w);
+}
+
+TEST(Registry, NumbersAndTextsWithFallbacks) {
+  const wchar_t* key = L"SOFTWARE\\Velmora\\TestValues";
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), 0);
+  DWORD seven = 7;
+  RegSetValueExW(k, L"Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&seven), sizeof seven);
+  RegSetValueExW(k, L"Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"-1"), 6);
+  RegCloseKey(k);
+  EXPECT_EQ(registry::ReadNumber(HKEY_LOCAL_MACHINE, key, L"Number", 0), 7);
+  EXPECT_EQ(registry::ReadNumber(HKEY_LOCAL_MACHINE, key, L"Text", 0), -1);
+  EXPECT_EQ(registry::ReadNumber(HKEY_LOCAL_MACHINE, key, L"Missing", 3), 3);
+  EXPECT_EQ(registry::ReadText(HKEY_LOCAL_MACHINE, key, L"Missing", L"d"), L"d");
+  EXPECT_EQ(registry::ReadText(HKEY_LOCAL_MACHINE, key, L"Text", L""), L"-1");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+}
+
+TEST(SystemCheck, BrowserOfVersionFourOrLaterUnderThisSystem) { EXPECT_TRUE(systemcheck::BrowserCheck(true)); }

@@ -1,0 +1,103 @@
+// Field lookup, field writing and the small text utilities that requests, replies and
+// the log are built from.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "support/paths.h"
+#include "support/text.h"
+
+using namespace velmora;
+
+namespace {
+std::wstring Field(const std::wstring& text, const std::wstring& key) { return GetField(text, key, L"=", L" "); }
+}  // namespace
+
+TEST(GetField, KeysAtStartOrAfterSpaceOnly) {
+  const std::wstring t = L"GET Type=HTTP StoryReference=7 SourceFileName=http://h/a.txt";
+  EXPECT_EQ(Field(t, L"Type"), L"HTTP");
+  EXPECT_EQ(Field(t, L"type"), L"HTTP");
+  EXPECT_EQ(Field(t, L"Reference"), L"");  // not found inside StoryReference
+  EXPECT_EQ(Field(t, L"StoryReference"), L"7");
+  EXPECT_EQ(Field(t, L"SourceFileName"), L"http://h/a.txt");
+  EXPECT_EQ(Field(L"Type=FTP rest", L"Type"), L"FTP");  // at the very start of the text
+  EXPECT_EQ(Field(L"x Missing=", L"Missing"), L"");
+  EXPECT_EQ(Field(L"a Reference= Type=X", L"Reference"), L"");
+}
+
+TEST(GetField, QuotesFirstOccurrenceAndValuesUnchanged) {
+  EXPECT_EQ(Field(L"GET DestinationFileName=\"C:\\My Files\\a.txt\" Type=HTTP", L"DestinationFileName"),
+            L"C:\\My Files\\a.txt");
+  EXPECT_EQ(Field(L"GET DestinationFileName=C:\\My Files\\a.txt", L"DestinationFileName"), L"C:\\My");
+  EXPECT_EQ(Field(L"GET Reference=\"open to the end", L"Reference"), L"open to the end");
+  EXPECT_EQ(Field(L"GET Reference=\"", L"Reference"), L"");
+  EXPECT_EQ(Field(L"GET Type=a Type=b", L"Type"), L"a");
+  EXPECT_EQ(Field(L"GET Type= MiXeD ", L"Type"), L"");
+  EXPECT_EQ(Field(L"GET Reference=a=b", L"Reference"), L"a=b");
+  EXPECT_EQ(Field(L"GET Reference=", L"Reference"), L"");
+  EXPECT_EQ(Field(L"", L"Type"), L"");
+}
+
+TEST(FieldWrite, EveryValueReadsBack) {
+  const std::wstring values[] = {L"", L"plain", L"two words", L"a=b", L"trailing ", L"C:\\x y\\z.txt"};
+  std::wstring text = L"GOT ";
+  int i = 0;
+  for (const auto& v : values) text = FieldWrite(text, L"K" + std::to_wstring(i++), v, L"=", L" ");
+  i = 0;
+  for (const auto& v : values) EXPECT_EQ(Field(text, L"K" + std::to_wstring(i++)), v);
+  EXPECT_EQ(FieldWrite(L"GOT ", L"Type", L"HTTP", L"=", L" "), L"GOT Type=HTTP");
+  // No escape exists: a leading quote is lost on the way back.
+  EXPECT_EQ(Field(FieldWrite(L"GOT ", L"R", L"\"q", L"=", L" "), L"R"), L"q");
+  EXPECT_EQ(FieldWrite(L"GOT Type=HTTP", L"Reference", L"", L"=", L" "), L"GOT Type=HTTP Reference=");
+}
+
+TEST(TokenExtract, PositionsAreOneBased) {
+  size_t found = 99;
+  EXPECT_EQ(TokenExtract(L"GET a=b", 1, L" ", found), L"GET");
+  EXPECT_EQ(found, 4u);
+  EXPECT_EQ(TokenExtract(L"GET", 1, L" ", found), L"GET");
+  EXPECT_EQ(found, 0u);
+  EXPECT_EQ(TokenExtract(L"abc", 9, L" ", found), L"");
+  EXPECT_EQ(found, 0u);
+}
+
+TEST(LeadingNumber, ValAndRoundingRules) {
+  struct Case { const wchar_t* text; int32_t value; };
+  const Case cases[] = {
+      {L"12abc", 12}, {L"", 0},          {L"abc", 0},          {L"-7", -7},    {L" 42", 42},
+      {L"2.5", 2},    {L"3.5", 4},       {L"-2.5", -2},        {L"1e3", 1000}, {L"1.5e1x", 15},
+      {L"99999999999", INT32_MAX},       {L"-99999999999", INT32_MIN},       {L"1e999", INT32_MAX},
+      {L"2147483647", INT32_MAX},        {L"-2147483648", INT32_MIN},        {L".5", 0}, {L"0.51", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LeadingNumberToInt32(c.text), c.value) << c.text[0];
+  EXPECT_TRUE(LeadingNumberIsNonZero(L"2"));
+  EXPECT_TRUE(LeadingNumberIsNonZero(L"1"));
+  EXPECT_FALSE(LeadingNumberIsNonZero(L"0"));
+  EXPECT_FALSE(LeadingNumberIsNonZero(L"True"));
+  EXPECT_FALSE(LeadingNumberIsNonZero(L""));
+}
+
+TEST(SmallUtilities, GroupingPaddingHexMasking) {
+  EXPECT_EQ(GroupThousands(0, L","), L"");
+  EXPECT_EQ(GroupThousands(999, L","), L"999");
+  EXPECT_EQ(GroupThousands(1234567, L","), L"1,234,567");
+  EXPECT_EQ(GroupThousands(5000000000LL, L"."), L"5.000.000.000");
+  EXPECT_EQ(PadLeft(L"123", 10), L"       123");
+  EXPECT_EQ(PadLeft(L"12345678901", 10), L"12345678901");
+  EXPECT_EQ(HexText(10, 2), L"0A");
+  EXPECT_EQ(HexText(255, 2), L"FF");
+  EXPECT_EQ(MaskField(L"GET Username=u Password=p4ss Type=FTP", L"Password"), L"GET Username=u Password=*** Type=FTP");
+  EXPECT_EQ(MaskField(L"GET password=\"a b\" PASSWORD=c", L"Password"), L"GET password=*** PASSWORD=***");
+  EXPECT_EQ(MaskField(L"GET MyPassword=keep", L"Password"), L"GET MyPassword=keep");
+  EXPECT_EQ(MaskField(L"GET Password=\"open", L"Password"), L"GET Password=***");
+}
+
+TEST(Paths, PartsOfPathsAndUrls) {
+  EXPECT_EQ(FileNamePart(L"http://h/a/b/file.txt"), L"file.txt");
+  EXPECT_EQ(FileNamePart(L"C:\\x\\y.jpg"), L"y.jpg");
+  EXPECT_EQ(ExtensionPart(L"ftp://h/d/story.jpg"), L"jpg");
+  EXPECT_EQ(ExtensionPart(L"C:\\dir.v2\\readme"), L"");
+  EXPECT_EQ(StemPart(L"ftp://h/d/story.txt"), L"ftp://h/d/story");
+  EXPECT_EQ(FolderPart(L"C:\\a\\b.txt"), L"C:\\a");
+  EXPECT_EQ(FolderPart(L"b.txt"), L"");
+}
