@@ -247,6 +247,10 @@ bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
       GetWindowTextW(w, title, 64);
       if (pid == pid_ && wcscmp(title, L"Velmora Skytrove v4") == 0) {
         window_ = w;
+        // The caption is set half-way through start-up; a sent message is handled only
+        // once the message loop runs, that is once start-up has finished.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
         return true;
       }
       w = FindWindowExW(nullptr, w, L"frmVelmoraSkytrove", nullptr);

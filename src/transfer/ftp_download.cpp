@@ -1,16 +1,254 @@
-// Placeholder until the FTP transfers land: the FTP types are routed here and fail
-// without a reply.
+// The window's FTP procedures: one file of a request fetched through the window's cFTP
+// object (with its size and remote last-write time), and one remote file deleted.
+// WinINet blocks the thread for the whole transfer; nothing else runs meanwhile.
+#include <windows.h>
+#include <wininet.h>
+
+#include <cmath>
+#include <exception>
+
 #include "app/main_window.h"
+#include "support/ansi.h"
+#include "support/components.h"
+#include "support/debug_log.h"
+#include "support/text.h"
+#include "support/velmora_general.h"
+#include "transfer/cftp.h"
+#include "transfer/ftp_rules.h"
+#include "transfer/local_target.h"
 
 namespace velmora {
 
-bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest&, bool) { return false; }
+namespace {
 
-std::wstring frmVelmoraSkytrove::GetRemoteFileTime(const std::wstring&, const std::wstring&, const std::wstring&,
-                                                   const std::wstring&, bool) {
+constexpr int16_t kFtpPort = 21;
+constexpr uint32_t kBinary = FTP_TRANSFER_TYPE_BINARY;
+constexpr uint32_t kNeedFile = INTERNET_FLAG_NEED_FILE;
+
+void Log(const std::wstring& text, int level, int mark = kMarkNone) { WriteDebugLog(text, level, mark); }
+
+std::wstring Describe(const std::exception& e) { return FromAnsi(std::string(e.what())); }
+
+// WinINet's codes have their texts in wininet.dll, not in the system's table.
+std::wstring SystemMessage(DWORD code) {
+  wchar_t text[512] = {};
+  DWORD length = 0;
+  if (code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST) {
+    if (HMODULE wininet = GetModuleHandleW(L"wininet.dll"))
+      length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, wininet, code, 0, text,
+                              512, nullptr);
+  }
+  if (length == 0)
+    length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 512,
+                            nullptr);
+  std::wstring message(text, length);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
+    message.pop_back();
+  // The number always goes with it: messages differ between systems, the code does not.
+  return message.empty() ? L"error " + ToDecimal(code) : message + L" (" + ToDecimal(code) + L")";
+}
+
+// Why the last cFTP operation failed: the server's own reply when it gave one, else the
+// system's text for the error code; empty when the object has nothing to say (it was
+// never connected), so that an earlier, better description stands.
+std::wstring DescribeFtpFailure(const cFTP& ftp) {
+  if (!ftp.LastResponse().empty()) return ftp.LastResponse();
+  if (ftp.LastError() != 0) return SystemMessage(static_cast<DWORD>(ftp.LastError()));
   return std::wstring();
 }
 
-bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest&) { return false; }
+// The steps between connect and disconnect each run on their own: one that fails is
+// noted and the next still runs, so the connection is always closed; the last
+// description noted is the one reported.
+class StepFailures {
+ public:
+  template <typename Step>
+  void Run(Step&& step) {
+    try {
+      step();
+    } catch (const std::exception& e) {
+      Note(Describe(e));
+    }
+  }
+  void Note(const std::wstring& description) {
+    failed_ = true;
+    if (!description.empty()) description_ = description;
+  }
+  bool Failed() const { return failed_; }
+  const std::wstring& Description() const { return description_; }
+
+ private:
+  bool failed_ = false;
+  std::wstring description_;
+};
+
+}  // namespace
+
+bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked) {
+  const std::wstring& source = isLinked ? request.LinkedSourceFileName : request.SourceFileName;
+  const std::wstring& destination = isLinked ? request.LinkedDestinationFileName : request.DestinationFileName;
+  Log(L"Started DownloadFTPFile " + source, 5, kMarkStart);
+  if (!session_ || !ftp_) {
+    Log(L"Exiting DownloadFTPFile as no internet connection", 5, kMarkEnd);
+    return false;
+  }
+  SetStatusText(L" Download FTP file..", true);
+  prgProgress_.SetValue(0);
+
+  // The old destination stays until the new file is complete, so one that could not be
+  // replaced at the end is refused now, before the server is bothered.
+  if (!DestinationWritable(destination)) {
+    Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
+    return false;
+  }
+  // WinINet creates its target before the transfer and deletes it when the transfer
+  // fails, so it is given a file of our own beside the destination.
+  const std::wstring temporary = TemporaryBeside(destination);
+  if (temporary.empty()) {
+    const DWORD error = GetLastError();
+    Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " +
+            (destination.empty() ? std::wstring(L"no destination file name")
+                                 : L"cannot write beside " + destination + L" - " + SystemMessage(error)),
+        5, kMarkEnd);
+    return false;
+  }
+  TemporaryFile fetched(temporary);
+
+  const FtpSource split = SplitFtpSource(source);
+  currentRemotePath_ = split.remotePath;
+  Log(L"Setting up FTP download from - " + split.hostAndPath, -1);
+
+  StepFailures steps;
+  if (!split.hasPath) steps.Note(L"no \"/\" after the host in " + split.hostAndPath);
+  const std::wstring& server = split.server;
+  SetStatusText(L" Downloading FTP file - " + currentRemotePath_, true);
+  measuredSize_ = 0;
+  Log(L"'GET'ting file from server - " + split.hostAndPath, -1);
+
+  bool downloaded = false;
+  steps.Run([&] {
+    ftp_->Connect(server, kFtpPort, request.Username, request.Password, request.PassiveMode);
+  });
+  steps.Run([&] {
+    downloaded = ftp_->DownloadFile(currentRemotePath_, fetched.Path(), false, 0, kBinary, kNeedFile);
+    if (!downloaded) steps.Note(DescribeFtpFailure(*ftp_));
+  });
+  // A failed transfer has already decided the outcome; a second login to ask for the
+  // time would only hold the agent longer on a server that is not answering.
+  if (downloaded) {
+    steps.Run([&] {
+      std::wstring& time = isLinked ? request.LinkedSourceFileLastWriteTime : request.SourceFileLastWriteTime;
+      time = GetRemoteFileTime(currentRemotePath_, server, request.Username, request.Password, request.PassiveMode);
+    });
+  }
+  steps.Run([&] { ftp_->Disconnect(); });
+
+  if (unloaded_) {
+    Log(L"Exiting DownloadFTPFile as Skytrove has been unloaded", 5, kMarkEnd);
+    return false;
+  }
+  if (steps.Failed()) {
+    const std::wstring why = steps.Description().empty() ? L"the file did not arrive" : steps.Description();
+    Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
+    return false;
+  }
+
+  Log(L"Retrieved file from Server", -1);
+  currentRemotePath_.clear();
+  prgProgress_.SetValue(100);
+  const double length = fileutil::FileLength(fetched.Path());
+  measuredSize_ = length > 0 ? std::llround(length) : 0;
+  Log(L"Retrieved file from Server, Recieved File length - " + ToDecimal(measuredSize_), -1);
+  if (measuredSize_ <= 0) {
+    Log(L"Exiting DownloadFTPFile as source file was 0 bytes", 5, kMarkEnd);
+    SetStatusText(L"", false);
+    prgProgress_.SetValue(0);
+    return false;
+  }
+  (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize_;
+
+  if (!fetched.PutInPlace(destination)) {
+    Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
+    SetStatusText(L"", false);
+    prgProgress_.SetValue(0);
+    return false;
+  }
+  if (unloaded_) {
+    Log(L"Exiting DownloadFTPFile as Skytrove unloaded", 5, kMarkEnd);
+    return false;
+  }
+  SetStatusText(L" Finished reading file.", true);
+  SetStatusText(L"", true);
+  prgProgress_.SetValue(0);
+  Log(L"Finished DownloadFTPFile", 5, kMarkEnd);
+  return true;
+}
+
+std::wstring frmVelmoraSkytrove::GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
+                                                   const std::wstring& userName, const std::wstring& password,
+                                                   bool passive) {
+  // A login of its own; it ends (and disconnects) however this returns.
+  cFTP query;
+  query.Connect(server, kFtpPort, userName, password, passive);
+  query.List(remotePath);
+  // Throws when nothing was listed: without the time the download is not complete.
+  const WIN32_FIND_DATAA item = query.ListItem(0);
+  return LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime, item.ftLastWriteTime.dwLowDateTime);
+}
+
+bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest& request) {
+  Log(L"Started DeleteFTPFile " + request.SourceFileName, 5, kMarkStart);
+  if (!session_ || !ftp_) {
+    Log(L"Exiting DeleteFTPFile as no internet connection", 5, kMarkEnd);
+    return false;
+  }
+  SetStatusText(L" Download FTP file..", true);
+  prgProgress_.SetValue(0);
+  const FtpSource split = SplitFtpSource(request.SourceFileName);
+  currentRemotePath_ = split.remotePath;
+  Log(L"Setting up FTP Delete from - " + split.hostAndPath, -1);
+
+  StepFailures steps;
+  if (!split.hasPath) steps.Note(L"no \"/\" after the host in " + split.hostAndPath);
+  SetStatusText(L" Deleting FTP file - " + currentRemotePath_, true);
+  measuredSize_ = 0;
+  Log(L"'DEL'eting file from server - " + split.hostAndPath, -1);
+  // Read as it always was; the request's own PassiveMode decides, so that one request
+  // behaves the same on every machine.
+  steps.Run([&] { registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"FTPPassiveMode", 1); });
+  bool connected = false;
+  steps.Run([&] {
+    connected = ftp_->Connect(split.server, kFtpPort, request.Username, request.Password, request.PassiveMode);
+    if (!connected) steps.Note(DescribeFtpFailure(*ftp_));
+  });
+  // Without a login there is nothing to delete through, and the attempt would only
+  // bury the login's reason under an invalid-handle error.
+  if (connected) {
+    steps.Run([&] {
+      if (!ftp_->DeleteFile(currentRemotePath_, L"")) steps.Note(DescribeFtpFailure(*ftp_));
+    });
+  }
+  steps.Run([&] { ftp_->Disconnect(); });
+
+  if (unloaded_) {
+    Log(L"Exiting DeleteFTPFile as Skytrove has been unloaded", 5, kMarkEnd);
+    return false;
+  }
+  if (steps.Failed()) {
+    const std::wstring why = steps.Description().empty() ? L"the file was not deleted" : steps.Description();
+    Log(L"Exiting DeleteFTPFile as couldn't delete file - " + why, 5, kMarkEnd);
+    return false;
+  }
+  Log(L"Deleted file from Server", -1);
+  if (unloaded_) {
+    Log(L"Exiting DeleteFTPFile as Skytrove unloaded", 5, kMarkEnd);
+    return false;
+  }
+  SetStatusText(L" Finished deleting file.", true);
+  SetStatusText(L"", true);
+  prgProgress_.SetValue(0);
+  Log(L"Finished DeleteFTPFile", 5, kMarkEnd);
+  return true;
+}
 
 }  // namespace velmora

@@ -47,4 +47,128 @@ TEST_F(Lifecycle, SecondInstanceEndsWithoutWindowWhileFirstRuns) {
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;
 }
 
+HWND WaitQuestion() { return WaitForWindow(L"#32770", L"Velmora Skytrove v4", 10000); }
+
+TEST_F(Lifecycle, NoMinimiseInAnyCaseKeepsTheWindowVisible) {
+  for (const wchar_t* args : {L"/NoMinimise", L"/DEBUG=OFF /nominimise /x", L"/NOMINIMISE"}) {
+    Agent agent;
+    ASSERT_TRUE(agent.Start(args));
+    Pump(300);
+    EXPECT_TRUE(IsWindowVisible(agent.Window())) << args;
+    EXPECT_FALSE(IsIconic(agent.Window())) << args;
+    ASSERT_TRUE(agent.Stop());
+  }
+  Agent hidden;
+  ASSERT_TRUE(hidden.Start(L"/DEBUG=MAX"));
+  Pump(300);
+  EXPECT_FALSE(IsWindowVisible(hidden.Window()));  // only the tray icon is left
+  EXPECT_TRUE(IsIconic(hidden.Window()));
+  ASSERT_TRUE(hidden.Stop());
+}
+
+TEST_F(Lifecycle, FirstStartSitsInTheBottomRightCornerOfTheWorkArea) {
+  Agent agent;
+  ASSERT_TRUE(agent.Start(L"/NoMinimise"));
+  RECT work{}, window{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(agent.Window(), &window);
+  EXPECT_EQ(window.right, work.right);
+  EXPECT_EQ(window.bottom, work.bottom);
+  // A stored placement wins over the corner.
+  SetWindowPos(agent.Window(), nullptr, 40, 50, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ASSERT_TRUE(agent.Stop());  // a task-manager close of a visible window stores its placement
+  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Left").value_or(-1), 40);
+  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Top").value_or(-1), 50);
+  Agent again;
+  ASSERT_TRUE(again.Start(L"/NoMinimise"));
+  GetWindowRect(again.Window(), &window);
+  EXPECT_EQ(window.left, 40);
+  EXPECT_EQ(window.top, 50);
+  ASSERT_TRUE(again.Stop());
+}
+
+TEST_F(Lifecycle, CloseBoxQuestionNoKeepsYesEndsAndStoresPlacement) {
+  Agent agent;
+  ASSERT_TRUE(agent.Start(L"/DEBUG=MAX"));  // starts minimised: the question restores it first
+  PostMessageW(agent.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  HWND box = WaitQuestion();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageBoxText(box), L"Are you sure you want to quit from the Velmora Skytrove v4?");
+  EXPECT_TRUE(IsWindowVisible(agent.Window()));
+  EXPECT_FALSE(IsIconic(agent.Window()));
+  PressButton(box, IDNO);
+  Pump(500);
+  EXPECT_TRUE(agent.Running());
+  EXPECT_TRUE(IsWindowVisible(agent.Window()));
+  EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());
+
+  PostMessageW(agent.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  box = WaitQuestion();
+  ASSERT_NE(box, nullptr);
+  PressButton(box, IDYES);
+  ASSERT_TRUE(agent.WaitExit(10000));
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left").has_value());
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Bottom").has_value());
+}
+
+TEST_F(Lifecycle, TrayExitAsksItsOwnQuestion) {
+  Agent agent;
+  ASSERT_TRUE(agent.Start(L""));
+  PostMessageW(agent.Window(), WM_COMMAND, 102, 0);  // the tray menu's "E&xit"
+  HWND box = WaitQuestion();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageBoxText(box), L"Are you sure you want to quit from the Skytrove?");
+  EXPECT_TRUE(IsWindowVisible(agent.Window()));
+  PressButton(box, IDNO);
+  Pump(300);
+  ASSERT_TRUE(agent.Running());
+  PostMessageW(agent.Window(), WM_COMMAND, 102, 0);
+  box = WaitQuestion();
+  ASSERT_NE(box, nullptr);
+  PressButton(box, IDYES);
+  ASSERT_TRUE(agent.WaitExit(10000));
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left").has_value());  // restored first, so stored
+}
+
+TEST_F(Lifecycle, WindowsEndingAndTaskManagerAskNothing) {
+  {
+    Agent agent;
+    ASSERT_TRUE(agent.Start(L""));  // minimised in the tray
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(agent.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &r);
+    EXPECT_EQ(r, TRUE);
+    PostMessageW(agent.Window(), WM_ENDSESSION, TRUE, 0);
+    ASSERT_TRUE(agent.WaitExit(10000));
+    EXPECT_EQ(FindWindowW(L"#32770", L"Velmora Skytrove v4"), nullptr);
+    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());  // minimised: not stored
+  }
+  {
+    Agent agent;
+    ASSERT_TRUE(agent.Start(L""));
+    PostMessageW(agent.Window(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(agent.WaitExit(10000));
+    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());
+  }
+}
+
+TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {
+  SetMachineNumber(kVelmora, L"DebugMode", 7);
+  {
+    Agent agent;
+    ASSERT_TRUE(agent.Start(L""));
+    ASSERT_TRUE(agent.Stop());
+  }
+  EXPECT_TRUE(ReadLogLines(logs_).empty());  // start-up lines are level 10
+  {
+    Agent agent;
+    ASSERT_TRUE(agent.Start(L"/DEBUG"));  // the command line wins
+    ASSERT_TRUE(agent.Stop());
+  }
+  const auto lines = ReadLogLines(logs_);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(LogText(lines[0]), "Start frmVelmoraSkytrove:Form_Load");
+  EXPECT_EQ(lines[0].size() - LogText(lines[0]).size(), 11u + 22u + 1u);  // level 10: memory figures
+  DeleteMachineValue(kVelmora, L"DebugMode");
+}
+
 }  // namespace
