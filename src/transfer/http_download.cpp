@@ -58,21 +58,16 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   SetStatusText(L" Download HTTP file..");
   SetStatusText(L" Opening Download file..(Creating " + destination + L")");
 
-  std::wstring temporary;
+  // Declared before the file handle so the handle is closed before the file is deleted.
+  TemporaryFile guard(DestinationWritable(destination) ? TemporaryBeside(destination) : std::wstring());
   UniqueFile file;
-  if (DestinationWritable(destination)) {
-    temporary = TemporaryBeside(destination);
-    if (!temporary.empty())
-      file.reset(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
+  if (!guard.Path().empty())
+    file.reset(CreateFileW(guard.Path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    if (!temporary.empty()) DeleteFileW(temporary.c_str());
     Log(L"Create file " + destination + L" FAILED", kMarkEnd);
     SetStatusText(L"");
     return false;
   }
-  // Whatever way this call ends, the temporary file goes unless it became the destination.
-  TemporaryFile guard(temporary);
   Log(L"Create file " + destination + L" OK - " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
 
   SetStatusText(L" Downloading File - " + url);

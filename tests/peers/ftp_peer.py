@@ -2,13 +2,26 @@
 """An FTP server for the tests (pyftpdlib). Users and folders come from the arguments:
 
   ftp_peer.py --host 127.0.0.1 --port 21 --root DIR [--user NAME:PASSWORD]... [--anonymous]
-              [--single-login]
+              [--single-login] [--cut-after N] [--silent]
 
---single-login refuses a second simultaneous login of the same user (some servers do)."""
-import argparse, os
+--single-login refuses a second simultaneous login of the same user (some servers do).
+--cut-after N  closes the data connection of every download after N bytes and answers
+               426, as a server does that loses its disk or its patience mid-file.
+--silent       accepts connections and never says a word (a hung server); no FTP at all."""
+import argparse, os, socket, time
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
+
+def serve_silently(host, port):
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((host, port))
+    listener.listen(64)
+    held = []
+    while True:
+        connection, _ = listener.accept()
+        held.append(connection)  # kept open, never answered
 
 def main():
     p = argparse.ArgumentParser()
@@ -18,7 +31,12 @@ def main():
     p.add_argument('--user', action='append', default=[])
     p.add_argument('--anonymous', action='store_true')
     p.add_argument('--single-login', action='store_true')
+    p.add_argument('--cut-after', type=int, default=0)
+    p.add_argument('--silent', action='store_true')
     a = p.parse_args()
+    if a.silent:
+        serve_silently(a.host, a.port)
+        return
     os.makedirs(a.root, exist_ok=True)
     auth = DummyAuthorizer()
     for u in a.user:
@@ -31,6 +49,21 @@ def main():
         authorizer = auth
 
     Handler.permit_foreign_addresses = True
+    if a.cut_after > 0:
+        limit = a.cut_after
+
+        class CuttingDTP(DTPHandler):
+            def send(self, data):
+                if not self.receive:
+                    data = data[:max(0, limit - self.tot_bytes_sent)]
+                sent = DTPHandler.send(self, data) if data else 0
+                if not self.receive and self.tot_bytes_sent >= limit:
+                    self._resp = ("426 Connection closed; transfer aborted.", lambda *x: None)
+                    self.close()
+                return sent
+
+        Handler.dtp_handler = CuttingDTP
+        Handler.use_sendfile = False
     server = FTPServer((a.host, a.port), Handler)
     if a.single_login:
         # every login of the tests comes from this machine: one control connection at a time
