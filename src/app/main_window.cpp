@@ -283,9 +283,17 @@ void frmVelmoraSkytrove::mPopRestore_Click() {
   ShowWindow(hwnd_, SW_SHOW);
 }
 
+// A repaint costs milliseconds (text rendering), more than taking in a request or a
+// chunk does; at most one immediate repaint every 50 ms keeps the bar current for the
+// eye while a burst of requests or a fast transfer is not slowed down by it. A text
+// that is not repainted at once is painted when the window is next idle.
 void frmVelmoraSkytrove::SetStatusText(const std::wstring& text, bool refresh) {
   statusBar1_.SetText(text);
-  if (refresh) statusBar1_.Refresh();
+  if (!refresh) return;
+  const ULONGLONG now = GetTickCount64();
+  if (now - lastStatusRepaint_ < 50) return;
+  lastStatusRepaint_ = now;
+  statusBar1_.Refresh();
 }
 
 void frmVelmoraSkytrove::SetCurrentFile(const std::wstring& text) {

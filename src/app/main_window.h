@@ -115,6 +115,7 @@ class frmVelmoraSkytrove {
   UniqueFont font_;
   UniqueMenu trayMenu_;
   UINT taskbarCreatedMessage_ = 0;
+  ULONGLONG lastStatusRepaint_ = 0;
 };
 
 }  // namespace velmora

@@ -33,7 +33,11 @@ cFTP::~cFTP() {
 void cFTP::RecordFailure() {
   lastError_ = static_cast<int32_t>(GetLastError());
   lastResponse_.clear();
-  if (lastError_ != ERROR_INTERNET_EXTENDED_ERROR) return;
+  // Codes that stand for a reply the server just gave; its words say more than the code.
+  const bool serverSaid = lastError_ == ERROR_INTERNET_EXTENDED_ERROR || lastError_ == ERROR_INTERNET_LOGIN_FAILURE ||
+                          lastError_ == ERROR_INTERNET_INCORRECT_PASSWORD ||
+                          lastError_ == ERROR_INTERNET_INCORRECT_USER_NAME;
+  if (!serverSaid) return;
   // The reply belongs to this thread's last WinINet call, so it is taken now, before any
   // other call can replace it.
   DWORD code = 0;

@@ -46,8 +46,8 @@ class cFTP {
                          uint32_t TransferType, uint32_t Caching);
   bool Disconnect();
   int32_t LastError() const { return lastError_; }
-  // The server's own words when `LastError` is ERROR_INTERNET_EXTENDED_ERROR (for
-  // example "550 No such file or directory."); empty otherwise.
+  // The server's own words when `LastError` stands for a server reply (extended error,
+  // login refused), e.g. "550 No such file or directory."; empty otherwise.
   const std::wstring& LastResponse() const { return lastResponse_; }
 
  private:

@@ -1,0 +1,209 @@
+// Measurements of the agent from outside, printed as plain "name value" lines for the
+// scripts beside this file, which run the baselines and print the ratios.
+//
+//   bench_agent floor URL              the bare read loop (10240-byte reads, 1 ms pauses)
+//   bench_agent request URL DEST       send one request, time until its reply
+//   bench_agent many N URLBASE DIR     N requests at once, time until the last reply
+//   bench_agent burst N                N distinct requests, time of each half of the sends
+//   bench_agent memory URL DEST        the agent's working set during one request
+//   bench_agent pause                  cost of Pause(0.001) and Pause(0.5)
+//   bench_agent startup EXE            process start until start-up has finished
+#include <windows.h>
+#include <psapi.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <functional>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/components.h"
+
+namespace {
+
+double Now() {
+  static LARGE_INTEGER f = [] { LARGE_INTEGER x; QueryPerformanceFrequency(&x); return x; }();
+  LARGE_INTEGER c;
+  QueryPerformanceCounter(&c);
+  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+int g_replies = 0;
+LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_COPYDATA) {
+    ++g_replies;
+    return TRUE;
+  }
+  return DefWindowProcA(h, m, w, l);
+}
+
+HWND Requester() {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = Proc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "BenchRequester";
+  RegisterClassA(&wc);
+  return CreateWindowExA(0, "BenchRequester", "bench", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+HWND Agent() {
+  for (int i = 0; i < 200; ++i) {
+    HWND a = FindWindowA("frmVelmoraSkytrove", "Velmora Skytrove v4");
+    if (a) return a;
+    Sleep(50);
+  }
+  std::fprintf(stderr, "no agent window\n");
+  std::exit(2);
+}
+
+void Send(HWND agent, HWND self, const std::string& text) {
+  COPYDATASTRUCT cds{4, static_cast<DWORD>(text.size()), const_cast<char*>(text.data())};
+  DWORD_PTR r = 0;
+  SendMessageTimeoutA(agent, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL,
+                      30000, &r);
+}
+
+bool WaitReplies(int n, double seconds, const std::function<void()>& tick = nullptr) {
+  const double end = Now() + seconds;
+  while (g_replies < n && Now() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    if (tick) tick();
+  }
+  return g_replies >= n;
+}
+
+std::string Request(const std::string& url, const std::string& dest) {
+  return "GET Type=HTTP Reference=bench SourceFileName=" + url + " DestinationFileName=" + dest;
+}
+
+int Floor(const char* url) {
+  HINTERNET session = InternetOpenA("VelmoraSkytrove4", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                    INTERNET_FLAG_NO_CACHE_WRITE);
+  std::vector<char> buffer(10240);
+  const double start = Now();
+  HINTERNET h = InternetOpenUrlA(session, url, nullptr, 0, INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+  if (!h) return 1;
+  unsigned long long total = 0;
+  DWORD got = 0;
+  do {
+    got = 0;
+    InternetReadFile(h, buffer.data(), 10240, &got);
+    total += got;
+    velmora::timing::Pause(0.001);
+  } while (got > 0);
+  const double seconds = Now() - start;
+  InternetCloseHandle(h);
+  InternetCloseHandle(session);
+  std::printf("floor_seconds %.3f\nfloor_bytes %llu\n", seconds, total);
+  return 0;
+}
+
+int One(const char* url, const char* dest) {
+  HWND self = Requester();
+  HWND agent = Agent();
+  const double start = Now();
+  Send(agent, self, Request(url, dest));
+  if (!WaitReplies(1, 3600)) return 1;
+  std::printf("request_seconds %.3f\n", Now() - start);
+  return 0;
+}
+
+int Many(int n, const char* base, const char* dir) {
+  HWND self = Requester();
+  HWND agent = Agent();
+  const double start = Now();
+  for (int i = 0; i < n; ++i)
+    Send(agent, self, Request(std::string(base) + "?" + std::to_string(i), std::string(dir) + "\\m" + std::to_string(i)));
+  if (!WaitReplies(n, 600)) return 1;
+  std::printf("many_seconds %.3f\nmany_count %d\n", Now() - start, n);
+  return 0;
+}
+
+int Burst(int n) {
+  HWND self = Requester();
+  HWND agent = Agent();
+  double halves[2] = {0, 0};
+  for (int half = 0; half < 2; ++half) {
+    const double start = Now();
+    for (int i = half * n / 2; i < (half + 1) * n / 2; ++i)
+      Send(agent, self, "GET Type=HTTP SourceFileName=http://127.0.0.1:9/burst/" + std::to_string(i) +
+                            " DestinationFileName=Z:\\nonexistent\\b" + std::to_string(i));
+    halves[half] = Now() - start;
+  }
+  std::printf("burst_first_half_seconds %.3f\nburst_second_half_seconds %.3f\n", halves[0], halves[1]);
+  return 0;
+}
+
+int Memory(const char* url, const char* dest) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(Agent(), &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  auto ws = [&] {
+    PROCESS_MEMORY_COUNTERS c{};
+    c.cb = sizeof c;
+    GetProcessMemoryInfo(process, &c, sizeof c);
+    return static_cast<double>(c.WorkingSetSize) / (1024 * 1024);
+  };
+  HWND self = Requester();
+  HWND agent = Agent();
+  const double startWs = ws();
+  double peak = startWs;
+  Send(agent, self, Request(url, dest));
+  if (!WaitReplies(1, 3600, [&] { peak = std::max(peak, ws()); })) return 1;
+  std::printf("memory_start_mib %.1f\nmemory_peak_mib %.1f\nmemory_end_mib %.1f\n", startWs, peak, ws());
+  return 0;
+}
+
+int PauseCost() {
+  for (double asked : {0.001, 0.5}) {
+    const int runs = asked < 0.01 ? 2000 : 10;
+    double sum = 0, worst = 0;
+    for (int i = 0; i < runs; ++i) {
+      const double a = Now();
+      velmora::timing::Pause(asked);
+      const double d = Now() - a;
+      sum += d;
+      worst = std::max(worst, d);
+    }
+    std::printf("pause_%g_mean_ms %.3f\npause_%g_worst_ms %.3f\n", asked, 1000 * sum / runs, asked, 1000 * worst);
+  }
+  return 0;
+}
+
+int Startup(const char* exe) {
+  std::string command = std::string("\"") + exe + "\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const double start = Now();
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 1;
+  HWND agent = nullptr;
+  while (!(agent = FindWindowA("frmVelmoraSkytrove", "Velmora Skytrove v4"))) Sleep(1);
+  DWORD_PTR r = 0;
+  SendMessageTimeoutA(agent, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &r);  // handled once start-up has finished
+  std::printf("startup_seconds %.3f\n", Now() - start);
+  PostMessageA(agent, WM_CLOSE, 0, 0);
+  WaitForSingleObject(pi.hProcess, 10000);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string cmd = argc > 1 ? argv[1] : "";
+  if (cmd == "floor" && argc == 3) return Floor(argv[2]);
+  if (cmd == "request" && argc == 4) return One(argv[2], argv[3]);
+  if (cmd == "many" && argc == 5) return Many(std::atoi(argv[2]), argv[3], argv[4]);
+  if (cmd == "burst" && argc == 3) return Burst(std::atoi(argv[2]));
+  if (cmd == "memory" && argc == 4) return Memory(argv[2], argv[3]);
+  if (cmd == "pause") return PauseCost();
+  if (cmd == "startup" && argc == 3) return Startup(argv[2]);
+  std::fprintf(stderr, "see the comment at the top of bench_agent.cpp\n");
+  return 2;
+}

@@ -1,0 +1,323 @@
+// UploadFile against the real FTP server (pyftpdlib) of the ftp_upload fixture. The
+// server's folder is also visible to this process, so every result is checked on disk.
+#include <windows.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "inet/cwininet.h"
+#include "support/handles.h"
+#include "win_test_support.h"
+
+namespace velmora {
+namespace {
+
+using namespace testing_support;
+
+std::wstring Host() { return Env("VELMORA_FTP_UPLOAD_HOST"); }
+
+// A fresh folder on the server: its name relative to the login folder, and its path here.
+struct RemoteFolder {
+  std::wstring name;
+  std::wstring local;
+};
+RemoteFolder FreshRemote(const std::wstring& name) {
+  const std::wstring root = PeerData(L"ftp-upload");
+  const std::wstring local = root + L"\\" + name;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((local + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((local + L"\\" + fd.cFileName).c_str());
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  CreateDirectoryW(local.c_str(), nullptr);
+  return {name, local};
+}
+
+std::vector<std::wstring> Listing(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring n = fd.cFileName;
+    if (n != L"." && n != L"..") names.push_back(n);
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return names;
+}
+
+std::wstring LocalFile(const std::wstring& name, const std::string& bytes) {
+  const std::wstring path = FreshFolder(L"inet-upload") + L"\\" + name;
+  EXPECT_TRUE(WriteFileBytes(path, bytes));
+  return path;
+}
+
+struct Recorder {
+  std::vector<int16_t> events;
+  int cancelAt = -1;  // event number (0-based) in which to cancel
+  std::function<void(int16_t)> during;
+  void Attach(cWinINET& inet) {
+    inet.UploadProgress = [this](int16_t progress, bool& cancel) {
+      if (during) during(progress);
+      if (static_cast<int>(events.size()) == cancelAt) cancel = true;
+      events.push_back(progress);
+    };
+  }
+};
+
+TEST(UploadFile, DirectUploadReportsProgressAfterEveryChunk) {
+  const RemoteFolder remote = FreshRemote(L"direct");
+  const std::string data = Generated(5000);
+  cWinINET inet;
+  Recorder rec;
+  rec.Attach(inet);
+  EXPECT_EQ(inet.UploadFile(LocalFile(L"a.bin", data), Host() + L"/direct/a.bin", L"velmora", L"secret"),
+            kUploadSuccessful);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\a.bin"), data);
+  EXPECT_EQ(rec.events, (std::vector<int16_t>{41, 82, 100}));
+}
+
+TEST(UploadFile, ExactlyOneChunkRaisesOneEventOfHundred) {
+  const RemoteFolder remote = FreshRemote(L"one");
+  cWinINET inet;
+  Recorder rec;
+  rec.Attach(inet);
+  EXPECT_EQ(inet.UploadFile(LocalFile(L"b.bin", Generated(2048)), Host() + L"/one/b.bin", L"velmora", L"secret"),
+            kUploadSuccessful);
+  EXPECT_EQ(rec.events, std::vector<int16_t>{100});
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\b.bin").size(), 2048u);
+}
+
+TEST(UploadFile, WithoutListenerAndInActiveModeRunsToTheEnd) {
+  const RemoteFolder remote = FreshRemote(L"active");
+  const std::string data = Generated(100000, 7);
+  cWinINET inet;
+  EXPECT_EQ(inet.UploadFile(LocalFile(L"c.bin", data), Host() + L"/active/c.bin", L"velmora", L"secret", nullptr,
+                            nullptr, false, false),
+            kUploadSuccessful);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\c.bin"), data);
+}
+
+TEST(UploadFile, TemporaryNameWithoutDestinationLeavesOnlyTheFile) {
+  const RemoteFolder remote = FreshRemote(L"tempnew");
+  // An ".old" file of someone else's must not be deleted by the dance.
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\d.txt.old", "not ours"));
+  const std::string data = Generated(7000);
+  cWinINET inet;
+  Recorder rec;
+  std::vector<std::wstring> seenDuring;
+  rec.during = [&](int16_t) {
+    if (seenDuring.empty()) seenDuring = Listing(remote.local);
+  };
+  rec.Attach(inet);
+  EXPECT_EQ(inet.UploadFile(LocalFile(L"d.txt", data), Host() + L"/tempnew/d.txt", L"velmora", L"secret", nullptr,
+                            nullptr, true),
+            kUploadSuccessful);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\d.txt"), data);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\d.txt.old"), "not ours");
+  EXPECT_EQ(Listing(remote.local).size(), 2u);
+  // Meanwhile the upload went under a name of its own with the destination's extension,
+  // in the destination's folder.
+  ASSERT_EQ(seenDuring.size(), 2u);
+  bool temporarySeen = false;
+  for (const auto& n : seenDuring)
+    if (n != L"d.txt.old") temporarySeen = n.size() > 4 && n.substr(n.size() - 4) == L".txt" && n != L"d.txt";
+  EXPECT_TRUE(temporarySeen);
+}
+
+TEST(UploadFile, TemporaryNameReplacesAnExistingDestinationOnlyAtTheEnd) {
+  const RemoteFolder remote = FreshRemote(L"tempold");
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\e.bin", "old content"));
+  const std::string data = Generated(6000, 3);
+  cWinINET inet;
+  Recorder rec;
+  std::vector<std::string> destinationDuring;
+  rec.during = [&](int16_t) { destinationDuring.push_back(ReadFileBytes(remote.local + L"\\e.bin")); };
+  rec.Attach(inet);
+  EXPECT_EQ(inet.UploadFile(LocalFile(L"e.bin", data), Host() + L"/tempold/e.bin", L"velmora", L"secret", nullptr,
+                            nullptr, true),
+            kUploadSuccessful);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\e.bin"), data);
+  EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"e.bin"});
+  EXPECT_EQ(destinationDuring, std::vector<std::string>(3, "old content"));
+}
+
+TEST(UploadFile, FailedRenameOfTheUploadPutsTheOldDestinationBack) {
+  const RemoteFolder remote = FreshRemote(L"renameback");
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\f.bin", "old content"));
+  cWinINET inet;
+  Recorder rec;
+  // The uploaded copy vanishes on the server before it can be renamed.
+  rec.during = [&](int16_t progress) {
+    if (progress != 100) return;
+    for (const auto& n : Listing(remote.local))
+      if (n != L"f.bin") DeleteFileW((remote.local + L"\\" + n).c_str());
+  };
+  rec.Attach(inet);
+  EXPECT_EQ(inet.UploadFile(LocalFile(L"f.bin", Generated(3000)), Host() + L"/renameback/f.bin", L"velmora",
+                            L"secret", nullptr, nullptr, true),
+            kUnableToWriteDestination);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\f.bin"), "old content");
+  EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"f.bin"});
+}
+
+TEST(UploadFile, DestinationThatCannotBeMovedAsideKeepsTheUploadUnderItsTemporaryName) {
+  const RemoteFolder remote = FreshRemote(L"noaside");
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\g.bin", "old content"));
+  // A non-empty folder named like the ".old" file refuses the rename.
+  CreateDirectoryW((remote.local + L"\\g.bin.old").c_str(), nullptr);
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\g.bin.old\\keep", "x"));
+  const std::string data = Generated(2500);
+  cWinINET inet;
+  EXPECT_EQ(inet.UploadFile(LocalFile(L"g.bin", data), Host() + L"/noaside/g.bin", L"velmora", L"secret", nullptr,
+                            nullptr, true),
+            kUnableToWriteDestination);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\g.bin"), "old content");
+  const auto names = Listing(remote.local);
+  ASSERT_EQ(names.size(), 3u);
+  for (const auto& n : names)
+    if (n != L"g.bin" && n != L"g.bin.old") {
+      EXPECT_EQ(ReadFileBytes(remote.local + L"\\" + n), data);
+    }
+  DeleteFileW((remote.local + L"\\g.bin.old\\keep").c_str());
+  RemoveDirectoryW((remote.local + L"\\g.bin.old").c_str());
+}
+
+TEST(UploadFile, CancelInTheLastEventDeletesTheUpload) {
+  struct Case {
+    bool temporary;
+    const wchar_t* folder;
+  };
+  for (const Case c : {Case{false, L"cancel"}, Case{true, L"canceltemp"}}) {
+    const RemoteFolder remote = FreshRemote(c.folder);
+    if (c.temporary) {
+      ASSERT_TRUE(WriteFileBytes(remote.local + L"\\h.bin", "old content"));
+    }
+    cWinINET inet;
+    Recorder rec;
+    rec.cancelAt = 2;  // 5000 bytes: events 41, 82, 100
+    rec.Attach(inet);
+    EXPECT_EQ(inet.UploadFile(LocalFile(L"h.bin", Generated(5000)), Host() + L"/" + c.folder + L"/h.bin",
+                              L"velmora", L"secret", nullptr, nullptr, c.temporary),
+              kUserCancelled);
+    EXPECT_EQ(rec.events.size(), 3u);
+    if (c.temporary) {
+      EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"h.bin"});
+      EXPECT_EQ(ReadFileBytes(remote.local + L"\\h.bin"), "old content");
+    } else {
+      EXPECT_TRUE(Listing(remote.local).empty());
+    }
+  }
+}
+
+TEST(UploadFile, AThrowingListenerStillGetsItsUploadCleanedAway) {
+  const RemoteFolder remote = FreshRemote(L"throwing");
+  cWinINET inet;
+  inet.UploadProgress = [](int16_t, bool&) { throw std::runtime_error("listener failed"); };
+  EXPECT_THROW(inet.UploadFile(LocalFile(L"i.bin", Generated(5000)), Host() + L"/throwing/i.bin", L"velmora",
+                               L"secret", nullptr, nullptr, true),
+               std::runtime_error);
+  EXPECT_TRUE(Listing(remote.local).empty());
+}
+
+TEST(UploadFile, SourceThatCannotBeReadLeavesTheRemoteDestinationUntouched) {
+  const RemoteFolder remote = FreshRemote(L"badsource");
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\j.bin", "old content"));
+  const std::wstring empty = LocalFile(L"empty.bin", "");
+  const std::wstring locked = FreshFolder(L"inet-upload-locked") + L"\\locked.bin";
+  ASSERT_TRUE(WriteFileBytes(locked, "data"));
+  UniqueFile lock(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(lock);
+  for (const std::wstring& source : {empty, std::wstring(L"Z:\\no\\such\\file.bin"), locked}) {
+    for (bool temporary : {false, true}) {
+      cWinINET inet;
+      EXPECT_EQ(inet.UploadFile(source, Host() + L"/badsource/j.bin", L"velmora", L"secret", nullptr, nullptr,
+                                temporary),
+                kUnableToReadSource);
+      EXPECT_EQ(ReadFileBytes(remote.local + L"\\j.bin"), "old content");
+      EXPECT_EQ(Listing(remote.local).size(), 1u);
+    }
+  }
+}
+
+TEST(UploadFile, SourceThatShrinksWhileSendingIsAFailedRead) {
+  const RemoteFolder remote = FreshRemote(L"shrink");
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\k.bin", "old content"));
+  const std::wstring source = LocalFile(L"k.bin", Generated(10000));
+  cWinINET inet;
+  Recorder rec;
+  rec.during = [&](int16_t) {
+    UniqueFile f(CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER at{};
+    at.QuadPart = 4096;
+    SetFilePointerEx(f.get(), at, nullptr, FILE_BEGIN);
+    SetEndOfFile(f.get());
+  };
+  rec.Attach(inet);
+  EXPECT_EQ(inet.UploadFile(source, Host() + L"/shrink/k.bin", L"velmora", L"secret", nullptr, nullptr, true),
+            kUnableToReadSource);
+  EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"k.bin"});
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\k.bin"), "old content");
+}
+
+TEST(UploadFile, ServersThatRefuseAndDestinationsWithoutAFile) {
+  const RemoteFolder remote = FreshRemote(L"refused");
+  const std::wstring source = LocalFile(L"l.bin", Generated(100));
+  cWinINET inet;
+  EXPECT_EQ(inet.UploadFile(source, Host() + L"/refused/l.bin", L"velmora", L"wrong"), kUnableToConnect);
+  EXPECT_NE(inet.GetLastInternetResponse().find(L"530"), std::wstring::npos) << inet.GetLastInternetResponse();
+  // Nothing listens on port 21 there.
+  EXPECT_EQ(inet.UploadFile(source, L"127.0.0.99/refused/l.bin", L"velmora", L"secret"), kUnableToConnect);
+  EXPECT_EQ(inet.UploadFile(source, Host(), L"velmora", L"secret"), kUnableToWriteDestination);
+  EXPECT_EQ(inet.UploadFile(source, Host() + L"/", L"velmora", L"secret", nullptr, nullptr, true),
+            kUnableToWriteDestination);
+  // A folder that does not exist on the server.
+  EXPECT_EQ(inet.UploadFile(source, Host() + L"/no-such-folder/l.bin", L"velmora", L"secret"),
+            kUnableToWriteDestination);
+  EXPECT_TRUE(Listing(remote.local).empty());
+  EXPECT_EQ(GetFileAttributesW((PeerData(L"ftp-upload") + L"\\no-such-folder").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(UploadFile, HandlesOfTheCallerAreUsedAndStayOpen) {
+  const RemoteFolder remote = FreshRemote(L"handles");
+  const std::string data = Generated(3000, 11);
+  const std::wstring source = LocalFile(L"m.bin", data);
+  UniqueInternet session(InternetOpenW(L"inet test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  ASSERT_TRUE(session);
+  UniqueInternet connection(InternetConnectW(session.get(), Host().c_str(), 21, L"velmora", L"secret",
+                                             INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0));
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(FtpSetCurrentDirectoryW(connection.get(), L"handles"));
+  cWinINET inet;
+  // On the caller's connection the Destination is the path alone, here relative to the
+  // folder the caller moved to; the temporary copy lands there too.
+  EXPECT_EQ(inet.UploadFile(source, L"m.bin", L"", L"", session.get(), connection.get(), true), kUploadSuccessful);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\m.bin"), data);
+  EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"m.bin"});
+  // Both handles still work.
+  wchar_t current[MAX_PATH] = {};
+  DWORD length = MAX_PATH;
+  EXPECT_TRUE(FtpGetCurrentDirectoryW(connection.get(), current, &length));
+  EXPECT_EQ(std::wstring(current), L"/handles");
+  // A session of the caller with a connection opened by the call.
+  EXPECT_EQ(inet.UploadFile(source, Host() + L"/handles/n.bin", L"velmora", L"secret", session.get()),
+            kUploadSuccessful);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\n.bin"), data);
+  // A connection without its session is ignored: the Destination names the server.
+  EXPECT_EQ(inet.UploadFile(source, Host() + L"/handles/o.bin", L"velmora", L"secret", nullptr, connection.get()),
+            kUploadSuccessful);
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\o.bin"), data);
+  EXPECT_TRUE(FtpGetCurrentDirectoryW(connection.get(), current, &(length = MAX_PATH)));
+}
+
+}  // namespace
+}  // namespace velmora
