@@ -112,6 +112,7 @@ TEST_F(FtpFault, DeadServerHoldsTheAgentOnlyForWinInetsTimeOut) {
   const std::string why = Fails(Source("f.txt", Narrow(Env("VELMORA_FTP_DEAD_HOST"))));
   const DWORD held = GetTickCount() - start;
   EXPECT_FALSE(why.empty());
+  EXPECT_LT(held, 150000u);  // one WinINet time-out (60 s here) and the dispatcher's tick, not two
   std::printf("dead server held the agent for %lu ms: %s\n", static_cast<unsigned long>(held), why.c_str());
   // One login attempt only: the failed download is not followed by the time query.
   EXPECT_EQ(CountLogged("Start cFTP:Connect "), 1u);
