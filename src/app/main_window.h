@@ -35,7 +35,7 @@ inline constexpr size_t kTransferBufferSize = 10240;
 class frmVelmoraSkytrove {
  public:
   explicit frmVelmoraSkytrove(HINSTANCE instance);
-  ~frmVelmoraSkytrove();
+  virtual ~frmVelmoraSkytrove();
   frmVelmoraSkytrove(const frmVelmoraSkytrove&) = delete;
   frmVelmoraSkytrove& operator=(const frmVelmoraSkytrove&) = delete;
 
@@ -54,11 +54,13 @@ class frmVelmoraSkytrove {
   // Dispatcher.
   void tmrDownloadFiles_Timer();
   // Transfers (src/transfer).
-  bool DownloadHTTPFile(DownloadRequest& request);
-  bool DownloadFTPFile(DownloadRequest& request, bool isLinked);
+  // Virtual only so that tests can make a transfer fail in ways no real peer can (a
+  // run-time error escaping into the dispatcher).
+  virtual bool DownloadHTTPFile(DownloadRequest& request);
+  virtual bool DownloadFTPFile(DownloadRequest& request, bool isLinked);
   std::wstring GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
                                  const std::wstring& userName, const std::wstring& password, bool passive);
-  bool DeleteFTPFile(DownloadRequest& request);
+  virtual bool DeleteFTPFile(DownloadRequest& request);
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
