@@ -172,9 +172,14 @@ std::wstring MessageBoxText(HWND box) {
   return text;
 }
 
+// Waits for the dialog to go, so that a caller looking for the next one never finds
+// this one again.
 void PressButton(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
-  if (button != nullptr) PostMessageW(button, BM_CLICK, 0, 0);
+  if (button == nullptr) return;
+  PostMessageW(button, BM_CLICK, 0, 0);
+  const DWORD end = GetTickCount() + 5000;
+  while (IsWindow(dialog) && static_cast<int32_t>(end - GetTickCount()) > 0) Pump(10);
 }
 
 std::vector<std::string> ReadLogLines(const std::wstring& folder) {

@@ -34,7 +34,7 @@ std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wst
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms);
 // The text of a message box (its Static child).
 std::wstring MessageBoxText(HWND box);
-// Presses a button of a dialog (IDOK 1, IDYES 6, IDNO 7).
+// Presses a button of a dialog (IDOK 1, IDYES 6, IDNO 7) and waits for the dialog to close.
 void PressButton(HWND dialog, int id);
 // Runs this thread's messages for `ms`.
 void Pump(DWORD ms);

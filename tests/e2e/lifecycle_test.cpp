@@ -171,4 +171,29 @@ TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {
   DeleteMachineValue(kVelmora, L"DebugMode");
 }
 
+TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedOnEveryLine) {
+  SetMachineString(kVelmora, L"DebugPath", L"Q:\\no drive\\logs");
+  Agent agent;
+  ASSERT_TRUE(agent.Start(L"/DEBUG=MAX", 0));
+  int boxes = 0;
+  for (;;) {
+    HWND box = WaitForWindow(L"#32770", L"Velmora Skytrove v4", boxes == 0 ? 10000 : 2000);
+    if (box == nullptr) break;
+    EXPECT_EQ(MessageBoxText(box), L"The Debug Files folder could not be created in 'Q:\\no drive\\logs\\'!");
+    PressButton(box, IDOK);
+    ++boxes;
+    Pump(100);
+  }
+  EXPECT_EQ(boxes, 4);  // one per start-up line
+  ASSERT_NE(FindAgentWindow(5000), nullptr);
+  EXPECT_TRUE(agent.Running());
+  PostMessageW(FindAgentWindow(1000), WM_CLOSE, 0, 0);
+  // Closing writes the FTP object's lines: one more box each.
+  for (int i = 0; i < 4 && agent.Running(); ++i) {
+    HWND box = WaitForWindow(L"#32770", L"Velmora Skytrove v4", 2000);
+    if (box) PressButton(box, IDOK);
+  }
+  EXPECT_TRUE(agent.WaitExit(10000));
+}
+
 }  // namespace

@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "support/components.h"
 #include "support/velmora_general.h"
+#include "win_test_support.h"
 
 using namespace velmora;
 
@@ -77,3 +79,31 @@ TEST(Registry, NumbersAndTextsWithFallbacks) {
 }
 
 TEST(SystemCheck, BrowserOfVersionFourOrLaterUnderThisSystem) { EXPECT_TRUE(systemcheck::BrowserCheck(true)); }
+
+TEST(VersionInformation, ProductDescriptionVersionAndIcon) {
+  const std::wstring exe = testing_support::AgentPath();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, data.data()));
+  auto text = [&](const wchar_t* name) {
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueW(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length)) return std::wstring();
+    return std::wstring(value);
+  };
+  EXPECT_EQ(text(L"ProductName"), L"Velmora Skytrove v4");
+  EXPECT_EQ(text(L"FileDescription"), L"Downloads and stores web pages");
+  EXPECT_EQ(text(L"FileVersion"), L"4.00.0018");
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00040000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000012u);
+  HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr);  // RT_GROUP_ICON
+  FreeLibrary(module);
+}
