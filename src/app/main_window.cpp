@@ -23,7 +23,62 @@ void LogEscaped(const char* where, const char* what) {
   std::string text = std::string("Run-time error in ") + where + " - " + what;
   WriteDebugLog(std::wstring(text.begin(), text.end()), 5, kMarkNone);
 }
+
+// The descriptive labels are sized for Tahoma; where a wider face stands in for it, the
+// label grows to its text instead of cutting it.
+void WidenToText(HWND label, HFONT font) {
+  wchar_t text[64] = {};
+  const int length = GetWindowTextW(label, text, 64);
+  HDC dc = GetDC(label);
+  if (dc == nullptr) return;
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE extent{};
+  const bool measured = GetTextExtentPoint32W(dc, text, length, &extent) != FALSE;
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  RECT r{};
+  GetWindowRect(label, &r);
+  if (measured && extent.cx > r.right - r.left)
+    SetWindowPos(label, nullptr, 0, 0, extent.cx, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The shell's callback and a real pointer movement share the number 0x200. The callback
+// carries the icon id in wParam and a mouse message in lParam's low word with a zero high
+// word. A movement carries key flags and the pointer's client position, so the shapes
+// meet only when the left button alone is held with the pointer on the top client row,
+// as many pixels in as the number of a mouse message. Such a movement is input: never
+// sent from another thread, and its lParam is the client position of the message's own
+// point. A callback is sent by the shell's thread, or posted while the pointer is on the
+// icon, which is not on our client area.
+bool IsPointerMovement(HWND window, WPARAM wParam, LPARAM lParam) {
+  if (wParam != kTrayIconId || HIWORD(lParam) != 0) return true;
+  if (InSendMessage() || !IsWindowVisible(window)) return false;
+  const DWORD pos = GetMessagePos();
+  POINT at{static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+  if (!ScreenToClient(window, &at)) return false;
+  return at.x == static_cast<LONG>(LOWORD(lParam)) && at.y == 0;
+}
 }  // namespace
+
+// The shell reads only the first version's 64-byte field, whatever size the headers give
+// it; its last byte stays zero so the tip is always ended.
+void FillTrayTip(NOTIFYICONDATAA& record, const std::wstring& tip) {
+  constexpr size_t kTipBytes = 64;
+  static_assert(sizeof record.szTip >= kTipBytes);
+  auto* field = reinterpret_cast<unsigned char*>(record.szTip);
+  CopyStringToBytes(field, kTipBytes, tip);
+  field[kTipBytes - 1] = 0;
+  // In a double-byte code page the cut can part a lead byte from its trail byte; a lone
+  // lead byte would swallow the terminating zero when the shell reads the tip.
+  for (size_t k = 0; k < kTipBytes - 1 && field[k] != 0; ++k) {
+    if (!IsDBCSLeadByte(field[k])) continue;
+    if (field[k + 1] == 0) {
+      field[k] = 0;
+      break;
+    }
+    ++k;
+  }
+}
 
 frmVelmoraSkytrove::frmVelmoraSkytrove(HINSTANCE instance) : instance_(instance) {}
 
@@ -93,9 +148,14 @@ void frmVelmoraSkytrove::CreateControls() {
   statusBar1_.Attach(make(STATUSCLASSNAMEW, L"", 0, 0, 4410, 6435, 315));
   SendMessageW(statusBar1_.hwnd(), SB_SIMPLE, TRUE, 0);
   statusBar1_.SetText(kApplicationTitle);
+  WidenToText(lblCurrentFileDesc_, font_.get());
+  WidenToText(lblFilesDesc_, font_.get());
 
   tmrUpdateList_.Attach(hwnd_, kTimerUpdateList, 750);
   tmrDownloadFiles_.Attach(hwnd_, kTimerDownloadFiles, 1000);
+  // The window was sized before its controls existed; the pending list reaches down to
+  // the status bar from the first time the window is seen.
+  Form_Resize();
 }
 
 LRESULT CALLBACK frmVelmoraSkytrove::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -132,6 +192,14 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case WM_SIZE:
       Form_Resize();
       return 0;
+    case WM_WINDOWPOSCHANGED: {
+      const LRESULT result = DefWindowProcW(hwnd_, message, wParam, lParam);  // sends WM_SIZE
+      // Showing a window that is already minimised changes no size, so no WM_SIZE tells
+      // us; it would sit on the taskbar instead of in the tray.
+      const auto* pos = reinterpret_cast<const WINDOWPOS*>(lParam);
+      if ((pos->flags & SWP_SHOWWINDOW) && IsIconic(hwnd_)) ShowWindow(hwnd_, SW_HIDE);
+      return result;
+    }
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
       info->ptMinTrackSize.x = Twips(kMinimumTwips, true);
@@ -188,6 +256,7 @@ void frmVelmoraSkytrove::RequestClose(int reason) {
 }
 
 void frmVelmoraSkytrove::Form_Resize() {
+  if (hwnd_ == nullptr || statusBar1_.hwnd() == nullptr) return;  // controls not made yet
   if (IsIconic(hwnd_)) {
     ShowWindow(hwnd_, SW_HIDE);  // leaves the taskbar; only the tray icon remains
     return;
@@ -223,7 +292,9 @@ void frmVelmoraSkytrove::AddTrayIcon() {
   tray_.uID = kTrayIconId;
   tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   tray_.uCallbackMessage = kTrayCallbackMessage;
-  tray_.hIcon = reinterpret_cast<HICON>(GetClassLongPtrW(hwnd_, GCLP_HICON));
+  // The small image of the application icon: the shell would only shrink the large one.
+  tray_.hIcon = reinterpret_cast<HICON>(GetClassLongPtrW(hwnd_, GCLP_HICONSM));
+  if (tray_.hIcon == nullptr) tray_.hIcon = reinterpret_cast<HICON>(GetClassLongPtrW(hwnd_, GCLP_HICON));
   SetTrayTip(StringUtility::Instance().App().productName + std::wstring(1, L'\0'));
   Shell_NotifyIconA(NIM_ADD, &tray_);
   trayAdded_ = true;
@@ -236,49 +307,46 @@ void frmVelmoraSkytrove::RemoveTrayIcon() {
   trayAdded_ = false;
 }
 
-// The tip field holds 64 bytes; the last one stays zero so the tip is always ended.
-void frmVelmoraSkytrove::SetTrayTip(const std::wstring& tip) {
-  auto* field = reinterpret_cast<unsigned char*>(tray_.szTip);
-  CopyStringToBytes(field, 64, tip);
-  field[63] = 0;
-}
+void frmVelmoraSkytrove::SetTrayTip(const std::wstring& tip) { FillTrayTip(tray_, tip); }
 
-// The shell's callback and a real pointer movement share the number 0x200. The callback
-// carries the icon id in wParam and a mouse message in lParam's low word with a zero
-// high word; a real movement carries key flags and the pointer's client position, so it
-// is one only when the pointer really sits at that position.
 void frmVelmoraSkytrove::Form_MouseMove(WPARAM wParam, LPARAM lParam) {
-  const UINT event = LOWORD(lParam);
-  if (wParam != kTrayIconId || HIWORD(lParam) != 0) return;
-  if (event != WM_LBUTTONUP && event != WM_LBUTTONDBLCLK && event != WM_RBUTTONUP) return;
-  POINT cursor{};
-  if (GetCursorPos(&cursor) && ScreenToClient(hwnd_, &cursor) && cursor.x == static_cast<LONG>(event) &&
-      cursor.y == 0 && IsWindowVisible(hwnd_))
-    return;
-  if (event == WM_RBUTTONUP) {
-    SetForegroundWindow(hwnd_);
-    ShowTrayMenu();
-  } else {
-    mPopRestore_Click();
+  if (IsPointerMovement(hwnd_, wParam, lParam)) return;
+  switch (LOWORD(lParam)) {
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+      mPopRestore_Click();
+      break;
+    case WM_RBUTTONUP:
+      SetForegroundWindow(hwnd_);  // else the menu would not close when the user clicks elsewhere
+      ShowTrayMenu();
+      break;
+    default:
+      break;
   }
 }
 
 void frmVelmoraSkytrove::ShowTrayMenu() {
-  if (!trayMenu_) {
-    trayMenu_.reset(CreatePopupMenu());
-    AppendMenuW(trayMenu_.get(), MF_STRING, kMenuRestore, L"&Restore");
-    AppendMenuW(trayMenu_.get(), MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(trayMenu_.get(), MF_STRING, kMenuExit, L"E&xit");
+  if (!mPopupSys_) {
+    mPopupSys_.reset(CreateMenu());
+    HMENU items = CreatePopupMenu();
+    AppendMenuW(items, MF_STRING, kMenuRestore, L"&Restore");
+    AppendMenuW(items, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(items, MF_STRING, kMenuExit, L"E&xit");
+    // From here on the "&SysTray" menu owns the popup and destroys it with itself.
+    AppendMenuW(mPopupSys_.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(items), L"&SysTray");
   }
   POINT pt{};
   GetCursorPos(&pt);
-  TrackPopupMenu(trayMenu_.get(), TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
+  TrackPopupMenu(GetSubMenu(mPopupSys_.get(), 0), TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
   PostMessageW(hwnd_, WM_NULL, 0, 0);  // lets the menu close when the user clicks elsewhere
 }
 
 void frmVelmoraSkytrove::mPopRestore_Click() {
   if (hwnd_ == nullptr) return;
   ShowWindow(hwnd_, SW_RESTORE);
+  // A window minimised from the maximised state comes back maximised; restore means the
+  // normal state.
+  if (IsZoomed(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
   SetForegroundWindow(hwnd_);
   ShowWindow(hwnd_, SW_SHOW);
 }

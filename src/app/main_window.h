@@ -32,6 +32,10 @@ inline constexpr UINT_PTR kTimerUpdateList = 1;
 inline constexpr UINT_PTR kTimerDownloadFiles = 2;
 inline constexpr size_t kTransferBufferSize = 10240;
 
+// The tip field of a tray record: the text in the ANSI code page, at most 63 bytes of it,
+// zero-filled to the end of the field's first-version size (64 bytes).
+void FillTrayTip(NOTIFYICONDATAA& record, const std::wstring& tip);
+
 class frmVelmoraSkytrove {
  public:
   explicit frmVelmoraSkytrove(HINSTANCE instance);
@@ -43,6 +47,8 @@ class frmVelmoraSkytrove {
   // is already gone again (refused start-up).
   bool Create();
   HWND hwnd() const { return hwnd_; }
+  // The record last handed to the shell for the tray icon (read-only, for inspection).
+  const NOTIFYICONDATAA& TrayRecord() const { return tray_; }
 
   // Request intake.
   void CopyDataReceivedEx(const COPYDATASTRUCT* data, WPARAM wParam);
@@ -115,7 +121,7 @@ class frmVelmoraSkytrove {
   WindowTimer tmrUpdateList_;
   WindowTimer tmrDownloadFiles_;
   UniqueFont font_;
-  UniqueMenu trayMenu_;
+  UniqueMenu mPopupSys_;  // "&SysTray": its one popup holds the tray menu's items
   UINT taskbarCreatedMessage_ = 0;
   ULONGLONG lastStatusRepaint_ = 0;
 };
