@@ -38,7 +38,10 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
       break;
   }
   // Redrawn once, 750 ms after the last of a burst, instead of once per request.
-  SetQueuedText(L"Updating...");
+  // Once is enough for a burst: setting the box's text costs more than the rest of an
+  // acceptance together.
+  wchar_t shown[16] = {};
+  if (GetWindowTextW(txtQueued_, shown, 16) != 11 || std::wstring(shown) != L"Updating...") SetQueuedText(L"Updating...");
   tmrUpdateList_.Restart();
   ShowRemaining();
   if (LeadingNumberToInt32(tmrDownloadFiles_.Tag) == 0) tmrDownloadFiles_.Restart();
