@@ -1,6 +1,7 @@
 // The tray as the shell sees it and as a person uses it, against the real agent: the
 // icon record at start-up, after a shell restart and at the end, the tip during an HTTP
-// transfer, and the clicks on the icon with the menu and its quit question.
+// transfer, and the menu's quit question. The single clicks on the icon are tested on
+// the window in tests/app, where the menu can be read back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -186,38 +187,6 @@ TEST_F(Tray, TipFollowsAnHttpTransferAndReturnsToTheTitle) {
     EXPECT_EQ(tips[i].substr(tips[i].size() - 6), L" bytes") << tips[i];
   }
   for (const auto& t : tips) EXPECT_LE(t.size(), 63u);
-}
-
-TEST_F(Tray, ClicksOnTheIconRestoreOrOpenTheMenu) {
-  ASSERT_TRUE(StartInTheTray());
-
-  // Events other than a left click, a double-click or a right release do nothing.
-  for (UINT event : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONUP}) {
-    Click(event);
-    Pump(200);
-    EXPECT_FALSE(IsWindowVisible(agent_.Window())) << std::hex << event;
-    EXPECT_EQ(AgentMenu(0), nullptr) << std::hex << event;
-  }
-  for (UINT event : {WM_LBUTTONUP, WM_LBUTTONDBLCLK}) {
-    ShowWindow(agent_.Window(), SW_MINIMIZE);
-    Pump(200);
-    ASSERT_FALSE(IsWindowVisible(agent_.Window()));
-    Click(event);
-    Pump(300);
-    EXPECT_TRUE(Shown()) << std::hex << event;
-    EXPECT_EQ(GetForegroundWindow(), agent_.Window()) << std::hex << event;
-  }
-
-  // The right click's menu: "&Restore" brings the hidden window back.
-  ShowWindow(agent_.Window(), SW_MINIMIZE);
-  Pump(200);
-  Click(WM_RBUTTONUP);
-  HWND menu = AgentMenu(5000);
-  ASSERT_NE(menu, nullptr);
-  EXPECT_FALSE(IsWindowVisible(agent_.Window()));
-  PostMessageW(menu, WM_CHAR, 'r', 0);
-  Pump(500);
-  EXPECT_TRUE(Shown());
 }
 
 TEST_F(Tray, ExitFromTheMenuAsksItsQuestionNoKeepsYesEnds) {
