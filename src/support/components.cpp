@@ -153,6 +153,19 @@ bool BrowserCheck(bool requireVersion4) {
 
 namespace timing {
 
+bool RunWaitingMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return true;
+}
+
 // A high-resolution waitable timer wakes on time; a plain wait would cost a whole
 // 15.6 ms scheduler tick on Windows for a 1 ms pause. Wine and older systems refuse the
 // flag, and the ordinary timer is already precise there.
@@ -169,15 +182,7 @@ void Pause(double seconds) {
   }
   HANDLE handles[1] = {timer.get()};
   for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(msg.wParam));
-        return;
-      }
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
+    if (!RunWaitingMessages()) return;
     const DWORD r = MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return;
   }

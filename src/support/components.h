@@ -58,6 +58,9 @@ bool BrowserCheck(bool requireVersion4);
 }  // namespace systemcheck
 
 namespace timing {
+// Runs the messages waiting for this thread once. Returns false when it met a WM_QUIT,
+// which is put back for the main loop.
+bool RunWaitingMessages();
 // Waits about `seconds`, running the thread's window messages meanwhile. Returns early
 // only when the message loop is asked to quit (the WM_QUIT is left for the main loop).
 void Pause(double seconds);
