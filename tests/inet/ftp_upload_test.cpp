@@ -374,3 +374,27 @@ TEST(UploadFile, FileOfMoreThanTwoGiB) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The ftp_cut_upload_peer server closes every upload's data connection after 64 KiB.
+TEST(UploadFile, WriteThatFailsOnTheServer) {
+  const std::wstring host = Env("VELMORA_FTP_CUT_UPLOAD_HOST");
+  const std::wstring folder = PeerData(L"ftp-cut-upload");
+  for (const auto& n : Listing(folder)) DeleteFileW((folder + L"\\" + n).c_str());
+  ASSERT_TRUE(WriteFileBytes(folder + L"\\keep.bin", "old content"));
+  const std::wstring source = LocalFile(L"cut.bin", Generated(4 << 20));
+  cWinINET inet;
+  // Under a temporary name the destination is untouched and the partial copy goes.
+  EXPECT_EQ(inet.UploadFile(source, host + L"/keep.bin", L"velmora", L"secret", nullptr, nullptr, true),
+            kUnableToWriteDestination);
+  EXPECT_EQ(ReadFileBytes(folder + L"\\keep.bin"), "old content");
+  EXPECT_EQ(Listing(folder), std::vector<std::wstring>{L"keep.bin"});
+  // Directly, the partial file is all the server has.
+  EXPECT_EQ(inet.UploadFile(source, host + L"/direct.bin", L"velmora", L"secret"), kUnableToWriteDestination);
+  EXPECT_LT(ReadFileBytes(folder + L"\\direct.bin").size(), size_t{4 << 20});
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,44 @@
+#!/usr/bin/python3
+"""An FTP server (pyftpdlib) that cuts every upload: the data connection is closed after
+--cut-after bytes have arrived and the transfer is answered with 426, as a server does
+whose disk fills up mid-file.
+
+  ftp_cut_upload_peer.py --host 127.0.0.26 --port 21 --root DIR --cut-after 65536
+User velmora, password secret."""
+import argparse, os, socket, struct
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('--host', default='127.0.0.1')
+    p.add_argument('--port', type=int, default=21)
+    p.add_argument('--root', required=True)
+    p.add_argument('--cut-after', type=int, default=65536)
+    a = p.parse_args()
+    os.makedirs(a.root, exist_ok=True)
+    auth = DummyAuthorizer()
+    auth.add_user('velmora', 'secret', a.root, perm='elradfmwMT')
+    limit = a.cut_after
+
+    class CuttingDTP(DTPHandler):
+        def handle_read(self):
+            DTPHandler.handle_read(self)
+            if self.receive and self.tot_bytes_received >= limit and not self._closed:
+                self._resp = ("426 Connection closed; transfer aborted.", lambda *x: None)
+                # A reset, not a polite close: the client's next write fails at once.
+                self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
+                self.close()
+
+        handle_read_event = handle_read  # the base class binds its own at definition
+
+    class Handler(FTPHandler):
+        authorizer = auth
+        dtp_handler = CuttingDTP
+
+    Handler.permit_foreign_addresses = True
+    FTPServer((a.host, a.port), Handler).serve_forever()
+
+if __name__ == '__main__':
+    main()
