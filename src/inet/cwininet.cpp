@@ -6,6 +6,7 @@
 #include <icmpapi.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <stdexcept>
