@@ -8,6 +8,7 @@
 
 #include "inet/cwininet.h"
 #include "support/ansi.h"
+#include "support/components.h"
 #include "support/handles.h"
 #include "transfer/local_target.h"
 
@@ -31,19 +32,6 @@ bool QueryNumber(HINTERNET url, DWORD what, int64_t& value) {
   if (end == text || number < 0) return false;
   value = number;
   return true;
-}
-
-// Lets the messages that wait run once. A WM_QUIT is left for the caller's own loop.
-void RunWaitingMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
 }
 
 }  // namespace
@@ -88,7 +76,7 @@ int32_t cWinINET::DownloadFile(const std::wstring& source, const std::wstring& f
     }
     if (got == 0) break;
     ++chunks;
-    if (PeriodicDoevents && chunks % kChunksPerPump == 1) RunWaitingMessages();
+    if (PeriodicDoevents && chunks % kChunksPerPump == 1) timing::RunWaitingMessages();
     DWORD written = 0;
     if (!WriteFile(file.get(), buffer, got, &written, nullptr) || written != got) {
       writeFailed = true;
