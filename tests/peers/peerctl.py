@@ -31,9 +31,21 @@ def stop(name):
         pass
     return 0
 
+def listening(host, port):
+    try:
+        socket.create_connection((host, int(port)), timeout=0.5).close()
+        return True
+    except OSError:
+        return False
+
 def start(name, host, port, command):
     os.makedirs(STATE, exist_ok=True)
     stop(name)
+    # Someone else's server on our address would answer in our place and every test
+    # would talk to the wrong peer.
+    if listening(host, port):
+        sys.stderr.write('peer %s: %s:%s is already taken by another process\n' % (name, host, port))
+        return 1
     log = open(os.path.join(STATE, name + '.log'), 'ab')
     proc = subprocess.Popen(command, stdout=log, stderr=log, start_new_session=True)
     open(pidfile(name), 'w').write(str(proc.pid))
@@ -42,11 +54,9 @@ def start(name, host, port, command):
         if proc.poll() is not None:
             sys.stderr.write('peer %s exited with %s; see %s.log\n' % (name, proc.returncode, name))
             return 1
-        try:
-            socket.create_connection((host, int(port)), timeout=0.5).close()
+        if listening(host, port):
             return 0
-        except OSError:
-            time.sleep(0.1)
+        time.sleep(0.1)
     sys.stderr.write('peer %s did not listen on %s:%s\n' % (name, host, port))
     stop(name)
     return 1
