@@ -90,6 +90,19 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::vector<std::wstring> FolderNames(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring n = fd.cFileName;
+    if (n != L"." && n != L"..") names.push_back(n);
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return names;
+}
+
 std::string Generated(size_t n, size_t offset) {
   std::string out(n, '\0');
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i + offset) % 251);

@@ -23,6 +23,8 @@ std::wstring AgentPath();
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
+// The names in a folder (files and folders, without "." and "..").
+std::vector<std::wstring> FolderNames(const std::wstring& folder);
 std::string Generated(size_t n, size_t offset = 0);  // the web peer's /gen pattern
 
 void SetMachineString(const std::wstring& key, const std::wstring& name, const std::wstring& value);

@@ -113,14 +113,8 @@ class FtpAgent : public ::testing::Test {
   // Files in the destination folder other than `keep`: a leftover temporary file shows here.
   std::vector<std::wstring> Leftovers(const std::vector<std::wstring>& keep) {
     std::vector<std::wstring> out;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dest_ + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    do {
-      std::wstring n = fd.cFileName;
-      if (n != L"." && n != L".." && std::find(keep.begin(), keep.end(), n) == keep.end()) out.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
+    for (const auto& n : FolderNames(dest_))
+      if (std::find(keep.begin(), keep.end(), n) == keep.end()) out.push_back(n);
     return out;
   }
   void ExpectNoPasswordLogged() {

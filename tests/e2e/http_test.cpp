@@ -43,14 +43,8 @@ class Http : public ::testing::Test {
   // Files in the destination folder other than `except` (a leftover temporary file).
   std::vector<std::wstring> Leftovers(const std::wstring& except) {
     std::vector<std::wstring> out;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dest_ + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    do {
-      std::wstring n = fd.cFileName;
-      if (n != L"." && n != L".." && n != except) out.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
+    for (const auto& n : FolderNames(dest_))
+      if (n != except) out.push_back(n);
     return out;
   }
 

@@ -41,18 +41,7 @@ RemoteFolder FreshRemote(const std::wstring& name) {
   return {name, local};
 }
 
-std::vector<std::wstring> Listing(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring n = fd.cFileName;
-    if (n != L"." && n != L"..") names.push_back(n);
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
-  return names;
-}
+std::vector<std::wstring> Listing(const std::wstring& folder) { return FolderNames(folder); }
 
 std::wstring LocalFile(const std::wstring& name, const std::string& bytes) {
   const std::wstring path = FreshFolder(L"inet-upload") + L"\\" + name;

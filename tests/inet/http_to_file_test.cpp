@@ -18,18 +18,7 @@ using namespace testing_support;
 
 std::wstring Url(const std::wstring& path) { return L"http://" + Env("VELMORA_WEB") + path; }
 
-std::vector<std::wstring> Listing(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring n = fd.cFileName;
-    if (n != L"." && n != L"..") names.push_back(n);
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
-  return names;
-}
+std::vector<std::wstring> Listing(const std::wstring& folder) { return FolderNames(folder); }
 
 TEST(DownloadFile, BodiesArriveWhole) {
   struct Case {
