@@ -2,16 +2,16 @@
 # FTP download of one large file, three ways side by side in one run (six rounds,
 # medians): the agent (request to reply, less its 1.0 s dispatcher tick), one login plus
 # a bare FtpGetFileA, and curl.
-# Usage: bench/ftp/run.sh [MB]   (default 100; BUILD=build/win64-ftp, FTP_BENCH_HOST=127.0.0.16)
+# Usage: bench/ftp/run.sh [MB]   (default 100; BUILD=build/win64, FTP_BENCH_HOST=127.0.0.16)
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD:-$here/build/win64-ftp}
+build=${BUILD:-$here/build/win64}
 bin="$build/bin"
 work="$build/bench-ftp"
 host=${FTP_BENCH_HOST:-127.0.0.16}
 mb=${1:-100}
 rounds=${ROUNDS:-6}
-export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix-ftp} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+export WINEPREFIX=${WINEPREFIX:-$here/build/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
   VELMORA_PEER_STATE="$work/peers"
 mkdir -p "$work/root" "$work/dest"
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
