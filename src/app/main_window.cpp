@@ -309,6 +309,12 @@ void frmVelmoraSkytrove::RemoveTrayIcon() {
 
 void frmVelmoraSkytrove::SetTrayTip(const std::wstring& tip) { FillTrayTip(tray_, tip); }
 
+void frmVelmoraSkytrove::ShowTrayTip(const std::wstring& suffix) {
+  if (!trayAdded_) return;
+  SetTrayTip(StringUtility::Instance().App().productName + suffix + std::wstring(1, L'\0'));
+  Shell_NotifyIconA(NIM_MODIFY, &tray_);
+}
+
 void frmVelmoraSkytrove::Form_MouseMove(WPARAM wParam, LPARAM lParam) {
   if (IsPointerMovement(hwnd_, wParam, lParam)) return;
   switch (LOWORD(lParam)) {

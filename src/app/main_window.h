@@ -89,6 +89,8 @@ class frmVelmoraSkytrove {
   void AddTrayIcon();
   void RemoveTrayIcon();
   void SetTrayTip(const std::wstring& tip);
+  // The product name followed directly by `suffix`, shown in the tray at once.
+  void ShowTrayTip(const std::wstring& suffix);
   void ShowTrayMenu();
 
   // Display helpers.

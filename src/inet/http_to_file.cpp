@@ -4,12 +4,11 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cwchar>
-
 #include "inet/cwininet.h"
 #include "support/ansi.h"
 #include "support/components.h"
 #include "support/handles.h"
+#include "transfer/http_header.h"
 #include "transfer/local_target.h"
 
 namespace velmora {
@@ -20,19 +19,6 @@ constexpr char kAgent[] = "vb wininet";
 constexpr DWORD kBufferSize = 2048;
 constexpr DWORD kReadSize = 1024;
 constexpr int64_t kChunksPerPump = 10;
-
-// Header numbers as text: a Content-Length of 4 GiB or more does not fit the number form.
-bool QueryNumber(HINTERNET url, DWORD what, int64_t& value) {
-  wchar_t text[32] = {};
-  DWORD size = sizeof text;
-  DWORD index = 0;
-  if (!HttpQueryInfoW(url, what, text, &size, &index)) return false;
-  wchar_t* end = nullptr;
-  const long long number = wcstoll(text, &end, 10);
-  if (end == text || number < 0) return false;
-  value = number;
-  return true;
-}
 
 }  // namespace
 
@@ -51,9 +37,9 @@ int32_t cWinINET::DownloadFile(const std::wstring& source, const std::wstring& f
   if (!url) return kUnableToReadSource;
   // An error page is not the file that was asked for. Other schemes have no status.
   int64_t status = 0;
-  if (QueryNumber(url.get(), HTTP_QUERY_STATUS_CODE, status) && status >= 400) return kUnableToReadSource;
+  if (HttpHeaderNumber(url.get(), HTTP_QUERY_STATUS_CODE, status) && status >= 400) return kUnableToReadSource;
   int64_t announced = -1;
-  if (!QueryNumber(url.get(), HTTP_QUERY_CONTENT_LENGTH, announced)) announced = -1;
+  HttpHeaderNumber(url.get(), HTTP_QUERY_CONTENT_LENGTH, announced);  // stays -1 without one
 
   if (!DestinationWritable(fName)) return kUnableToWriteDestination;
   const std::wstring temporary = TemporaryBeside(fName);

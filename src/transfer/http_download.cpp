@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cwchar>
-
 #include "app/main_window.h"
 #include "support/ansi.h"
 #include "support/components.h"
@@ -14,6 +12,7 @@
 #include "support/paths.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
+#include "transfer/http_header.h"
 #include "transfer/local_target.h"
 
 namespace velmora {
@@ -26,19 +25,6 @@ std::wstring GroupSeparator() {
   wchar_t buffer[8] = {};
   if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, 8) > 0) return buffer;
   return L",";
-}
-
-// Header values as text: a Content-Length of 4 GiB or more does not fit the number form.
-int64_t QueryNumber(HINTERNET url, DWORD what, bool& present) {
-  wchar_t text[32] = {};
-  DWORD size = sizeof text;
-  DWORD index = 0;
-  present = HttpQueryInfoW(url, what, text, &size, &index) != FALSE;
-  if (!present) return 0;
-  wchar_t* end = nullptr;
-  const long long value = wcstoll(text, &end, 10);
-  present = end != text && value >= 0;
-  return present ? value : 0;
 }
 
 }  // namespace
@@ -94,20 +80,18 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   Log(L"Open URL " + url + L" OK");
 
   // An error page is not the file that was asked for.
-  bool hasStatus = false;
-  const int64_t status = QueryNumber(handle.get(), HTTP_QUERY_STATUS_CODE, hasStatus);
-  if (hasStatus && status >= 400) {
+  int64_t status = 0;
+  if (HttpHeaderNumber(handle.get(), HTTP_QUERY_STATUS_CODE, status) && status >= 400) {
     SetStatusText(L"");
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status " + ToDecimal(status), kMarkEnd);
     return false;
   }
-  bool hasLength = false;
-  const int64_t announced = QueryNumber(handle.get(), HTTP_QUERY_CONTENT_LENGTH, hasLength);
+  int64_t announced = -1;
+  HttpHeaderNumber(handle.get(), HTTP_QUERY_CONTENT_LENGTH, announced);  // stays -1 without one
 
   int64_t total = 0;
   SetStatusText(L" Downloading file - " + url);
   const std::wstring groupSeparator = GroupSeparator();
-  const std::wstring& product = StringUtility::Instance().App().productName;
   bool readFailed = false;
   bool writeShort = false;
   for (;;) {
@@ -120,10 +104,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(total) + L" total");
     if (unloaded_) break;
     SetStatusText(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
-    if (trayAdded_) {
-      SetTrayTip(product + statusBar1_.Text() + std::wstring(1, L'\0'));
-      Shell_NotifyIconA(NIM_MODIFY, &tray_);
-    }
+    ShowTrayTip(statusBar1_.Text());
     timing::Pause(0.001);
     if (unloaded_ || got == 0) break;
     Log(L"Writing bytes to file");
@@ -140,13 +121,10 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     return false;
   }
 
-  const bool shortBody = hasLength && total < announced;
+  const bool shortBody = announced >= 0 && total < announced;
   if (readFailed || writeShort || shortBody) {
     SetStatusText(L"");
-    if (trayAdded_) {
-      SetTrayTip(product + std::wstring(1, L'\0'));
-      Shell_NotifyIconA(NIM_MODIFY, &tray_);
-    }
+    ShowTrayTip(L"");
     Log(std::wstring(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ") +
             (readFailed ? L"failed to read from URL"
                         : writeShort ? L"failed to write to file"
@@ -165,10 +143,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to replace " + destination, kMarkEnd);
     return false;
   }
-  if (trayAdded_) {
-    SetTrayTip(product + std::wstring(1, L'\0'));
-    Shell_NotifyIconA(NIM_MODIFY, &tray_);
-  }
+  ShowTrayTip(L"");
   SetStatusText(L"");
   Log(L"Finish frmVelmoraSkytrove:DownloadHTTPFile", kMarkEnd);
   return true;
