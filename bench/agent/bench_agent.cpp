@@ -8,12 +8,17 @@
 //   bench_agent memory URL DEST        the agent's working set during one request
 //   bench_agent pause                  cost of Pause(0.001) and Pause(0.5)
 //   bench_agent startup EXE            process start until start-up has finished
+//   bench_agent respond TEXT|- S       round trips of WM_NULL sent every 100 ms from a second
+//                                      thread while one request (TEXT, "-" for none) runs,
+//                                      until its reply or S seconds
 #include <windows.h>
 #include <psapi.h>
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -193,6 +198,35 @@ int Startup(const char* exe) {
   return 0;
 }
 
+int Respond(const std::string& text, double seconds) {
+  HWND self = Requester();
+  HWND agent = Agent();
+  std::vector<double> trips;
+  std::atomic<bool> stop{false};
+  std::thread prober([&] {
+    while (!stop) {
+      const double a = Now();
+      DWORD_PTR r = 0;
+      if (!SendMessageTimeoutA(agent, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &r)) {
+        trips.push_back(5000);
+      } else {
+        trips.push_back(1000 * (Now() - a));
+      }
+      const double next = a + 0.1;
+      while (!stop && Now() < next) Sleep(1);
+    }
+  });
+  if (text != "-") Send(agent, self, text);
+  const bool replied = WaitReplies(1, seconds);
+  stop = true;
+  prober.join();
+  std::sort(trips.begin(), trips.end());
+  auto at = [&](double q) { return trips.empty() ? 0.0 : trips[std::min(trips.size() - 1, size_t(q * trips.size()))]; };
+  std::printf("respond_count %zu\nrespond_p50_ms %.2f\nrespond_p99_ms %.2f\nrespond_max_ms %.2f\nrespond_replied %d\n",
+              trips.size(), at(0.5), at(0.99), trips.empty() ? 0.0 : trips.back(), replied ? 1 : 0);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -204,6 +238,7 @@ int main(int argc, char** argv) {
   if (cmd == "memory" && argc == 4) return Memory(argv[2], argv[3]);
   if (cmd == "pause") return PauseCost();
   if (cmd == "startup" && argc == 3) return Startup(argv[2]);
+  if (cmd == "respond" && argc == 4) return Respond(argv[2], std::atof(argv[3]));
   std::fprintf(stderr, "see the comment at the top of bench_agent.cpp\n");
   return 2;
 }

@@ -21,11 +21,44 @@ std::wstring Describe(const std::exception& e) {
 }
 }  // namespace
 
+// While a request runs: the tag says "1" and the timer is off. However the tick is left
+// (a run-time error outside the transfer included) the queue must move on, unless the
+// window is closing.
+class frmVelmoraSkytrove::Dispatching {
+ public:
+  explicit Dispatching(frmVelmoraSkytrove& form) : form_(form) {
+    form_.dispatching_ = true;
+    form_.tmrDownloadFiles_.Tag = L"1";
+    form_.tmrDownloadFiles_.Disable();
+  }
+  ~Dispatching() {
+    form_.dispatching_ = false;
+    if (form_.unloaded_) {
+      // The shut-down left what the transfer was using alone while it was on the stack.
+      form_.ReleaseTransferObjects();
+      return;
+    }
+    if (form_.tmrDownloadFiles_.Tag != L"0") {
+      form_.tmrDownloadFiles_.Tag = L"0";
+      if (!form_.downloadList_.Empty()) form_.tmrDownloadFiles_.Enable();
+    }
+  }
+  Dispatching(const Dispatching&) = delete;
+  Dispatching& operator=(const Dispatching&) = delete;
+
+ private:
+  frmVelmoraSkytrove& form_;
+};
+
 void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
+  // A log line can show a message box, and a box runs messages: the timer goes off before
+  // anything is written, and a tick that still arrives inside a running one is ignored, so
+  // that no request is started twice.
+  if (dispatching_) return;
+  tmrDownloadFiles_.Disable();
   Log(L"Start frmVelmoraSkytrove:tmrDownloadFiles_Timer", kMarkStart);
   if (downloadList_.Empty()) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No downloads needed", kMarkEnd);
-    tmrDownloadFiles_.Disable();
     return;
   }
   DownloadRequest work = downloadList_.At(0);
@@ -35,6 +68,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
 
   HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(work.ParentHWnd));
   if (GetWindowLongA(parent, GWL_STYLE) == 0) {
+    tmrDownloadFiles_.Enable();  // the next request waits for the next tick, as before
     Log(L"Parent lost, so removing items from - " + ToDecimal(work.ParentHWnd), kMarkNone);
     RemoveParentFromDownloadList(work.ParentHWnd);
     SetCurrentFile(L"");
@@ -43,8 +77,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   }
 
   Log(L"Mark as Runnnig", kMarkNone);
-  tmrDownloadFiles_.Tag = L"1";
-  tmrDownloadFiles_.Disable();
+  Dispatching running(*this);
 
   try {
     const std::wstring type = UpperCase(work.Type);
@@ -74,9 +107,20 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     return;
   }
   if (outcome) {
-    const std::wstring reply = ComposeReply(work, linkedOutcome);
-    Log(L"Posting to requesting application (" + ToDecimal(work.ParentHWnd) + L") : " + reply, kMarkNone);
-    if (work.ParentHWnd != 0) SendCopyData(parent, L"", reply, hwnd_);
+    try {
+      const std::wstring reply = ComposeReply(work, linkedOutcome);
+      Log(L"Posting to requesting application (" + ToDecimal(work.ParentHWnd) + L") : " + reply, kMarkNone);
+      if (work.ParentHWnd != 0) {
+        const CopyDataDelivery delivery = DeliverCopyData(parent, reply, hwnd_);
+        if (!delivery.delivered)
+          WriteDebugLog(L"Reply to requesting application (" + ToDecimal(work.ParentHWnd) + L") not delivered - " +
+                            SystemMessage(delivery.error),
+                        5, kMarkNone);
+      }
+    } catch (const std::exception& e) {
+      // Out of memory for the reply: the request is over all the same.
+      WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
+    }
   }
   RemoveFromDownloadList(work);
   if (!session_) {

@@ -12,7 +12,7 @@ namespace velmora {
 
 void frmVelmoraSkytrove::ShowRemaining() {
   const size_t n = downloadList_.Count();
-  SetStatusText(n > 0 ? ToDecimal(static_cast<int64_t>(n)) + L" remaining" : std::wstring());
+  SetStatusCount(n > 0 ? ToDecimal(static_cast<int64_t>(n)) + L" remaining" : std::wstring());
 }
 
 void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
@@ -44,7 +44,9 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
   if (GetWindowTextW(txtQueued_, shown, 16) != 11 || std::wstring(shown) != L"Updating...") SetQueuedText(L"Updating...");
   tmrUpdateList_.Restart();
   ShowRemaining();
-  if (LeadingNumberToInt32(tmrDownloadFiles_.Tag) == 0) tmrDownloadFiles_.Restart();
+  // Started when idle, never pushed back: a requester sending every 0.9 s must not hold
+  // the queue.
+  if (LeadingNumberToInt32(tmrDownloadFiles_.Tag) == 0) tmrDownloadFiles_.Enable();
   WriteDebugLog(L"Finished AddToDownloadList", 5, kMarkEnd);
 }
 

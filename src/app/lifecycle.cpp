@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "support/components.h"
 #include "support/debug_level.h"
+#include "support/offthread.h"
 #include "support/velmora_general.h"
 
 namespace velmora {
@@ -80,24 +81,33 @@ void frmVelmoraSkytrove::Form_QueryUnload(bool& cancel, int reason) {
   unloaded_ = true;
   tmrDownloadFiles_.Disable();
   tmrUpdateList_.Disable();
+  // A network call in flight is ended by closing its handles, or left behind after a
+  // short grace; no new one starts. The process must not wait on a server to end.
+  offthread::BeginShutdown();
   if (ftp_) ftp_->Disconnect();
 }
 
-void frmVelmoraSkytrove::mnuExit_Click() {
-  if (AskToQuit(L"Are you sure you want to quit from the Skytrove?")) RequestClose(kCloseByCode);
-}
-
-// Runs inside WM_DESTROY, possibly in the middle of a transfer's pause: the unloaded
-// flag is already set, so the transfer leaves without touching what is freed here.
-void frmVelmoraSkytrove::Form_Unload() {
-  unloaded_ = true;
-  session_.reset();
+void frmVelmoraSkytrove::ReleaseTransferObjects() {
   if (bufferHandle_) {
     GlobalUnlock(bufferHandle_.get());
     bufferHandle_.reset();
     buffer_ = nullptr;
   }
   ftp_.reset();
+}
+
+void frmVelmoraSkytrove::mnuExit_Click() {
+  if (AskToQuit(L"Are you sure you want to quit from the Skytrove?")) RequestClose(kCloseByCode);
+}
+
+// Runs inside WM_DESTROY, possibly in the middle of a transfer's wait: the unloaded
+// flag is already set, so the transfer leaves by its unloaded exit, and what it still
+// uses is freed once it has gone.
+void frmVelmoraSkytrove::Form_Unload() {
+  unloaded_ = true;
+  offthread::BeginShutdown();
+  session_.reset();
+  if (!dispatching_) ReleaseTransferObjects();
   RemoveTrayIcon();
   // A refused start-up never showed the window; a minimised one sits in the tray.
   if (placed_ && !IsIconic(hwnd_)) placement::Save(kPlacementKey, hwnd_);

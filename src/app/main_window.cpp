@@ -357,13 +357,21 @@ void frmVelmoraSkytrove::mPopRestore_Click() {
   ShowWindow(hwnd_, SW_SHOW);
 }
 
-// A repaint costs milliseconds (text rendering), more than taking in a request or a
-// chunk does; at most one immediate repaint every 50 ms keeps the bar current for the
-// eye while a burst of requests or a fast transfer is not slowed down by it. A text
-// that is not repainted at once is painted when the window is next idle.
+// A text set before the agent waits (on a server, say) is on screen at once, so what the
+// window says is what it does.
 void frmVelmoraSkytrove::SetStatusText(const std::wstring& text, bool refresh) {
   statusBar1_.SetText(text);
   if (!refresh) return;
+  lastStatusRepaint_ = GetTickCount64();
+  statusBar1_.Refresh();
+}
+
+// A repaint costs milliseconds (text rendering), more than taking in a request or a
+// chunk does; counts that change with every chunk or request are repainted at most once
+// every 50 ms, so a burst of requests or a fast transfer is not slowed down by them. A
+// count that is not repainted at once is painted when the window is next idle.
+void frmVelmoraSkytrove::SetStatusCount(const std::wstring& text) {
+  statusBar1_.SetText(text);
   const ULONGLONG now = GetTickCount64();
   if (now - lastStatusRepaint_ < 50) return;
   lastStatusRepaint_ = now;

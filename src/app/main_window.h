@@ -79,6 +79,9 @@ class frmVelmoraSkytrove {
   void Form_QueryUnload(bool& cancel, int reason);
   void Form_Unload();
   void RequestClose(int reason);
+  // Frees the transfer buffer and the FTP object; never while a transfer is on the stack.
+  void ReleaseTransferObjects();
+  class Dispatching;
   void mnuExit_Click();
   bool AskToQuit(const std::wstring& question);
 
@@ -95,6 +98,7 @@ class frmVelmoraSkytrove {
 
   // Display helpers.
   void SetStatusText(const std::wstring& text, bool refresh = true);
+  void SetStatusCount(const std::wstring& text);
   void SetCurrentFile(const std::wstring& text);
   void SetQueuedText(const std::wstring& text);
   void ShowRemaining();
@@ -102,7 +106,7 @@ class frmVelmoraSkytrove {
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
 
-  UniqueInternet session_;     // the one internet session, for the program's whole life
+  UniqueNetwork session_;      // the one internet session, for the program's whole life
   UniqueGlobal bufferHandle_;  // the fixed 10240-byte transfer buffer
   void* buffer_ = nullptr;     // its locked address
   std::unique_ptr<cFTP> ftp_;
@@ -110,6 +114,7 @@ class frmVelmoraSkytrove {
   bool trayAdded_ = false;
   DownloadQueue downloadList_;
   bool unloaded_ = false;
+  bool dispatching_ = false;  // a request is running: the tick is on the stack
   bool placed_ = false;  // the window was shown and placed: its placement may be stored
   std::wstring currentRemotePath_;
   int64_t measuredSize_ = 0;

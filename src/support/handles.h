@@ -41,6 +41,13 @@ struct InternetTraits {
   static type invalid() noexcept { return nullptr; }
   static void close(type h) noexcept { InternetCloseHandle(h); }
 };
+// A WinINet handle whose close can wait on a server (an FTP connection says goodbye and
+// waits for the answer): closed off the window's thread, see offthread.h.
+struct NetworkTraits {
+  using type = HINTERNET;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept;
+};
 struct FileTraits {
   using type = HANDLE;
   static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -78,6 +85,7 @@ struct FontTraits {
 };
 
 using UniqueInternet = Unique<InternetTraits>;
+using UniqueNetwork = Unique<NetworkTraits>;
 using UniqueFile = Unique<FileTraits>;
 using UniqueHandle = Unique<KernelTraits>;
 using UniqueGlobal = Unique<GlobalTraits>;

@@ -1,6 +1,7 @@
 #include "velmora_general.h"
 
 #include <psapi.h>
+#include <wininet.h>
 
 #include <cstring>
 #include <vector>
@@ -23,8 +24,14 @@ class WindowsLogEnvironment final : public LogEnvironment {
   }
   std::wstring WindowsFolder() override { return fileutil::WindowsFolder(); }
   bool CreateFolder(const std::wstring& folder) override { return fileutil::CreateFolder(folder); }
+  // The box runs messages, so a line logged meanwhile comes back here: one box at a time
+  // is enough to tell the user, and a pile of nested boxes would each hold the code below.
   void ShowFolderError(const std::wstring& message) override {
+    static bool showing = false;
+    if (showing) return;
+    showing = true;
     MessageBoxW(nullptr, message.c_str(), kApplicationTitle, MB_OK | MB_ICONEXCLAMATION);
+    showing = false;
   }
   LogTime Now() override {
     SYSTEMTIME st{};
@@ -110,24 +117,54 @@ std::wstring ReadCopyData(const COPYDATASTRUCT* data) {
 
 // SendMessageTimeout keeps the blocking delivery (our own window still handles the
 // messages sent to it while we wait) but a requester that has stopped answering cannot
-// hold the queue for more than kReplyTimeoutMs.
-LRESULT SendCopyData(HWND target, const std::wstring& title, const std::wstring& text, HWND sender) {
-  if (target == nullptr) {
-    const std::string ansiTitle = ToAnsi(title);
-    target = FindWindowA(nullptr, ansiTitle.c_str());
-    if (target == nullptr) return 0;
-  }
+// hold the queue for more than kReplyTimeoutMs. A requester that is busy but alive gets
+// the whole time: the system's idea of "hung" is no reason to drop its reply.
+CopyDataDelivery DeliverCopyData(HWND target, const std::wstring& text, HWND sender) {
   std::string bytes = ToAnsi(text);
   COPYDATASTRUCT cds{};
   cds.dwData = 4;
   cds.cbData = static_cast<DWORD>(bytes.size());
   cds.lpData = bytes.empty() ? nullptr : bytes.data();
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
-                           reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                           kReplyTimeoutMs, &result))
-    return 0;
-  return static_cast<LRESULT>(result);
+  SetLastError(0);
+  CopyDataDelivery delivery;
+  if (!SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(sender), reinterpret_cast<LPARAM>(&cds),
+                           SMTO_NORMAL, kReplyTimeoutMs, &result)) {
+    delivery.error = GetLastError();
+    if (delivery.error == 0) delivery.error = ERROR_TIMEOUT;  // some systems leave the code unset on a time-out
+    return delivery;
+  }
+  delivery.delivered = true;
+  delivery.result = static_cast<LRESULT>(result);
+  return delivery;
+}
+
+LRESULT SendCopyData(HWND target, const std::wstring& title, const std::wstring& text, HWND sender) {
+  if (target == nullptr) {
+    const std::string ansiTitle = ToAnsi(title);
+    target = FindWindowA(nullptr, ansiTitle.c_str());
+    if (target == nullptr) return 0;
+  }
+  return DeliverCopyData(target, text, sender).result;
+}
+
+// WinINet's codes have their texts in wininet.dll, not in the system's table.
+std::wstring SystemMessage(DWORD code) {
+  wchar_t text[512] = {};
+  DWORD length = 0;
+  if (code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST) {
+    if (HMODULE wininet = GetModuleHandleW(L"wininet.dll"))
+      length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, wininet, code, 0, text,
+                              512, nullptr);
+  }
+  if (length == 0)
+    length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 512,
+                            nullptr);
+  std::wstring message(text, length);
+  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
+    message.pop_back();
+  // The number always goes with it: messages differ between systems, the code does not.
+  return message.empty() ? L"error " + ToDecimal(static_cast<int64_t>(code)) : message + L" (" + ToDecimal(static_cast<int64_t>(code)) + L")";
 }
 
 void CopyStringToBytes(unsigned char* bytes, size_t count, const std::wstring& text) {

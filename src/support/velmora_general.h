@@ -30,6 +30,18 @@ std::wstring ReadCopyData(const COPYDATASTRUCT* data);
 // Sends `text` as a data-code-4 WM_COPYDATA. The title is used only when `target` is 0.
 LRESULT SendCopyData(HWND target, const std::wstring& title, const std::wstring& text, HWND sender);
 
+// A data-code-4 WM_COPYDATA to `target`, waiting at most kReplyTimeoutMs for the receiver to
+// handle it, and whether it did.
+struct CopyDataDelivery {
+  bool delivered = false;
+  LRESULT result = 0;
+  DWORD error = 0;  // why not, when not delivered
+};
+CopyDataDelivery DeliverCopyData(HWND target, const std::wstring& text, HWND sender);
+
+// The system's words for an error code (WinINet's codes included), with the number.
+std::wstring SystemMessage(DWORD code);
+
 // The text's ANSI bytes into `bytes`, zero-filled after it, cut at `count`.
 void CopyStringToBytes(unsigned char* bytes, size_t count, const std::wstring& text);
 

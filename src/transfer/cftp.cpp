@@ -4,10 +4,12 @@
 #include "transfer/cftp.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "support/ansi.h"
 #include "support/debug_log.h"
+#include "support/offthread.h"
 #include "support/velmora_general.h"
 #include "transfer/ftp_rules.h"
 
@@ -20,6 +22,26 @@ void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 1
 // The flags word of InternetOpenA, kept as the program has always passed it.
 constexpr DWORD kOpenFlags = 4;
 
+// Runs on the worker straight after a failed call: the server's reply belongs to the last
+// WinINet call of the thread that made it. Only for codes that stand for a reply the
+// server just gave; its words say more than the code.
+std::wstring ServerReply(DWORD error) {
+  const bool serverSaid = error == ERROR_INTERNET_EXTENDED_ERROR || error == ERROR_INTERNET_LOGIN_FAILURE ||
+                          error == ERROR_INTERNET_INCORRECT_PASSWORD || error == ERROR_INTERNET_INCORRECT_USER_NAME;
+  if (!serverSaid) return std::wstring();
+  DWORD code = 0;
+  DWORD length = 0;
+  InternetGetLastResponseInfoA(&code, nullptr, &length);
+  if (length == 0) return std::wstring();
+  std::string text(length + 1, '\0');
+  length = static_cast<DWORD>(text.size());
+  if (!InternetGetLastResponseInfoA(&code, text.data(), &length)) return std::wstring();
+  text.resize(std::min<size_t>(length, text.size()));
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '\0'))
+    text.pop_back();
+  return FromAnsi(text);
+}
+
 }  // namespace
 
 cFTP::~cFTP() {
@@ -30,37 +52,37 @@ cFTP::~cFTP() {
   }
 }
 
-void cFTP::RecordFailure() {
-  lastError_ = static_cast<int32_t>(GetLastError());
-  lastResponse_.clear();
-  // Codes that stand for a reply the server just gave; its words say more than the code.
-  const bool serverSaid = lastError_ == ERROR_INTERNET_EXTENDED_ERROR || lastError_ == ERROR_INTERNET_LOGIN_FAILURE ||
-                          lastError_ == ERROR_INTERNET_INCORRECT_PASSWORD ||
-                          lastError_ == ERROR_INTERNET_INCORRECT_USER_NAME;
-  if (!serverSaid) return;
-  // The reply belongs to this thread's last WinINet call, so it is taken now, before any
-  // other call can replace it.
-  DWORD code = 0;
-  DWORD length = 0;
-  InternetGetLastResponseInfoA(&code, nullptr, &length);
-  if (length == 0) return;
-  std::string text(length + 1, '\0');
-  length = static_cast<DWORD>(text.size());
-  if (!InternetGetLastResponseInfoA(&code, text.data(), &length)) return;
-  text.resize(std::min<size_t>(length, text.size()));
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '\0'))
-    text.pop_back();
-  lastResponse_ = FromAnsi(text);
+template <typename F>
+bool cFTP::Remote(F call) {
+  struct Reply {
+    bool ok = false;
+    DWORD code = 0;
+    std::wstring response;
+  };
+  auto made = offthread::Call(
+      [call = std::move(call)]() mutable {
+        Reply reply;
+        reply.ok = call();
+        if (!reply.ok) {
+          reply.code = GetLastError();
+          reply.response = ServerReply(reply.code);
+        }
+        return reply;
+      },
+      [this] { CloseHandles(); });
+  if (!made.outcome.finished) {
+    lastError_ = ERROR_INTERNET_OPERATION_CANCELLED;
+    lastResponse_.clear();
+    return false;
+  }
+  lastError_ = static_cast<int32_t>(made.value.code);
+  lastResponse_ = std::move(made.value.response);
+  return made.value.ok;
 }
 
-bool cFTP::Outcome(bool ok) {
-  if (ok) {
-    lastError_ = 0;
-    lastResponse_.clear();
-  } else {
-    RecordFailure();
-  }
-  return ok;
+void cFTP::CloseHandles() noexcept {
+  connection_.reset();
+  internet_.reset();
 }
 
 bool cFTP::Connect(const std::wstring& ServerAddress, int16_t Port, const std::wstring& UserName,
@@ -77,22 +99,23 @@ bool cFTP::Connect(const std::wstring& ServerAddress, int16_t Port, const std::w
   connection_.reset();
   internet_.reset(InternetOpenA("vb wininet", INTERNET_OPEN_TYPE_PRECONFIG, "", "", kOpenFlags));
   if (!internet_) {
-    RecordFailure();
+    lastError_ = static_cast<int32_t>(GetLastError());
     Log(L"Exit cFTP:Connect - No Internet Handle", kMarkEnd);
     return false;
   }
-  const std::string server = ToAnsi(ServerAddress);
-  const std::string user = ToAnsi(UserName);
-  const std::string password = ToAnsi(Password);
-  connection_.reset(InternetConnectA(internet_.get(), server.c_str(), static_cast<INTERNET_PORT>(Port), user.c_str(),
-                                     password.c_str(), INTERNET_SERVICE_FTP,
-                                     PassiveMode ? INTERNET_FLAG_PASSIVE : 0, 0));
-  if (connection_) {
-    lastError_ = 0;
+  auto made = std::make_shared<HINTERNET>(nullptr);
+  const bool ok = Remote([made, session = internet_.get(), server = ToAnsi(ServerAddress), user = ToAnsi(UserName),
+                          password = ToAnsi(Password), port = static_cast<INTERNET_PORT>(Port),
+                          flags = DWORD(PassiveMode ? INTERNET_FLAG_PASSIVE : 0)] {
+    *made = InternetConnectA(session, server.c_str(), port, user.c_str(), password.c_str(), INTERNET_SERVICE_FTP,
+                             flags, 0);
+    return *made != nullptr;
+  });
+  if (ok) {
+    connection_.reset(*made);
     Log(L"Finish cFTP:Connect", kMarkEnd);
     return true;
   }
-  RecordFailure();
   internet_.reset();
   Log(L"Exit cFTP:Connect - No Session Handle", kMarkEnd);
   return false;
@@ -106,26 +129,31 @@ WIN32_FIND_DATAA cFTP::ListItem(int32_t index) const {
 
 bool cFTP::List(const std::wstring& Path) {
   if (!Connected()) return false;
-  lastError_ = 0;
-  lastResponse_.clear();
-  WIN32_FIND_DATAA first{};
-  UniqueInternet find(FtpFindFirstFileA(connection_.get(), ToAnsi(Path).c_str(), &first, INTERNET_FLAG_RELOAD, 0));
-  if (!find) {
-    // An empty folder or a missing file keeps the listing made before.
-    RecordFailure();
-    return false;
-  }
-  std::vector<WIN32_FIND_DATAA> items(1, first);
-  for (;;) {
-    WIN32_FIND_DATAA next{};
-    if (!InternetFindNextFileA(find.get(), &next)) break;
-    items.push_back(next);
-  }
-  find.reset();
+  struct Listing {
+    std::vector<WIN32_FIND_DATAA> items;
+    DWORD endCode = 0;
+  };
+  auto listing = std::make_shared<Listing>();
+  const bool ok = Remote([listing, connection = connection_.get(), path = ToAnsi(Path)] {
+    WIN32_FIND_DATAA first{};
+    HINTERNET find = FtpFindFirstFileA(connection, path.c_str(), &first, INTERNET_FLAG_RELOAD, 0);
+    if (find == nullptr) return false;
+    listing->items.push_back(first);
+    for (;;) {
+      WIN32_FIND_DATAA next{};
+      if (!InternetFindNextFileA(find, &next)) break;
+      listing->items.push_back(next);
+    }
+    InternetCloseHandle(find);
+    listing->endCode = GetLastError();
+    return true;
+  });
+  // An empty folder or a missing file keeps the listing made before.
+  if (!ok) return false;
   // The end-of-listing code, as the close leaves it: callers can tell a complete
   // listing (ERROR_NO_MORE_FILES) from one cut short.
-  lastError_ = static_cast<int32_t>(GetLastError());
-  listing_ = std::move(items);
+  lastError_ = static_cast<int32_t>(listing->endCode);
+  listing_ = std::move(listing->items);
   listed_ = true;
   return true;
 }
@@ -133,58 +161,69 @@ bool cFTP::List(const std::wstring& Path) {
 int32_t cFTP::ListCount() const { return listed_ ? static_cast<int32_t>(listing_.size()) : 0; }
 
 bool cFTP::DeleteFile(const std::wstring& Filename, const std::wstring& Path) {
+  const HINTERNET connection = connection_.get();
   if (!Path.empty()) {
-    bool changed = FtpSetCurrentDirectoryA(connection_.get(), "/") != FALSE;
+    bool changed = Remote([connection] { return FtpSetCurrentDirectoryA(connection, "/") != FALSE; });
     // A Path without any "/" names no folder below the root: the file goes from "/".
     if (changed && Path.find(L'/') != std::wstring::npos)
-      changed = FtpSetCurrentDirectoryA(connection_.get(), ToAnsi(Path).c_str()) != FALSE;
-    if (!changed) {
-      RecordFailure();
-      return false;
-    }
+      changed = Remote([connection, path = ToAnsi(Path)] { return FtpSetCurrentDirectoryA(connection, path.c_str()) != FALSE; });
+    if (!changed) return false;
   }
-  return Outcome(FtpDeleteFileA(connection_.get(), ToAnsi(Filename).c_str()) != FALSE);
+  return Remote([connection, name = ToAnsi(Filename)] { return FtpDeleteFileA(connection, name.c_str()) != FALSE; });
 }
 
 bool cFTP::DeleteDirectory(const std::wstring& Path) {
-  if (!FtpSetCurrentDirectoryA(connection_.get(), "/")) {
-    RecordFailure();
-    return false;
-  }
+  const HINTERNET connection = connection_.get();
+  if (!Remote([connection] { return FtpSetCurrentDirectoryA(connection, "/") != FALSE; })) return false;
   const std::wstring folder = RemoteDirectoryPart(Path);
-  if (!folder.empty() && !FtpSetCurrentDirectoryA(connection_.get(), ToAnsi(folder).c_str())) {
-    RecordFailure();
+  if (!folder.empty() &&
+      !Remote([connection, path = ToAnsi(folder)] { return FtpSetCurrentDirectoryA(connection, path.c_str()) != FALSE; }))
     return false;
-  }
-  return Outcome(FtpRemoveDirectoryA(connection_.get(), ToAnsi(RemoteNamePart(Path)).c_str()) != FALSE);
+  return Remote([connection, name = ToAnsi(RemoteNamePart(Path))] {
+    return FtpRemoveDirectoryA(connection, name.c_str()) != FALSE;
+  });
 }
 
 bool cFTP::CreateDirectory(const std::wstring& Path) {
-  return Outcome(FtpCreateDirectoryA(connection_.get(), ToAnsi(Path).c_str()) != FALSE);
+  return Remote([connection = connection_.get(), path = ToAnsi(Path)] {
+    return FtpCreateDirectoryA(connection, path.c_str()) != FALSE;
+  });
 }
 
 bool cFTP::GetRemoteDirectory(std::wstring& DirectoryOut, int32_t& BufLen) {
   // The caller sizes the buffer; one more byte keeps the text terminated whatever
   // WinINet writes into it.
-  std::string buffer(static_cast<size_t>(std::max<int32_t>(BufLen, 0)) + 1, '\0');
-  DWORD length = static_cast<DWORD>(std::max<int32_t>(BufLen, 0));
-  const bool ok = FtpGetCurrentDirectoryA(connection_.get(), buffer.data(), &length) != FALSE;
-  BufLen = static_cast<int32_t>(length);
+  struct Answer {
+    std::string buffer;
+    DWORD length = 0;
+  };
+  auto answer = std::make_shared<Answer>();
+  answer->buffer.assign(static_cast<size_t>(std::max<int32_t>(BufLen, 0)) + 1, '\0');
+  answer->length = static_cast<DWORD>(std::max<int32_t>(BufLen, 0));
+  const bool ok = Remote([answer, connection = connection_.get()] {
+    return FtpGetCurrentDirectoryA(connection, answer->buffer.data(), &answer->length) != FALSE;
+  });
+  BufLen = static_cast<int32_t>(answer->length);
+  std::string& buffer = answer->buffer;
   buffer.resize(std::min(buffer.find('\0'), buffer.size()));
   DirectoryOut = FromAnsi(buffer);
-  return Outcome(ok);
+  return ok;
 }
 
 bool cFTP::SetRemoteDirectory(const std::wstring& Directory) {
   if (!Connected()) return false;
-  return Outcome(FtpSetCurrentDirectoryA(connection_.get(), ToAnsi(Directory).c_str()) != FALSE);
+  return Remote([connection = connection_.get(), path = ToAnsi(Directory)] {
+    return FtpSetCurrentDirectoryA(connection, path.c_str()) != FALSE;
+  });
 }
 
 bool cFTP::UploadFile(const std::wstring& LocalFilePath, const std::wstring& RemoteFilename, uint32_t TransferType,
                       uint32_t Caching) {
   if (!Connected()) return false;
-  return Outcome(FtpPutFileA(connection_.get(), ToAnsi(LocalFilePath).c_str(), ToAnsi(RemoteFilename).c_str(),
-                             TransferType | Caching, 0) != FALSE);
+  return Remote([connection = connection_.get(), local = ToAnsi(LocalFilePath), remote = ToAnsi(RemoteFilename),
+                 flags = DWORD(TransferType | Caching)] {
+    return FtpPutFileA(connection, local.c_str(), remote.c_str(), flags, 0) != FALSE;
+  });
 }
 
 bool cFTP::DownloadFile(const std::wstring& RemoteFilename, const std::wstring& LocalFilePath, bool FailIfExists,
@@ -213,12 +252,11 @@ bool cFTP::DownloadFile(const std::wstring& RemoteFilename, const std::wstring& 
       return false;
     }
   }
-  const bool ok = FtpGetFileA(connection_.get(), ToAnsi(RemoteNamePart(RemoteFilename)).c_str(),
-                              ToAnsi(LocalFilePath).c_str(), FailIfExists ? TRUE : FALSE, LocalFileFlags,
-                              TransferType | Caching, 0) != FALSE;
-  // Before the log line: the server's reply has to be read while it is still this
-  // thread's last one.
-  Outcome(ok);
+  const bool ok = Remote([connection = connection_.get(), remote = ToAnsi(RemoteNamePart(RemoteFilename)),
+                          local = ToAnsi(LocalFilePath), failIfExists = FailIfExists ? TRUE : FALSE,
+                          LocalFileFlags, flags = DWORD(TransferType | Caching)] {
+    return FtpGetFileA(connection, remote.c_str(), local.c_str(), failIfExists, LocalFileFlags, flags, 0) != FALSE;
+  });
   Log(std::wstring(L"FTPGetFile Result: ") + (ok ? L"True" : L"False"));
   Log(L"Finish cFTP:DownloadFile", kMarkEnd);
   return ok;
@@ -227,16 +265,19 @@ bool cFTP::DownloadFile(const std::wstring& RemoteFilename, const std::wstring& 
 bool cFTP::GetRemoteFileSize(const std::wstring& RemoteFilename, int64_t& FileSizeOut, uint32_t TransferType,
                              uint32_t Caching) {
   if (!Connected()) return false;
-  UniqueInternet file(
-      FtpOpenFileA(connection_.get(), ToAnsi(RemoteFilename).c_str(), GENERIC_READ, TransferType | Caching, 0));
-  if (!file) {
-    RecordFailure();
-    return false;
-  }
-  DWORD high = 0;
-  const DWORD low = FtpGetFileSize(file.get(), &high);
-  FileSizeOut = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
-  file.reset();
+  auto size = std::make_shared<int64_t>(0);
+  const bool ok = Remote([size, connection = connection_.get(), remote = ToAnsi(RemoteFilename),
+                          flags = DWORD(TransferType | Caching)] {
+    HINTERNET file = FtpOpenFileA(connection, remote.c_str(), GENERIC_READ, flags, 0);
+    if (file == nullptr) return false;
+    DWORD high = 0;
+    const DWORD low = FtpGetFileSize(file, &high);
+    *size = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+    InternetCloseHandle(file);
+    return true;
+  });
+  if (!ok) return false;
+  FileSizeOut = *size;
   lastError_ = 0;
   lastResponse_.clear();
   return true;
@@ -244,8 +285,7 @@ bool cFTP::GetRemoteFileSize(const std::wstring& RemoteFilename, int64_t& FileSi
 
 bool cFTP::Disconnect() {
   Log(L"Start cFTP:Disconnect", kMarkStart);
-  connection_.reset();
-  internet_.reset();
+  CloseHandles();
   lastError_ = 0;
   lastResponse_.clear();
   Log(L"Finish cFTP:Disconnect", kMarkEnd);

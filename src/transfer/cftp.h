@@ -1,5 +1,6 @@
 // One FTP connection through WinINet, with its own internet handle, the last error
-// code of the operating system and the result of the last listing.
+// code of the operating system and the result of the last listing. Every call that talks to
+// the server runs on the network worker while the calling thread runs its messages.
 #pragma once
 
 #include <windows.h>
@@ -52,12 +53,15 @@ class cFTP {
 
  private:
   bool Connected() const { return connection_ && internet_; }
-  // Takes GetLastError (and the server's reply, when that is what the error points to).
-  void RecordFailure();
-  bool Outcome(bool ok);
+  // Makes `call` (which returns whether it succeeded and owns what it writes to) on the
+  // network worker and keeps its error code and the server's reply.
+  template <typename F>
+  bool Remote(F call);
+  // The shut-down's way to end a call in flight: closing the handles it waits on.
+  void CloseHandles() noexcept;
 
-  UniqueInternet internet_;
-  UniqueInternet connection_;
+  UniqueNetwork internet_;
+  UniqueNetwork connection_;
   int32_t lastError_ = 0;
   std::wstring lastResponse_;
   bool listed_ = false;

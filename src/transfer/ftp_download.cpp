@@ -29,25 +29,6 @@ void Log(const std::wstring& text, int level, int mark = kMarkNone) { WriteDebug
 
 std::wstring Describe(const std::exception& e) { return FromAnsi(std::string(e.what())); }
 
-// WinINet's codes have their texts in wininet.dll, not in the system's table.
-std::wstring SystemMessage(DWORD code) {
-  wchar_t text[512] = {};
-  DWORD length = 0;
-  if (code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST) {
-    if (HMODULE wininet = GetModuleHandleW(L"wininet.dll"))
-      length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, wininet, code, 0, text,
-                              512, nullptr);
-  }
-  if (length == 0)
-    length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 512,
-                            nullptr);
-  std::wstring message(text, length);
-  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
-    message.pop_back();
-  // The number always goes with it: messages differ between systems, the code does not.
-  return message.empty() ? L"error " + ToDecimal(code) : message + L" (" + ToDecimal(code) + L")";
-}
-
 // Why the last cFTP operation failed: the server's own reply when it gave one, else the
 // system's text for the error code; empty when the object has nothing to say (it was
 // never connected), so that an earlier, better description stands.

@@ -4,11 +4,17 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
 #include "app/main_window.h"
 #include "support/ansi.h"
 #include "support/components.h"
 #include "support/debug_log.h"
 #include "support/handles.h"
+#include "support/offthread.h"
 #include "support/paths.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
@@ -59,9 +65,12 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   SetStatusText(L" Downloading File - " + url);
   Log(L"Open URL " + url);
   Log(L"InternetOpenURL " + url);
-  const std::string ansiUrl = ToAnsi(url);
-  UniqueInternet handle(InternetOpenUrlA(session_.get(), ansiUrl.c_str(), nullptr, 0,
-                                         INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+  // The open waits for the server's answer: on the worker, with the window answering
+  // meanwhile. Closing the session is what ends it when the agent is closed.
+  UniqueNetwork handle(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url)] {
+                         return InternetOpenUrlA(session, ansiUrl.c_str(), nullptr, 0,
+                                                 INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+                       }, [this] { session_.reset(); }).value);
   timing::Pause(0.5);
   if (unloaded_) {
     handle.release();  // closed with the session by the shut-down
@@ -94,16 +103,26 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   const std::wstring groupSeparator = GroupSeparator();
   bool readFailed = false;
   bool writeShort = false;
-  for (;;) {
+  // The worker reads into a chunk of its own: after a shut-down it may still be reading
+  // when the window's buffer is long gone.
+  auto chunk = std::make_shared<std::vector<char>>(kTransferBufferSize);
+  struct Read {
+    bool ok = false;
     DWORD got = 0;
-    if (!InternetReadFile(handle.get(), buffer_, static_cast<DWORD>(kTransferBufferSize), &got)) {
-      readFailed = true;
-      got = 0;
-    }
+  };
+  for (;;) {
+    const Read read = offthread::Call([h = handle.get(), chunk] {
+                        Read r;
+                        r.ok = InternetReadFile(h, chunk->data(), static_cast<DWORD>(chunk->size()), &r.got) != FALSE;
+                        return r;
+                      }, [&handle] { handle.reset(); }).value;
+    DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(kTransferBufferSize)) : 0;
+    if (!read.ok && !unloaded_) readFailed = true;
+    if (got > 0) std::memcpy(buffer_, chunk->data(), got);
     total += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(total) + L" total");
     if (unloaded_) break;
-    SetStatusText(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
+    SetStatusCount(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
     ShowTrayTip(statusBar1_.Text());
     timing::Pause(0.001);
     if (unloaded_ || got == 0) break;

@@ -2,18 +2,20 @@
 """An FTP server for the tests (pyftpdlib). Users and folders come from the arguments:
 
   ftp_peer.py --host 127.0.0.1 --port 21 --root DIR [--user NAME:PASSWORD]... [--anonymous]
-              [--single-login] [--cut-after N] [--silent]
+              [--single-login] [--cut-after N] [--silent [--hold S]] [--rate B]
 
 --single-login refuses a second simultaneous login of the same user (some servers do).
 --cut-after N  closes the data connection of every download after N bytes and answers
                426, as a server does that loses its disk or its patience mid-file.
---silent       accepts connections and never says a word (a hung server); no FTP at all."""
-import argparse, os, socket, time
+--silent       accepts connections and never says a word (a hung server); no FTP at all.
+--hold S       with --silent: closes each connection after S seconds instead of never.
+--rate B       sends and receives file data at B bytes per second (a slow line)."""
+import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-def serve_silently(host, port):
+def serve_silently(host, port, hold):
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((host, port))
@@ -22,6 +24,8 @@ def serve_silently(host, port):
     while True:
         connection, _ = listener.accept()
         held.append(connection)  # kept open, never answered
+        if hold > 0:
+            threading.Timer(hold, connection.close).start()
 
 def main():
     p = argparse.ArgumentParser()
@@ -33,9 +37,11 @@ def main():
     p.add_argument('--single-login', action='store_true')
     p.add_argument('--cut-after', type=int, default=0)
     p.add_argument('--silent', action='store_true')
+    p.add_argument('--hold', type=float, default=0)
+    p.add_argument('--rate', type=int, default=0)
     a = p.parse_args()
     if a.silent:
-        serve_silently(a.host, a.port)
+        serve_silently(a.host, a.port, a.hold)
         return
     os.makedirs(a.root, exist_ok=True)
     auth = DummyAuthorizer()
@@ -63,6 +69,15 @@ def main():
                 return sent
 
         Handler.dtp_handler = CuttingDTP
+        Handler.use_sendfile = False
+    if a.rate > 0:
+        from pyftpdlib.handlers import ThrottledDTPHandler
+
+        class SlowDTP(ThrottledDTPHandler):
+            read_limit = a.rate
+            write_limit = a.rate
+
+        Handler.dtp_handler = SlowDTP
         Handler.use_sendfile = False
     server = FTPServer((a.host, a.port), Handler)
     if a.single_login:

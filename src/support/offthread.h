@@ -1,0 +1,61 @@
+// Calls that wait on the network, made on a worker thread while the calling thread keeps
+// running its window messages: other programs talk to the agent with synchronous
+// SendMessage, so its window must answer while a server takes its time.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <functional>
+#include <memory>
+#include <utility>
+
+namespace velmora {
+namespace offthread {
+
+// How a call ended for its caller: `finished` is false when the shut-down stopped the
+// wait first (the call may still be running, and owns what it uses).
+struct Outcome {
+  bool finished = false;
+  DWORD error = 0;  // the worker's GetLastError right after the call
+};
+
+// Runs `work` on a worker thread and waits for it, running this thread's messages (the
+// same wait as the pause). `work` must own everything it touches: capture by value or by
+// shared_ptr, never a reference into the caller's frame, because a shut-down stops the
+// wait and unwinds the caller while the call may still be blocked in the network.
+// `cancel` runs on this thread, once, when the shut-down begins during the wait: it closes
+// the handles the call waits on (Windows then ends the call). The wait then lasts at most
+// kCancelGraceMs more. After the shut-down has begun no new call is started.
+Outcome Run(std::function<void()> work, const std::function<void()>& cancel = {});
+
+// A value-returning form of Run. The value is R{} unless the call finished.
+template <typename R>
+struct Result {
+  R value{};
+  Outcome outcome;
+};
+template <typename F>
+auto Call(F work, const std::function<void()>& cancel = {}) -> Result<decltype(work())> {
+  using R = decltype(work());
+  auto value = std::make_shared<R>();
+  Result<R> result;
+  result.outcome = Run([work = std::move(work), value]() mutable { *value = work(); }, cancel);
+  if (result.outcome.finished) result.value = *value;
+  return result;
+}
+
+// Closes a WinINet handle off this thread: closing an FTP connection says goodbye to the
+// server and waits for its answer. Waits like Run; once the shut-down has begun it does
+// not wait at all.
+void CloseInternetHandle(HINTERNET handle) noexcept;
+
+// The agent is closing: waits in progress cancel their calls and give up after the grace
+// period, and no new call starts. For good: there is no way back.
+void BeginShutdown() noexcept;
+bool ShuttingDown() noexcept;
+
+inline constexpr DWORD kCancelGraceMs = 1000;
+
+}  // namespace offthread
+}  // namespace velmora

@@ -1,0 +1,221 @@
+// Other programs talk to the agent with synchronous SendMessage: its window must answer
+// while it waits on a server, take new requests meanwhile and still serve them in order,
+// end promptly when closed mid-wait, and keep its queue moving.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "ftp_e2e_support.h"
+
+using namespace ftp_e2e;
+
+namespace {
+
+constexpr DWORD kAnswerWithinMs = 250;
+
+// A second program that keeps asking the agent's window for an answer, from a thread of
+// its own, and remembers the longest wait.
+class Prober {
+ public:
+  explicit Prober(HWND agent)
+      : agent_(agent), stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), thread_([this] { Run(); }) {}
+  ~Prober() { Stop(); }
+  DWORD Stop() {
+    SetEvent(stop_);
+    if (thread_.joinable()) thread_.join();
+    CloseHandle(stop_);
+    stop_ = nullptr;
+    return worst_;
+  }
+
+ private:
+  void Run() {
+    do {
+      const DWORD start = GetTickCount();
+      DWORD_PTR ignored = 0;
+      const bool answered = SendMessageTimeoutW(agent_, WM_NULL, 0, 0, SMTO_NORMAL, 3000, &ignored) != 0;
+      worst_ = std::max<DWORD>(worst_, answered ? GetTickCount() - start : 3000);
+    } while (WaitForSingleObject(stop_, 50) == WAIT_TIMEOUT);  // one probe every 50 ms
+  }
+  HWND agent_;
+  HANDLE stop_;
+  std::atomic<DWORD> worst_{0};
+  std::thread thread_;
+};
+
+// Answers the agent's message boxes from a thread of its own, holding each one up for a
+// while when asked to, and closes the agent while box number `closeAt` is up.
+class BoxAnswerer {
+ public:
+  BoxAnswerer() : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), thread_([this] { Run(); }) {}
+  ~BoxAnswerer() {
+    SetEvent(stop_);
+    thread_.join();
+    CloseHandle(stop_);
+  }
+  std::atomic<int> boxes{0};
+  std::atomic<DWORD> holdMs{0};
+  std::atomic<int> closeAt{0};
+  std::atomic<HWND> agent{nullptr};
+
+ private:
+  void Run() {
+    while (WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
+      HWND box = WaitForWindow(L"#32770", L"Velmora Skytrove v4", 200);
+      if (box == nullptr) continue;
+      const int n = ++boxes;
+      if (n == closeAt) PostMessageW(agent, WM_CLOSE, 0, 0);
+      if (holdMs > 0) WaitForSingleObject(stop_, holdMs);
+      PressButton(box, IDOK);
+    }
+  }
+  HANDLE stop_;
+  std::thread thread_;
+};
+
+class Responsive : public FtpAgent {
+ protected:
+  std::string Web(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
+  std::string HttpRequest(const std::string& url, const std::string& dest) {
+    return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest;
+  }
+  size_t IndexOf(const std::vector<std::string>& texts, const std::string& prefix) {
+    for (size_t i = 0; i < texts.size(); ++i)
+      if (texts[i].compare(0, prefix.size(), prefix) == 0) return i;
+    return texts.size();
+  }
+
+  // `slow` keeps the agent waiting (its wait begins with the log line `waiting`); a quick
+  // request sent meanwhile is accepted at once and served after it; the window answers a
+  // second program within kAnswerWithinMs throughout.
+  void ExpectAnsweringWhile(const std::string& slow, const std::string& waiting) {
+    Prober prober(agent_.Window());
+    ASSERT_TRUE(Send(slow));
+    ASSERT_FALSE(WaitLogged(waiting).empty());
+    Requester second;
+    const std::string quick = Web("gen/3000");
+    const DWORD before = GetTickCount();
+    ASSERT_TRUE(second.Send(agent_.Window(), HttpRequest(quick, Dest("quick.bin"))));
+    EXPECT_LT(GetTickCount() - before, kAnswerWithinMs) << "the request sent meanwhile waited to be accepted";
+    ASSERT_TRUE(second.WaitReply(90000));
+    EXPECT_LT(prober.Stop(), kAnswerWithinMs) << "the window did not answer while the agent waited";
+    const auto texts = Texts();
+    const size_t firstDone = IndexOf(texts, "Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer");
+    const size_t quickStarted = IndexOf(texts, "Calling Download HTTP File " + quick);
+    EXPECT_LT(firstDone, quickStarted) << "served out of order";
+    EXPECT_LT(quickStarted, texts.size());
+  }
+};
+
+TEST_F(Responsive, AnswersWhileAnFtpTransferCrawls) {
+  ASSERT_TRUE(PutRemote("crawl.bin", Generated(3000000)));  // 3 s at the peer's 1 MB/s
+  ExpectAnsweringWhile(Request(Source("crawl.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("crawl.bin")),
+                       "'GET'ting file from server");
+  ASSERT_TRUE(requester_.WaitReply(1000));  // before the quick one's, which came first
+  EXPECT_EQ(ReadFileBytes(dest_ + L"\\crawl.bin"), Generated(3000000));
+}
+
+TEST_F(Responsive, AnswersWhileAnHttpServerSaysNothing) {
+  ExpectAnsweringWhile(HttpRequest(Web("hang?ms=4000"), Dest("hang.bin")), "InternetOpenURL ");
+}
+
+TEST_F(Responsive, AnswersWhileAnFtpServerNeverGreets) {
+  ExpectAnsweringWhile(Request(Source("mute.bin", Narrow(Env("VELMORA_FTP_MUTE_HOST"))), Dest("mute.bin")),
+                       "Start cFTP:Connect");
+  EXPECT_FALSE(requester_.WaitReply(0));
+}
+
+TEST_F(Responsive, AnswersWhileAnHttpBodyTrickles) {
+  ExpectAnsweringWhile(HttpRequest(Web("slow/40000?chunk=10000&delay=700"), Dest("trickle.bin")),
+                       "Read 10000 bytes from website");
+  ASSERT_TRUE(requester_.WaitReply(1000));
+  EXPECT_EQ(ReadFileBytes(dest_ + L"\\trickle.bin").size(), 40000u);
+}
+
+// The close comes while the agent waits on a server or in its pause: the process is gone
+// within 3 s, nothing is replied, the old file stands and no temporary file is left.
+TEST_F(Responsive, ClosingMidWaitEndsAtOnceAndKeepsTheOldFile) {
+  ASSERT_TRUE(PutRemote("long.bin", Generated(30000000)));  // 30 s at 1 MB/s
+  struct Case {
+    std::string request, waiting;
+    bool temporaryRemoved;
+  };
+  const Case cases[] = {
+      {HttpRequest(Web("hang"), Dest("old.bin")), "InternetOpenURL ", true},
+      // The pause: right after the open of a body that comes slowly.
+      {HttpRequest(Web("slow/40000?chunk=10000&delay=700"), Dest("old.bin")), "Open URL ", true},
+      // Wine cannot cancel FtpGetFileA, which holds its file until the process ends; on
+      // Windows closing the connection ends the call and it removes the file itself.
+      {Request(Source("long.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("old.bin")), "Start cFTP:DownloadFile",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.request);
+    ASSERT_TRUE(WriteFileBytes(dest_ + L"\\old.bin", "the old file"));
+    if (!agent_.Running()) ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
+    ASSERT_TRUE(Send(c.request));
+    ASSERT_FALSE(WaitLogged(c.waiting).empty());
+    const DWORD asked = GetTickCount();
+    PostMessageW(agent_.Window(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(agent_.WaitExit(10000));
+    EXPECT_LT(GetTickCount() - asked, 3000u);
+    EXPECT_FALSE(requester_.WaitReply(0));
+    EXPECT_EQ(ReadFileBytes(dest_ + L"\\old.bin"), "the old file");
+    if (c.temporaryRemoved) {
+      EXPECT_TRUE(Leftovers({L"old.bin"}).empty());
+    }
+    for (const auto& name : Leftovers({L"old.bin"})) DeleteFileW((dest_ + L"\\" + name).c_str());
+    for (const auto& name : FolderNames(logs_)) DeleteFileW((logs_ + L"\\" + name).c_str());
+  }
+}
+
+// A requester that sends a request every 0.9 s must not hold every download back.
+TEST_F(Responsive, RequestsArrivingApartAreServedWithoutWaitingForTheLast) {
+  const DWORD first = GetTickCount();
+  ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Web("gen/1000"), Dest("a0.bin"))));
+  DWORD firstReply = 0;
+  for (int i = 1; i <= 4; ++i) {
+    Pump(900);  // the requester's own pace
+    if (firstReply == 0 && !requester_.Replies().empty()) firstReply = GetTickCount();
+    ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Web("gen/1000"), Dest("a" + std::to_string(i) + ".bin"))));
+  }
+  if (firstReply == 0) {
+    ASSERT_TRUE(requester_.WaitReply(10000));
+    firstReply = GetTickCount();
+  }
+  EXPECT_LT(firstReply - first, 2000u);
+}
+
+// A message box from the log (its folder cannot be made) runs messages in the middle of
+// the agent's work: a tick must not start the same request again inside it, and closing
+// the agent while a box is up during an FTP request must not crash it.
+TEST_F(Responsive, LogMessageBoxesNeitherRepeatARequestNorCrashTheClose) {
+  agent_.Stop();
+  SetMachineString(L"SOFTWARE\\Velmora", L"DebugPath", L"Q:\\no drive\\logs");
+  BoxAnswerer answerer;
+  ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
+  answerer.agent = agent_.Window();
+  const int atStart = answerer.boxes;
+  // Each box stays up long enough for the dispatcher's 1 s timer to come due under it.
+  answerer.holdMs = 1100;
+  ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Web("gen/1000"), Dest("once.bin"))));
+  ASSERT_TRUE(requester_.WaitReply(120000));
+  answerer.holdMs = 0;
+  EXPECT_GT(answerer.boxes - atStart, 5);
+  EXPECT_FALSE(requester_.WaitReply(8000)) << "the request ran twice";
+
+  ASSERT_TRUE(PutRemote("boxed.bin", Generated(5000000)));
+  answerer.closeAt = answerer.boxes + 12;  // past the intake and the tick's first lines: inside the FTP request
+  ASSERT_TRUE(Send(Request(Source("boxed.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("boxed.bin"))));
+  ASSERT_TRUE(agent_.WaitExit(60000));
+  DWORD code = 1;
+  GetExitCodeProcess(agent_.Process(), &code);
+  EXPECT_EQ(code, 0u) << "the agent did not end cleanly";
+  EXPECT_GE(answerer.boxes.load(), answerer.closeAt.load());
+  EXPECT_FALSE(requester_.WaitReply(0));
+  EXPECT_FALSE(FileExists(dest_ + L"\\boxed.bin"));
+}
+
+}  // namespace
