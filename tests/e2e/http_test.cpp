@@ -311,6 +311,11 @@ TEST_F(Http, FrozenRequesterDelaysTheQueueOnlyByTheReplyTimeout) {
   EXPECT_EQ(reply->Field("DestinationFileName"), Dest("next.txt"));
   EXPECT_LT(waited, 16000u);
   EXPECT_EQ(ReadFileBytes(dest_ + L"\\frozen.txt"), "f");  // its file arrived all the same
+  // The lost reply is not lost in silence: the log says to which window and why.
+  bool told = false;
+  for (const auto& t : Texts())
+    told = told || (t.rfind("Reply to requesting application (", 0) == 0 && t.find(") not delivered - ") != std::string::npos);
+  EXPECT_TRUE(told);
 }
 
 }  // namespace
