@@ -1,5 +1,6 @@
 #include "offthread.h"
 
+#include <atomic>
 #include <exception>
 
 #include "components.h"
@@ -8,18 +9,36 @@
 namespace velmora {
 namespace offthread {
 
-namespace {
-
+// Under Wine every wait and every event is a round trip to the server, and a transfer
+// makes a call per chunk: whether a call has returned is told by a flag, and the event
+// only wakes the waiting thread. One auto-reset event per waiting thread serves all its
+// calls (nested waits included); a wake meant for another call is only a spurious one.
+namespace detail {
 struct Job {
   std::function<void()> work;
-  UniqueHandle done;  // set by the worker when the call has returned
+  std::shared_ptr<UniqueHandle> wake;  // the waiting thread's; kept alive by a call left behind
+  std::atomic<bool> finished{false};
   DWORD error = 0;
 };
+}  // namespace detail
+
+namespace {
+
+using detail::Job;
+
+std::atomic<bool> g_shuttingDown{false};
 
 // Manual-reset, never reset: once the agent is closing it stays closing.
 HANDLE ShutdownEvent() {
   static UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   return event.get();
+}
+
+thread_local std::shared_ptr<UniqueHandle> t_wake;
+
+std::shared_ptr<UniqueHandle> ThreadWakeEvent() {
+  if (!t_wake || !*t_wake) t_wake = std::make_shared<UniqueHandle>(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  return *t_wake ? t_wake : nullptr;
 }
 
 void CALLBACK Worker(PTP_CALLBACK_INSTANCE, void* context) noexcept {
@@ -33,7 +52,8 @@ void CALLBACK Worker(PTP_CALLBACK_INSTANCE, void* context) noexcept {
     // Only copying the call's inputs or results can throw; nothing may leave a pool thread.
     job.error = ERROR_NOT_ENOUGH_MEMORY;
   }
-  if (job.done) SetEvent(job.done.get());
+  job.finished.store(true, std::memory_order_release);
+  SetEvent(job.wake->get());
 }
 
 bool Submit(const std::shared_ptr<Job>& job) {
@@ -45,13 +65,16 @@ bool Submit(const std::shared_ptr<Job>& job) {
 
 // Waits for the job, running this thread's messages. After a WM_QUIT (the window is gone)
 // messages are left alone: the main loop ends with that message.
-Outcome Wait(Job& job, const std::function<void()>& cancel) {
-  HANDLE handles[2] = {job.done.get(), ShutdownEvent()};
+Outcome WaitFor(Job& job, const std::function<void()>& cancel) {
+  HANDLE handles[2] = {job.wake->get(), ShutdownEvent()};
   bool pumping = true;
   bool cancelled = false;
   ULONGLONG giveUpAt = 0;
   for (;;) {
+    // A call that is back already costs no wait and no message round.
+    if (job.finished.load(std::memory_order_acquire)) return Outcome{true, job.error};
     if (pumping && !timing::RunWaitingMessages()) pumping = false;
+    if (job.finished.load(std::memory_order_acquire)) return Outcome{true, job.error};
     DWORD timeout = INFINITE;
     if (cancelled) {
       const ULONGLONG now = GetTickCount64();
@@ -61,7 +84,6 @@ Outcome Wait(Job& job, const std::function<void()>& cancel) {
     const DWORD count = cancelled ? 1 : 2;
     const DWORD r = pumping ? MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE)
                             : WaitForMultipleObjects(count, handles, FALSE, timeout);
-    if (r == WAIT_OBJECT_0) return Outcome{true, job.error};
     if (r == WAIT_FAILED) return Outcome{false, GetLastError()};
     if (r == WAIT_OBJECT_0 + 1 && !cancelled) {
       cancelled = true;
@@ -79,17 +101,31 @@ Outcome Wait(Job& job, const std::function<void()>& cancel) {
 
 }  // namespace
 
-Outcome Run(std::function<void()> work, const std::function<void()>& cancel) {
-  if (ShuttingDown()) return Outcome{false, ERROR_INTERNET_OPERATION_CANCELLED};
+Pending Start(std::function<void()> work) {
+  if (ShuttingDown()) return Pending();
   auto job = std::make_shared<Job>();
   job->work = std::move(work);
-  job->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!job->done || !Submit(job)) {
+  job->wake = ThreadWakeEvent();
+  if (!job->wake || !Submit(job)) {
     // No worker to be had: the call is made here rather than not at all.
     job->work();
-    return Outcome{true, GetLastError()};
+    job->error = GetLastError();
+    job->finished = true;
   }
-  return Wait(*job, cancel);
+  return Pending(job);
+}
+
+Outcome Pending::Wait(const std::function<void()>& cancel) {
+  if (!job_) return Outcome{false, ERROR_INTERNET_OPERATION_CANCELLED};
+  const Outcome outcome = WaitFor(*job_, cancel);
+  // A call left behind will still set this thread's event (it keeps it alive): the thread
+  // takes a fresh one.
+  if (!outcome.finished) t_wake.reset();
+  return outcome;
+}
+
+Outcome Run(std::function<void()> work, const std::function<void()>& cancel) {
+  return Start(std::move(work)).Wait(cancel);
 }
 
 void CloseInternetHandle(HINTERNET handle) noexcept {
@@ -98,7 +134,8 @@ void CloseInternetHandle(HINTERNET handle) noexcept {
     if (ShuttingDown()) {
       auto job = std::make_shared<Job>();
       job->work = [handle] { InternetCloseHandle(handle); };
-      if (!Submit(job)) InternetCloseHandle(handle);
+      job->wake = std::make_shared<UniqueHandle>(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+      if (!*job->wake || !Submit(job)) InternetCloseHandle(handle);
       return;
     }
     Run([handle] { InternetCloseHandle(handle); });
@@ -108,13 +145,11 @@ void CloseInternetHandle(HINTERNET handle) noexcept {
 }
 
 void BeginShutdown() noexcept {
+  g_shuttingDown = true;
   if (HANDLE event = ShutdownEvent()) SetEvent(event);
 }
 
-bool ShuttingDown() noexcept {
-  HANDLE event = ShutdownEvent();
-  return event != nullptr && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
+bool ShuttingDown() noexcept { return g_shuttingDown; }
 
 }  // namespace offthread
 

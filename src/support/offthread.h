@@ -20,29 +20,66 @@ struct Outcome {
   DWORD error = 0;  // the worker's GetLastError right after the call
 };
 
-// Runs `work` on a worker thread and waits for it, running this thread's messages (the
-// same wait as the pause). `work` must own everything it touches: capture by value or by
-// shared_ptr, never a reference into the caller's frame, because a shut-down stops the
-// wait and unwinds the caller while the call may still be blocked in the network.
-// `cancel` runs on this thread, once, when the shut-down begins during the wait: it closes
-// the handles the call waits on (Windows then ends the call). The wait then lasts at most
-// kCancelGraceMs more. After the shut-down has begun no new call is started.
+namespace detail {
+struct Job;
+}
+
+// A call started on the worker and not yet waited for.
+class Pending {
+ public:
+  Pending() = default;
+  explicit Pending(std::shared_ptr<detail::Job> job) : job_(std::move(job)) {}
+  // Waits for the call, running this thread's messages (the same wait as the pause).
+  // `cancel` runs on this thread, once, when the shut-down begins during the wait: it
+  // closes the handles the call waits on (Windows then ends the call). The wait then
+  // lasts at most kCancelGraceMs more.
+  Outcome Wait(const std::function<void()>& cancel = {});
+
+ private:
+  std::shared_ptr<detail::Job> job_;  // none: the shut-down had begun, nothing was started
+};
+
+// Starts `work` on a worker thread. `work` must own everything it touches: capture by
+// value or by shared_ptr, never a reference into the caller's frame, because a shut-down
+// stops the wait and unwinds the caller while the call may still be blocked in the
+// network. After the shut-down has begun nothing is started.
+Pending Start(std::function<void()> work);
+
+// Start and Wait in one.
 Outcome Run(std::function<void()> work, const std::function<void()>& cancel = {});
 
-// A value-returning form of Run. The value is R{} unless the call finished.
+// The value-returning forms. The value is R{} unless the call finished.
 template <typename R>
 struct Result {
   R value{};
   Outcome outcome;
 };
+template <typename R>
+class PendingCall {
+ public:
+  PendingCall() = default;
+  PendingCall(Pending pending, std::shared_ptr<R> value) : pending_(std::move(pending)), value_(std::move(value)) {}
+  Result<R> Wait(const std::function<void()>& cancel = {}) {
+    Result<R> result;
+    result.outcome = pending_.Wait(cancel);
+    if (result.outcome.finished && value_) result.value = *value_;
+    return result;
+  }
+
+ private:
+  Pending pending_;
+  std::shared_ptr<R> value_;
+};
 template <typename F>
-auto Call(F work, const std::function<void()>& cancel = {}) -> Result<decltype(work())> {
+auto Begin(F work) -> PendingCall<decltype(work())> {
   using R = decltype(work());
   auto value = std::make_shared<R>();
-  Result<R> result;
-  result.outcome = Run([work = std::move(work), value]() mutable { *value = work(); }, cancel);
-  if (result.outcome.finished) result.value = *value;
-  return result;
+  Pending pending = Start([work = std::move(work), value]() mutable { *value = work(); });
+  return PendingCall<R>(std::move(pending), value);
+}
+template <typename F>
+auto Call(F work, const std::function<void()>& cancel = {}) -> Result<decltype(work())> {
+  return Begin(std::move(work)).Wait(cancel);
 }
 
 // Closes a WinINet handle off this thread: closing an FTP connection says goodbye to the

@@ -110,12 +110,16 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     bool ok = false;
     DWORD got = 0;
   };
+  auto startRead = [&handle, chunk] {
+    return offthread::Begin([h = handle.get(), chunk] {
+      Read r;
+      r.ok = InternetReadFile(h, chunk->data(), static_cast<DWORD>(chunk->size()), &r.got) != FALSE;
+      return r;
+    });
+  };
+  auto pending = startRead();
   for (;;) {
-    const Read read = offthread::Call([h = handle.get(), chunk] {
-                        Read r;
-                        r.ok = InternetReadFile(h, chunk->data(), static_cast<DWORD>(chunk->size()), &r.got) != FALSE;
-                        return r;
-                      }, [&handle] { handle.reset(); }).value;
+    const Read read = pending.Wait([&handle] { handle.reset(); }).value;
     DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(kTransferBufferSize)) : 0;
     if (!read.ok && !unloaded_) readFailed = true;
     if (got > 0) std::memcpy(buffer_, chunk->data(), got);
@@ -124,6 +128,8 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     if (unloaded_) break;
     SetStatusCount(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
     ShowTrayTip(statusBar1_.Text());
+    // The next chunk is on its way while this one is paused over and written.
+    if (got > 0) pending = startRead();
     timing::Pause(0.001);
     if (unloaded_ || got == 0) break;
     Log(L"Writing bytes to file");
