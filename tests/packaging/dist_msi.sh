@@ -61,6 +61,12 @@ shortcuts() { find "$drive/ProgramData" "$drive/users" -name 'Velmora Skytrove v
 rm -rf "$out" && mkdir -p "$out"
 "$src/packaging/dist.sh" "$build" "$out" "$version" >/dev/null || fail "building the package"
 "$src/packaging/dist.sh" "$build" "$out" "$next" >/dev/null || fail "building the next package"
+base=VelmoraSkytrove4-$version-x64
+want=("$base/" "$base/README.md" "$base/VelmoraSkytrove4.exe" "$base/skytrove-request.exe")
+[ -f "$src/docs/protocol.md" ] && want+=("$base/docs/" "$base/docs/protocol.md")
+/usr/bin/python3 -c 'import sys, zipfile
+got = sorted(zipfile.ZipFile(sys.argv[1]).namelist())
+sys.exit(0 if got == sorted(sys.argv[2:]) else "zip holds: %s" % got)' "$out/$base.zip" "${want[@]}" || fail "zip contents"
 this_msi=$(winpath "$out/VelmoraSkytrove4-$version-x64.msi")
 next_msi=$(winpath "$out/VelmoraSkytrove4-$next-x64.msi")
 
