@@ -1,5 +1,6 @@
 # make run   build and start the agent under Wine
 # make test  install what is missing, build everything, run every test
+# make dist  the Windows Installer package and the zip, in dist/
 SHELL := /bin/bash
 export WINEPREFIX := $(CURDIR)/build/wineprefix
 export WINEDEBUG := -all
@@ -9,8 +10,10 @@ WIN64 := build/win64
 NATIVE := build/native
 FUZZ := build/fuzz
 CMAKE_QUIET := > /dev/null
+# The version has one home, the one the version resource reads: "4, 0, 0, 18" -> 4.0.0.18.
+VERSION := $(shell sed -n 's/^\#define VELMORA_VERSION_BINARY *//p' src/support/version.h | tr -d ' ' | tr , .)
 
-.PHONY: all setup win64 native fuzz build test test-native test-fuzz test-wine run clean
+.PHONY: all setup win64 native fuzz build test test-native test-fuzz test-wine run dist clean
 
 all: build
 
@@ -50,6 +53,10 @@ test: test-native test-fuzz test-wine
 
 run: win64
 	@scripts/run.sh $(WIN64)
+
+dist: setup $(WIN64)/build.ninja
+	@cmake --build $(WIN64) --target VelmoraSkytrove4 skytrove-request -- --quiet
+	@packaging/dist.sh $(WIN64) dist $(VERSION)
 
 clean:
 	rm -rf $(WIN64) $(NATIVE) $(FUZZ)

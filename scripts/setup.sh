@@ -4,7 +4,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 pkgs=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 python3-pyftpdlib curl
-      cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev xvfb xauth imagemagick fonts-wine xdotool bc)
+      cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev xvfb xauth imagemagick fonts-wine xdotool bc wixl msitools zip)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

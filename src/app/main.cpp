@@ -4,11 +4,14 @@
 #include <exception>
 
 #include "app/main_window.h"
+#include "app/stop_agent.h"
+#include "support/debug_level.h"
 #include "support/components.h"
 #include "support/paths.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace velmora;
+  if (HasExitSwitch(CommandLineArguments(GetCommandLineW()))) return StopRunningAgent();
   wchar_t path[MAX_PATH * 2] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
   AppInfo app;

@@ -38,4 +38,18 @@ bool HasNoMinimise(const std::wstring& arguments) {
   return FindNoCase(arguments, L"/NoMinimise") != std::wstring::npos;
 }
 
+bool HasExitSwitch(const std::wstring& arguments) {
+  // A whole word only: an installer's command line must never stop the agent by accident.
+  const std::wstring upper = UpperCase(arguments);
+  size_t i = 0;
+  while (i < upper.size()) {
+    while (i < upper.size() && (upper[i] == L' ' || upper[i] == L'\t')) ++i;
+    size_t end = i;
+    while (end < upper.size() && upper[end] != L' ' && upper[end] != L'\t') ++end;
+    if (upper.compare(i, end - i, L"/EXIT") == 0) return true;
+    i = end;
+  }
+  return false;
+}
+
 }  // namespace velmora

@@ -20,4 +20,7 @@ std::wstring CommandLineArguments(const std::wstring& commandLine);
 // True when "/NoMinimise" appears anywhere in the arguments, in any case.
 bool HasNoMinimise(const std::wstring& arguments);
 
+// True when one of the arguments is "/Exit", in any case: stop a running agent, start none.
+bool HasExitSwitch(const std::wstring& arguments);
+
 }  // namespace velmora

@@ -40,3 +40,11 @@ TEST(CommandLine, NoMinimiseAnywhereInAnyCase) {
   EXPECT_TRUE(HasNoMinimise(L"/DEBUG=MAX /nominimise x"));
   EXPECT_FALSE(HasNoMinimise(L"/NoMinimize"));
 }
+
+TEST(CommandLine, ExitOnlyAsAWholeArgument) {
+  EXPECT_TRUE(HasExitSwitch(L"/Exit"));
+  EXPECT_TRUE(HasExitSwitch(L"/DEBUG=MAX\t/EXIT "));
+  EXPECT_FALSE(HasExitSwitch(L"/Exiting"));
+  EXPECT_FALSE(HasExitSwitch(L"/DEBUG=/exit2 x/exit"));
+  EXPECT_FALSE(HasExitSwitch(L""));
+}

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The package as an administrator uses it, under Wine in a prefix of its own:
+#   dist_msi.sh SOURCE_DIR BUILD_DIR VERSION WEB_HOST:PORT
+# Builds this version's package and one of the next build number, installs silently,
+# has the installed agent answer a request, repairs, upgrades and uninstalls while the
+# agent runs, and checks that the uninstall leaves nothing of ours. Also "/Exit" with
+# and without a running agent, and AUTOSTART=0 across an upgrade.
+set -uo pipefail
+src=$1 build=$(cd "$2" && pwd) version=$3 web=$4
+out=$build/dist-test
+next=${version%.*}.$((${version##*.} + 1))
+export WINEPREFIX=$build/wineprefix-dist WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+drive=$WINEPREFIX/drive_c
+installed="$drive/Program Files/Velmora Skytrove v4"
+agent_win='C:\Program Files\Velmora Skytrove v4\VelmoraSkytrove4.exe'
+requester_win='C:\Program Files\Velmora Skytrove v4\skytrove-request.exe'
+run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+agent=
+
+fail() { echo "FAIL: $*"; exit 1; }
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+# Polls until the command succeeds, at most $1 seconds.
+wait_until() {
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do [ "$SECONDS" -ge "$end" ] && return 1; sleep 0.1; done
+}
+# Our agent child has ended (a zombie until reaped counts as ended).
+agent_gone() { local s; s=$(ps -o stat= -p "$agent" 2>/dev/null); [ -z "$s" ] || [[ $s == Z* ]]; }
+cleanup() {
+  if [ -n "$agent" ] && ! agent_gone; then kill "$agent" 2>/dev/null; fi
+  wineserver -k >/dev/null 2>&1
+}
+trap cleanup EXIT
+
+msi() { wine msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
+# Starts the installed agent and waits until it has answered a request.
+start_agent() {
+  wine "$agent_win" </dev/null >/dev/null 2>&1 &
+  agent=$!
+  rm -f "$out/got.bin"
+  wine "$requester_win" --wait-agent 30 --timeout 30 Type=HTTP Reference="$1" \
+    SourceFileName="http://$web/gen/4096" DestinationFileName="$(winpath "$out/got.bin")" \
+    </dev/null >"$out/request.txt" 2>&1 || { cat "$out/request.txt"; fail "$1: the installed agent did not answer"; }
+  [ "$(stat -c %s "$out/got.bin" 2>/dev/null)" = 4096 ] || fail "$1: the download is not there"
+}
+# The running agent must end because of what just ran, not later.
+expect_agent_stopped() {
+  wait_until 5 agent_gone || fail "$1: the agent still runs"
+  wait "$agent" 2>/dev/null
+  agent=
+}
+run_value() { wine reg query "$run_key" /v 'Velmora Skytrove v4' 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+# DisplayVersion of every installed product of ours, one a line.
+installed_versions() {
+  wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/ { name = ""; ver = "" } /DisplayName/ && /Velmora Skytrove v4/ { name = 1 }
+         /DisplayVersion/ { ver = $NF } name && ver { print ver; name = "" }'
+}
+shortcuts() { find "$drive/ProgramData" "$drive/users" -name 'Velmora Skytrove v4.lnk' 2>/dev/null; }
+
+rm -rf "$out" && mkdir -p "$out"
+"$src/packaging/dist.sh" "$build" "$out" "$version" >/dev/null || fail "building the package"
+"$src/packaging/dist.sh" "$build" "$out" "$next" >/dev/null || fail "building the next package"
+base=VelmoraSkytrove4-$version-x64
+want=("$base/" "$base/README.md" "$base/VelmoraSkytrove4.exe" "$base/skytrove-request.exe")
+[ -f "$src/docs/protocol.md" ] && want+=("$base/docs/" "$base/docs/protocol.md")
+/usr/bin/python3 -c 'import sys, zipfile
+got = sorted(zipfile.ZipFile(sys.argv[1]).namelist())
+sys.exit(0 if got == sorted(sys.argv[2:]) else "zip holds: %s" % got)' "$out/$base.zip" "${want[@]}" || fail "zip contents"
+this_msi=$(winpath "$out/VelmoraSkytrove4-$version-x64.msi")
+next_msi=$(winpath "$out/VelmoraSkytrove4-$next-x64.msi")
+
+# A prefix made afresh, headless, with one wineserver kept warm for the whole run.
+wineserver -k >/dev/null 2>&1
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wineserver -k >/dev/null 2>&1
+wineserver -p 120 >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+echo "-- install"
+msi /i "$this_msi" || fail "install"
+[ -f "$installed/VelmoraSkytrove4.exe" ] && [ -f "$installed/skytrove-request.exe" ] || fail "programs not installed"
+[ -n "$(shortcuts)" ] || fail "no Start menu shortcut"
+[ "$(run_value)" = "\"$agent_win\"" ] || fail "Run value: '$(run_value)'"
+[ "$(installed_versions)" = "$version" ] || fail "Apps & features: '$(installed_versions)'"
+wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | grep -q 'Publisher *REG_SZ *Velmora' ||
+  fail "no publisher"
+[ -n "$(find "$drive/windows/Installer" -name velmora.ico)" ] || fail "no product icon"
+start_agent R1
+
+echo "-- repair while the agent runs"
+rm -f "$installed/skytrove-request.exe"
+msi /i "$this_msi" REINSTALL=ALL REINSTALLMODE=vamus || fail "repair"
+expect_agent_stopped repair
+[ -f "$installed/skytrove-request.exe" ] || fail "repair did not restore the requester"
+
+echo "-- upgrade to $next while the agent runs"
+start_agent R2
+msi /i "$next_msi" || fail "upgrade"
+expect_agent_stopped upgrade
+[ "$(installed_versions)" = "$next" ] || fail "after the upgrade: '$(installed_versions)'"
+[ "$(run_value)" = "\"$agent_win\"" ] || fail "Run value after the upgrade: '$(run_value)'"
+
+echo "-- /Exit"
+start_agent R3
+timeout 20 wine "$agent_win" /Exit </dev/null >/dev/null 2>&1 || fail "/Exit with an agent: status $?"
+expect_agent_stopped "/Exit"
+timeout 20 wine "$agent_win" /Exit </dev/null >/dev/null 2>&1 || fail "/Exit without an agent: status $?"
+
+echo "-- uninstall while the agent runs"
+start_agent R4
+# Where the agent keeps its window placement when it closes while shown.
+wine reg add 'HKLM\SOFTWARE\Velmora\Utils\Skytrove4' /v WindowState /t REG_DWORD /d 0 /f >/dev/null 2>&1
+msi /x "$next_msi" || fail "uninstall"
+expect_agent_stopped uninstall
+left=$(find "$drive" -iname '*velmora*' -o -iname '*skytrove*' 2>/dev/null)
+[ -z "$left" ] || fail "left behind: $left"
+[ -z "$(run_value)" ] || fail "Run value left"
+[ -z "$(installed_versions)" ] || fail "still in Apps & features"
+! wine reg query 'HKLM\SOFTWARE\Velmora' /s 2>/dev/null | grep -q 'REG_' || fail "registry values of ours left"
+
+echo "-- AUTOSTART=0, kept by an upgrade"
+msi /i "$this_msi" AUTOSTART=0 || fail "install with AUTOSTART=0"
+[ -f "$installed/VelmoraSkytrove4.exe" ] || fail "AUTOSTART=0 left out the program"
+[ -z "$(run_value)" ] || fail "AUTOSTART=0 wrote the Run value"
+msi /i "$next_msi" || fail "upgrade after AUTOSTART=0"
+[ -z "$(run_value)" ] || fail "the upgrade brought the Run value back"
+msi /x "$next_msi" || fail "second uninstall"
+[ ! -e "$installed" ] || fail "second uninstall left the folder"
+echo "PASS"
