@@ -42,6 +42,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     return;
   }
 
+  failureReason_.clear();
   Log(L"Mark as Runnnig", kMarkNone);
   tmrDownloadFiles_.Tag = L"1";
   tmrDownloadFiles_.Disable();
@@ -65,6 +66,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   } catch (const std::exception& e) {
     // A run-time error inside a transfer costs that request only: no reply, the request
     // leaves the list and the queue carries on.
+    SetFailureReason(Describe(e));
     WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
     outcome = false;
   }
@@ -78,6 +80,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     Log(L"Posting to requesting application (" + ToDecimal(work.ParentHWnd) + L") : " + reply, kMarkNone);
     if (work.ParentHWnd != 0) SendCopyData(parent, L"", reply, hwnd_);
   }
+  if (!outcome) ReplyFailure(work, failureReason_);
   RemoveFromDownloadList(work);
   if (!session_) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No internet handle", kMarkEnd);

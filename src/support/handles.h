@@ -77,6 +77,12 @@ struct FontTraits {
   static void close(type h) noexcept { DeleteObject(h); }
 };
 
+struct WindowTraits {
+  using type = HWND;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { DestroyWindow(h); }
+};
+
 using UniqueInternet = Unique<InternetTraits>;
 using UniqueFile = Unique<FileTraits>;
 using UniqueHandle = Unique<KernelTraits>;
@@ -85,5 +91,6 @@ using UniqueKey = Unique<KeyTraits>;
 using UniqueIcon = Unique<IconTraits>;
 using UniqueMenu = Unique<MenuTraits>;
 using UniqueFont = Unique<FontTraits>;
+using UniqueWindow = Unique<WindowTraits>;
 
 }  // namespace velmora
