@@ -12,7 +12,7 @@ using skytrove::ReplyKind;
 
 TEST(ClientRequest, WhatTheLibraryWritesTheAgentReadsBack) {
   const std::vector<Field> fields = {{L"Type", L"FTP"},
-                                     {L"Reference", L"it's \"mine\""},  // quotes without a space are carried
+                                     {L"Reference", L"R\"1\""},  // quotes without a space are carried
                                      {L"StoryReference", L"42"},
                                      {L"SourceFileName", L"ftp://h/story one.txt"},
                                      {L"DestinationFileName", L"C:\\My Files\\story one.txt"},
@@ -26,7 +26,7 @@ TEST(ClientRequest, WhatTheLibraryWritesTheAgentReadsBack) {
   auto r = velmora::ParseRequest(text, 9);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->Type, L"FTP");
-  EXPECT_EQ(r->Reference, L"it's \"mine\"");
+  EXPECT_EQ(r->Reference, L"R\"1\"");
   EXPECT_EQ(r->StoryReference, 42);
   EXPECT_EQ(r->SourceFileName, L"ftp://h/story one.txt");
   EXPECT_EQ(r->DestinationFileName, L"C:\\My Files\\story one.txt");
