@@ -27,7 +27,7 @@ std::wstring Wide(const char* bytes, size_t count) {
   if (n > 0) MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count), out.data(), n);
   return out;
 }
-std::wstring Wide(const char* text) { return text == nullptr ? std::wstring() : Wide(text, strlen(text)); }
+std::wstring Wide(const char* text) { return text == nullptr ? std::wstring() : Wide(text, std::strlen(text)); }
 
 std::string Ansi(const std::wstring& text) {
   if (text.empty() || text.size() > INT_MAX) return std::string();
@@ -252,7 +252,7 @@ size_t SkytroveCompose(SkytroveClient* client, const SkytroveField* fields, size
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return 0;
     const std::string bytes = Ansi(*text);
-    if (out != nullptr && bytes.size() < size) memcpy(out, bytes.c_str(), bytes.size() + 1);
+    if (out != nullptr && bytes.size() < size) std::memcpy(out, bytes.c_str(), bytes.size() + 1);
     return bytes.size();
   } catch (...) {
     return 0;
