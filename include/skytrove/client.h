@@ -100,8 +100,8 @@ SkytroveStatus SkytroveRequest(SkytroveClient* client, HWND agent, const Skytrov
                                int replyOnFailure, DWORD timeoutMs, SkytroveReply** reply);
 void SkytroveFreeReply(SkytroveReply* reply);
 
-/* From now on every reply goes to the callback instead of the queue (NULL: back to the
- * queue). */
+/* From now on every reply goes to the callback instead of the queue, so SkytroveWait
+ * and SkytroveRequest see none (NULL: back to the queue). */
 void SkytroveSetCallback(SkytroveClient* client, SkytroveCallback callback, void* context);
 
 #ifdef __cplusplus
