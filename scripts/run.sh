@@ -40,6 +40,8 @@ wine "$bin/skytrove-request.exe" --wait-agent 20 --timeout 30 Type=HTTP Referenc
 status=$?
 if [ $status -eq 0 ]; then
   echo "run: the file is at $demo/downloads/sample.txt ($dest)"
+elif [ $status -eq 3 ]; then
+  echo "run: the agent could not fetch it (the reason is above); see the log"
 else
   echo "run: no reply (status $status); see the log"
 fi

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/text.h"
+
 namespace testing_support {
 
 std::wstring Env(const char* name) {
@@ -296,61 +298,33 @@ bool Agent::Stop(DWORD ms) {
   return WaitExit(ms);
 }
 
+// Read with the agent's own field rule, byte for byte.
 std::string Reply::Field(const std::string& key) const {
-  const std::string text = " " + bytes;
-  const std::string needle = " " + key + "=";
-  const size_t at = text.find(needle);
-  if (at == std::string::npos) return std::string();
-  size_t start = at + needle.size();
-  if (start < text.size() && text[start] == '"') {
-    const size_t end = text.find('"', start + 1);
-    return text.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
-  }
-  const size_t end = text.find(' ', start);
-  return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::wstring text;
+  for (unsigned char c : bytes) text += static_cast<wchar_t>(c);
+  const std::wstring value = velmora::GetField(text, std::wstring(key.begin(), key.end()), L"=", L" ");
+  std::string out;
+  for (wchar_t c : value) out += static_cast<char>(c);
+  return out;
 }
 
-Requester::Requester() {
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &Requester::Proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"VelmoraTestRequester";
-    RegisterClassW(&wc);
-    registered = true;
-  }
-  window_ = CreateWindowExW(0, L"VelmoraTestRequester", L"test requester", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                            GetModuleHandleW(nullptr), this);
-}
+Requester::Requester() : client_(SkytroveOpen()) { SkytroveSetCallback(client_, &Requester::Received, this); }
 
 Requester::~Requester() { Destroy(); }
 
 void Requester::Destroy() {
-  if (window_ != nullptr) {
-    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-    DestroyWindow(window_);
-    window_ = nullptr;
-  }
+  SkytroveClose(client_);
+  client_ = nullptr;
 }
 
-LRESULT CALLBACK Requester::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  if (message == WM_NCCREATE) {
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                      reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<Requester*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self != nullptr && message == WM_COPYDATA) {
-    const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    Reply r;
-    r.code = cds->dwData;
-    if (cds->lpData != nullptr) r.bytes.assign(static_cast<const char*>(cds->lpData), cds->cbData);
-    r.sender = reinterpret_cast<HWND>(wParam);
-    self->replies_.push_back(r);
-    if (self->onReply) self->onReply(*self, r);
-    return TRUE;
-  }
-  return DefWindowProcW(hwnd, message, wParam, lParam);
+void Requester::Received(void* self, const SkytroveReply* reply) {
+  auto* requester = static_cast<Requester*>(self);
+  Reply r;
+  r.code = reply->code;
+  r.bytes.assign(reply->text, reply->length);
+  r.sender = reply->sender;
+  requester->replies_.push_back(r);
+  if (requester->onReply) requester->onReply(*requester, r);
 }
 
 bool Requester::Send(HWND agent, const std::string& text, ULONG_PTR code) {
@@ -358,13 +332,7 @@ bool Requester::Send(HWND agent, const std::string& text, ULONG_PTR code) {
 }
 
 bool Requester::SendBytes(HWND agent, const void* data, DWORD size, ULONG_PTR code) {
-  COPYDATASTRUCT cds{};
-  cds.dwData = code;
-  cds.cbData = size;
-  cds.lpData = const_cast<void*>(data);
-  DWORD_PTR result = 0;
-  return SendMessageTimeoutW(agent, WM_COPYDATA, reinterpret_cast<WPARAM>(window_), reinterpret_cast<LPARAM>(&cds),
-                             SMTO_NORMAL, 30000, &result) != 0;
+  return SkytroveSendText(client_, agent, data, size, code) == SKYTROVE_SENT;
 }
 
 std::optional<Reply> Requester::WaitReply(DWORD ms) {

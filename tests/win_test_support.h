@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "skytrove/client.h"
+
 namespace testing_support {
 
 std::wstring Env(const char* name);
@@ -78,12 +80,15 @@ struct Reply {
   std::string Field(const std::string& key) const;
 };
 
-// A requesting application's window: sends requests, collects replies.
+// A requesting application's window (the client library's): sends requests, collects
+// replies.
 class Requester {
  public:
   Requester();
   ~Requester();
-  HWND Window() const { return window_; }
+  Requester(const Requester&) = delete;
+  Requester& operator=(const Requester&) = delete;
+  HWND Window() const { return SkytroveWindow(client_); }
   bool Send(HWND agent, const std::string& text, ULONG_PTR code = 4);
   bool SendBytes(HWND agent, const void* data, DWORD size, ULONG_PTR code);
   // Waits (pumping messages) for the next reply.
@@ -95,8 +100,8 @@ class Requester {
   void Destroy();
 
  private:
-  static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM) noexcept;
-  HWND window_ = nullptr;
+  static void Received(void* self, const SkytroveReply* reply);
+  SkytroveClient* client_ = nullptr;
   std::vector<Reply> replies_;
   size_t taken_ = 0;
 };

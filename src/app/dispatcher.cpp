@@ -76,6 +76,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     return;
   }
 
+  failureReason_.clear();
   Log(L"Mark as Runnnig", kMarkNone);
   Dispatching running(*this);
 
@@ -98,6 +99,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   } catch (const std::exception& e) {
     // A run-time error inside a transfer costs that request only: no reply, the request
     // leaves the list and the queue carries on.
+    SetFailureReason(Describe(e));
     WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
     outcome = false;
   }
@@ -122,6 +124,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
       WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
     }
   }
+  if (!outcome) ReplyFailure(work, failureReason_);
   RemoveFromDownloadList(work);
   if (!session_) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No internet handle", kMarkEnd);

@@ -18,20 +18,25 @@ void frmVelmoraSkytrove::ShowRemaining() {
 void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
   WriteDebugLog(L"Started AddToDownloadList " + request.SourceFileName, 5, kMarkStart);
   if (!session_) {
+    RefuseWithReply(request, L"no internet connection");
     WriteDebugLog(L"Exiting AddToDownloadList as no internet connection", 5, kMarkEnd);
     return;
   }
   switch (downloadList_.Add(request)) {
     case AddOutcome::NoTypeOrSource:
+      RefuseWithReply(request, request.Type.empty() ? L"no type" : L"no source file");
       WriteDebugLog(L"Exiting AddToDownloadList as no type/source/destination", 5, kMarkEnd);
       return;
     case AddOutcome::AlreadyInList:
+      RefuseWithReply(request, L"already in list");
       WriteDebugLog(L"Exiting AddToDownloadList already in list", 5, kMarkEnd);
       return;
     case AddOutcome::AlreadyInLinkedList:
+      RefuseWithReply(request, L"already in linked list");
       WriteDebugLog(L"Exiting AddToDownloadList already in linked list", 5, kMarkEnd);
       return;
     case AddOutcome::Full:
+      RefuseWithReply(request, L"the download list is full");
       WriteDebugLog(L"Exiting AddToDownloadList as the download list is full", 5, kMarkEnd);
       return;
     case AddOutcome::Accepted:

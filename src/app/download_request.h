@@ -23,6 +23,8 @@ struct DownloadRequest {
   bool PassiveMode = false;
   std::wstring Username;
   std::wstring Password;
+  // The requester asked to hear about a failure or refusal too ("ReplyOnFailure=1").
+  bool ReplyOnFailure = false;
 };
 
 }  // namespace velmora

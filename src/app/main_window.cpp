@@ -181,6 +181,9 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case WM_COPYDATA:
       CopyDataReceivedEx(reinterpret_cast<const COPYDATASTRUCT*>(lParam), wParam);
       return TRUE;
+    case kSendRefusalsMessage:
+      SendRefusals();
+      return 0;
     case WM_TIMER:
       if (wParam == kTimerUpdateList) {
         tmrUpdateList_.Disable();

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/controls.h"
 #include "app/download_queue.h"
@@ -31,6 +32,9 @@ inline constexpr UINT kTrayIconId = 1;
 inline constexpr UINT_PTR kTimerUpdateList = 1;
 inline constexpr UINT_PTR kTimerDownloadFiles = 2;
 inline constexpr size_t kTransferBufferSize = 10240;
+// Posted to ourselves: the "FAILED" replies of refused requests go out once the
+// requester's own send has returned.
+inline constexpr UINT kSendRefusalsMessage = WM_APP + 11;
 
 // The tip field of a tray record: the text in the ANSI code page, at most 63 bytes of it,
 // zero-filled to the end of the field's first-version size (64 bytes).
@@ -67,6 +71,9 @@ class frmVelmoraSkytrove {
   std::wstring GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
                                  const std::wstring& userName, const std::wstring& password, bool passive);
   virtual bool DeleteFTPFile(DownloadRequest& request);
+  // Failure replies (failure_reply.cpp): the transfers note why they gave up, the
+  // dispatcher and the list answer the requesters that asked for it.
+  void SetFailureReason(const std::wstring& reason) { failureReason_ = reason; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -103,6 +110,10 @@ class frmVelmoraSkytrove {
   void SetQueuedText(const std::wstring& text);
   void ShowRemaining();
 
+  void ReplyFailure(const DownloadRequest& request, const std::wstring& reason);
+  void RefuseWithReply(const DownloadRequest& request, const std::wstring& reason);
+  void SendRefusals();
+
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
 
@@ -118,6 +129,12 @@ class frmVelmoraSkytrove {
   bool placed_ = false;  // the window was shown and placed: its placement may be stored
   std::wstring currentRemotePath_;
   int64_t measuredSize_ = 0;
+  std::wstring failureReason_;  // why the running request failed, in its exit line's words
+  struct Refusal {
+    int32_t parent;
+    std::wstring reply;
+  };
+  std::vector<Refusal> refusals_;  // "FAILED" replies waiting for kSendRefusalsMessage
 
   HWND lblCurrentFileDesc_ = nullptr;
   HWND lblCurrentFile_ = nullptr;

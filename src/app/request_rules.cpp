@@ -25,6 +25,8 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   r.Username = field(L"Username");
   r.Password = field(L"Password");
   r.PassiveMode = LeadingNumberIsNonZero(field(L"PassiveMode"));
+  // Exactly "1": a requester written before failure replies never sees one.
+  r.ReplyOnFailure = field(L"ReplyOnFailure") == L"1";
   return r;
 }
 
@@ -46,6 +48,29 @@ std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
     reply = put(reply, L"LinkedDestinationFileName", r.LinkedDestinationFileName);
     reply = put(reply, L"LinkedSourceFileLastWriteTime", r.LinkedSourceFileLastWriteTime);
   }
+  return reply;
+}
+
+// The reason comes from servers and the system, so it is made carriable: a double quote
+// inside a quoted value would end it early, so quotes become apostrophes.
+std::wstring ComposeFailure(const DownloadRequest& r, const std::wstring& reason) {
+  std::wstring why = reason;
+  if (!r.Password.empty()) {
+    for (size_t at = why.find(r.Password); at != std::wstring::npos; at = why.find(r.Password, at + 3))
+      why.replace(at, r.Password.size(), L"***");
+  }
+  for (auto& c : why)
+    if (c == L'"') c = L'\'';
+  auto put = [](const std::wstring& text, const wchar_t* key, const std::wstring& value) {
+    return FieldWrite(text, key, value, L"=", L" ");
+  };
+  std::wstring reply = L"FAILED ";
+  reply = put(reply, L"Type", r.Type);
+  reply = put(reply, L"Reference", r.Reference);
+  if (r.StoryReference != 0) reply = put(reply, L"StoryReference", ToDecimal(r.StoryReference));
+  reply = put(reply, L"SourceFileName", r.SourceFileName);
+  reply = put(reply, L"DestinationFileName", r.DestinationFileName);
+  reply = put(reply, L"Reason", why);
   return reply;
 }
 

@@ -19,6 +19,10 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
 // The "GOT" reply for a request that succeeded; the linked fields only when `linked`.
 std::wstring ComposeReply(const DownloadRequest& request, bool linked);
 
+// The "FAILED" reply for a request that asked for one: the request's own fields and why
+// it failed. A password in the reason is masked.
+std::wstring ComposeFailure(const DownloadRequest& request, const std::wstring& reason);
+
 // One line of the pending list, without its line end.
 std::wstring PendingLine(const DownloadRequest& request);
 

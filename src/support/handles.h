@@ -84,6 +84,12 @@ struct FontTraits {
   static void close(type h) noexcept { DeleteObject(h); }
 };
 
+struct WindowTraits {
+  using type = HWND;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { DestroyWindow(h); }
+};
+
 using UniqueInternet = Unique<InternetTraits>;
 using UniqueNetwork = Unique<NetworkTraits>;
 using UniqueFile = Unique<FileTraits>;
@@ -93,5 +99,6 @@ using UniqueKey = Unique<KeyTraits>;
 using UniqueIcon = Unique<IconTraits>;
 using UniqueMenu = Unique<MenuTraits>;
 using UniqueFont = Unique<FontTraits>;
+using UniqueWindow = Unique<WindowTraits>;
 
 }  // namespace velmora

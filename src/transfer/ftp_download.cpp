@@ -70,6 +70,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   const std::wstring& destination = isLinked ? request.LinkedDestinationFileName : request.DestinationFileName;
   Log(L"Started DownloadFTPFile " + source, 5, kMarkStart);
   if (!session_ || !ftp_) {
+    SetFailureReason(L"no internet connection");
     Log(L"Exiting DownloadFTPFile as no internet connection", 5, kMarkEnd);
     return false;
   }
@@ -79,6 +80,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   // The old destination stays until the new file is complete, so one that could not be
   // replaced at the end is refused now, before the server is bothered.
   if (!DestinationWritable(destination)) {
+    SetFailureReason(L"couldn't remove existing temporary destination file");
     Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
     return false;
   }
@@ -87,6 +89,8 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   const std::wstring temporary = TemporaryBeside(destination);
   if (temporary.empty()) {
     const DWORD error = GetLastError();
+    SetFailureReason(destination.empty() ? std::wstring(L"no destination file name")
+                                         : L"cannot write beside " + destination + L" - " + SystemMessage(error));
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " +
             (destination.empty() ? std::wstring(L"no destination file name")
                                  : L"cannot write beside " + destination + L" - " + SystemMessage(error)),
@@ -130,6 +134,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   }
   if (steps.Failed()) {
     const std::wstring why = steps.Description().empty() ? L"the file did not arrive" : steps.Description();
+    SetFailureReason(why);
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
     return false;
   }
@@ -141,6 +146,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   measuredSize_ = length > 0 ? std::llround(length) : 0;
   Log(L"Retrieved file from Server, Recieved File length - " + ToDecimal(measuredSize_), -1);
   if (measuredSize_ <= 0) {
+    SetFailureReason(L"source file was 0 bytes");
     Log(L"Exiting DownloadFTPFile as source file was 0 bytes", 5, kMarkEnd);
     SetStatusText(L"", false);
     prgProgress_.SetValue(0);
@@ -149,6 +155,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize_;
 
   if (!fetched.PutInPlace(destination)) {
+    SetFailureReason(L"couldn't remove existing temporary destination file");
     Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
     SetStatusText(L"", false);
     prgProgress_.SetValue(0);
@@ -180,6 +187,7 @@ std::wstring frmVelmoraSkytrove::GetRemoteFileTime(const std::wstring& remotePat
 bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest& request) {
   Log(L"Started DeleteFTPFile " + request.SourceFileName, 5, kMarkStart);
   if (!session_ || !ftp_) {
+    SetFailureReason(L"no internet connection");
     Log(L"Exiting DeleteFTPFile as no internet connection", 5, kMarkEnd);
     return false;
   }
@@ -217,6 +225,7 @@ bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest& request) {
   }
   if (steps.Failed()) {
     const std::wstring why = steps.Description().empty() ? L"the file was not deleted" : steps.Description();
+    SetFailureReason(why);
     Log(L"Exiting DeleteFTPFile as couldn't delete file - " + why, 5, kMarkEnd);
     return false;
   }

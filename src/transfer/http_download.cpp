@@ -40,10 +40,12 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   const std::wstring& destination = request.DestinationFileName;
   Log(L"Start frmVelmoraSkytrove:DownloadHTTPFile " + url, kMarkStart);
   if (!session_) {
+    SetFailureReason(L"No Internet Handle");
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - No Internet Handle", kMarkEnd);
     return false;
   }
   if (!bufferHandle_ || buffer_ == nullptr) {
+    SetFailureReason(L"No Buffer Handle");
     Log(L"No Buffer Handle", kMarkEnd);
     return false;
   }
@@ -56,6 +58,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   if (!guard.Path().empty())
     file.reset(CreateFileW(guard.Path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
+    SetFailureReason(L"Create file " + destination + L" FAILED");
     Log(L"Create file " + destination + L" FAILED", kMarkEnd);
     SetStatusText(L"");
     return false;
@@ -83,6 +86,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     file.reset();
     Log(L"Deleting destination file" + destination);
     SetStatusText(L"");
+    SetFailureReason(L"failed to get Internet Connection to URL");
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL", kMarkEnd);
     return false;
   }
@@ -92,6 +96,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   int64_t status = 0;
   if (HttpHeaderNumber(handle.get(), HTTP_QUERY_STATUS_CODE, status) && status >= 400) {
     SetStatusText(L"");
+    SetFailureReason(L"HTTP status " + ToDecimal(status));
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status " + ToDecimal(status), kMarkEnd);
     return false;
   }
@@ -150,6 +155,9 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   if (readFailed || writeShort || shortBody) {
     SetStatusText(L"");
     ShowTrayTip(L"");
+    SetFailureReason(readFailed ? L"failed to read from URL"
+                     : writeShort ? L"failed to write to file"
+                                  : L"received " + ToDecimal(total) + L" of " + ToDecimal(announced) + L" bytes");
     Log(std::wstring(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ") +
             (readFailed ? L"failed to read from URL"
                         : writeShort ? L"failed to write to file"
@@ -165,6 +173,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   file.reset();
   if (!guard.PutInPlace(destination)) {
     SetStatusText(L"");
+    SetFailureReason(L"failed to replace " + destination);
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to replace " + destination, kMarkEnd);
     return false;
   }

@@ -1,10 +1,12 @@
 // Any text a requester can send: reading it as a request, echoing it as a reply and
-// masking its password must neither crash nor read out of bounds.
+// masking its password must neither crash nor read out of bounds; any text as a reply
+// or as a value the client library composes, likewise.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "app/request_rules.h"
+#include "client/client_rules.h"
 #include "support/debug_level.h"
 #include "support/text.h"
 
@@ -19,6 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request->Type.find(L'"') == std::wstring::npos && request->Type.find(L' ') == std::wstring::npos)
       __builtin_trap();
     velmora::PendingLine(*request);
+  }
+  skytrove::ParseReply(text);
+  // Whatever the client library agrees to send, the agent reads back unchanged.
+  std::wstring problem;
+  const std::wstring composed =
+      skytrove::ComposeRequest({{L"Reference", text}, {L"SourceFileName", L"x y"}}, true, problem);
+  if (!composed.empty()) {
+    auto request = velmora::ParseRequest(composed, 1);
+    if (!request || request->Reference != text || request->SourceFileName != L"x y" || !request->ReplyOnFailure)
+      __builtin_trap();
   }
   velmora::MaskField(text, L"Password");
   velmora::DebugLevelFromCommandLine(text);

@@ -1,0 +1,53 @@
+// "FAILED" replies for requesters that asked for them with ReplyOnFailure=1. Everyone
+// else keeps hearing nothing about a failure.
+#include <windows.h>
+
+#include "app/main_window.h"
+#include "app/request_rules.h"
+#include "support/debug_log.h"
+#include "support/text.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+namespace {
+// A transfer that returned false without noting why still owes the requester a cause.
+std::wstring ReasonOrDefault(const DownloadRequest& request, const std::wstring& reason) {
+  if (!reason.empty()) return reason;
+  const std::wstring type = UpperCase(request.Type);
+  if (type == L"FTPDIR") return L"type FTPDIR is not run";
+  if (type != L"HTTP" && type != L"FTP" && type != L"FTPDELETE") return L"unknown type " + request.Type;
+  return L"the transfer failed";
+}
+}  // namespace
+
+void frmVelmoraSkytrove::ReplyFailure(const DownloadRequest& request, const std::wstring& reason) {
+  if (!request.ReplyOnFailure || request.ParentHWnd == 0) return;
+  const std::wstring reply = ComposeFailure(request, ReasonOrDefault(request, reason));
+  WriteDebugLog(L"Posting to requesting application (" + ToDecimal(request.ParentHWnd) + L") : " + reply, 10,
+                kMarkNone);
+  SendCopyData(reinterpret_cast<HWND>(static_cast<intptr_t>(request.ParentHWnd)), L"", reply, hwnd_);
+}
+
+// Answering inside the requester's own SendMessage would run its window procedure in
+// the middle of its send (and stall a sender that blocks such calls), so the reply
+// waits for our next turn of the message loop.
+void frmVelmoraSkytrove::RefuseWithReply(const DownloadRequest& request, const std::wstring& reason) {
+  if (!request.ReplyOnFailure || request.ParentHWnd == 0 || hwnd_ == nullptr) return;
+  refusals_.push_back(Refusal{request.ParentHWnd, ComposeFailure(request, reason)});
+  if (refusals_.size() == 1) PostMessageW(hwnd_, kSendRefusalsMessage, 0, 0);
+}
+
+void frmVelmoraSkytrove::SendRefusals() {
+  // A send lets new requests in (and so new refusals); they join the next round.
+  std::vector<Refusal> due;
+  due.swap(refusals_);
+  for (const Refusal& r : due) {
+    HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(r.parent));
+    if (unloaded_ || GetWindowLongA(parent, GWL_STYLE) == 0) continue;  // closing, or the requester went
+    WriteDebugLog(L"Posting to requesting application (" + ToDecimal(r.parent) + L") : " + r.reply, 10, kMarkNone);
+    SendCopyData(parent, L"", r.reply, hwnd_);
+  }
+}
+
+}  // namespace velmora

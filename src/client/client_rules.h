@@ -1,0 +1,50 @@
+// The requesting side's text rules: composing a "GET" request that the agent reads back
+// exactly, and reading its "GOT" and "FAILED" replies. Plain C++, built on the agent's own
+// field rules so that both sides read and write one grammar.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace skytrove {
+
+struct Field {
+  std::wstring key;
+  std::wstring value;
+};
+
+// "GET" and the fields in the given order, with "ReplyOnFailure=1" added when asked for
+// and not already given. A key or value the grammar cannot carry (a value with both a
+// double quote and a space, one that starts with a double quote, one holding another
+// key's " Key=", a key given twice, a key with a space, "=" or a quote) gives an empty
+// text and names the field in `problem`.
+std::wstring ComposeRequest(const std::vector<Field>& fields, bool replyOnFailure, std::wstring& problem);
+
+enum class ReplyKind { Got, Failed };
+
+struct ParsedReply {
+  ReplyKind kind = ReplyKind::Got;
+  std::wstring type;
+  std::wstring reference;
+  int32_t storyReference = 0;
+  int64_t sourceFileSize = 0;
+  std::wstring sourceFileName;
+  std::wstring destinationFileName;
+  std::wstring sourceFileLastWriteTime;
+  bool linked = false;  // the linked file was fetched: the four linked fields are present
+  int64_t linkedSourceFileSize = 0;
+  std::wstring linkedSourceFileName;
+  std::wstring linkedDestinationFileName;
+  std::wstring linkedSourceFileLastWriteTime;
+  std::wstring reason;  // "FAILED" only
+};
+
+// A "GOT" or "FAILED" text (command word in any case); nothing for anything else.
+std::optional<ParsedReply> ParseReply(const std::wstring& text);
+
+// Whether a reply answers the request that carried this source and destination.
+bool Answers(const ParsedReply& reply, const std::wstring& sourceFileName, const std::wstring& destinationFileName);
+
+}  // namespace skytrove

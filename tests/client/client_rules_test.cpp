@@ -1,0 +1,128 @@
+// The requesting side and the agent must agree on one grammar: what the library writes
+// the agent reads back, and what the agent answers the library reads back.
+#include <gtest/gtest.h>
+
+#include "app/request_rules.h"
+#include "client/client_rules.h"
+
+using skytrove::ComposeRequest;
+using skytrove::Field;
+using skytrove::ParseReply;
+using skytrove::ReplyKind;
+
+TEST(ClientRequest, WhatTheLibraryWritesTheAgentReadsBack) {
+  const std::vector<Field> fields = {{L"Type", L"FTP"},
+                                     {L"Reference", L"R\"1\""},  // quotes without a space are carried
+                                     {L"StoryReference", L"42"},
+                                     {L"SourceFileName", L"ftp://h/story one.txt"},
+                                     {L"DestinationFileName", L"C:\\My Files\\story one.txt"},
+                                     {L"LinkedSourceFileName", L"ftp://h/a.jpg"},
+                                     {L"Username", L"me"},
+                                     {L"Password", L"p=w"},
+                                     {L"PassiveMode", L"1"}};
+  std::wstring problem;
+  const std::wstring text = ComposeRequest(fields, true, problem);
+  ASSERT_EQ(problem, L"");
+  auto r = velmora::ParseRequest(text, 9);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->Type, L"FTP");
+  EXPECT_EQ(r->Reference, L"R\"1\"");
+  EXPECT_EQ(r->StoryReference, 42);
+  EXPECT_EQ(r->SourceFileName, L"ftp://h/story one.txt");
+  EXPECT_EQ(r->DestinationFileName, L"C:\\My Files\\story one.txt");
+  EXPECT_EQ(r->LinkedSourceFileName, L"ftp://h/a.jpg");
+  EXPECT_EQ(r->Password, L"p=w");
+  EXPECT_TRUE(r->PassiveMode);
+  EXPECT_TRUE(r->ReplyOnFailure);
+
+  // Without the flag the request is today's request; only "1" asks for failure replies.
+  EXPECT_FALSE(velmora::ParseRequest(ComposeRequest(fields, false, problem), 9)->ReplyOnFailure);
+  EXPECT_EQ(ComposeRequest(fields, false, problem).find(L"ReplyOnFailure"), std::wstring::npos);
+  EXPECT_FALSE(velmora::ParseRequest(L"GET Type=HTTP ReplyOnFailure=yes", 9)->ReplyOnFailure);
+  EXPECT_FALSE(velmora::ParseRequest(L"GET Type=HTTP ReplyOnFailure=10", 9)->ReplyOnFailure);
+  EXPECT_TRUE(velmora::ParseRequest(L"GET Type=HTTP replyonfailure=1", 9)->ReplyOnFailure);
+}
+
+TEST(ClientRequest, ValuesTheGrammarCannotCarryAreRefusedNotMangled) {
+  struct Case {
+    std::vector<Field> fields;
+    std::wstring problem;
+  };
+  const Case cases[] = {
+      {{{L"Type", L"HTTP"}, {L"DestinationFileName", L"C:\\a \"b\".txt"}},
+       L"the value of DestinationFileName cannot be carried"},
+      {{{L"Type", L"HTTP"}, {L"Reference", L"\"quoted"}}, L"the value of Reference cannot be carried"},
+      // A value holding another key would be read as that key by the agent.
+      {{{L"Reference", L"x SourceFileName=http://evil/"}, {L"SourceFileName", L"http://h/a"}},
+       L"the value of SourceFileName cannot be carried"},
+      {{{L"Type", L"HTTP"}, {L"Type", L"FTP"}}, L"the value of Type cannot be carried"},
+      {{{L"My Key", L"x"}}, L"the key \"My Key\" cannot be written"},
+      {{{L"", L"x"}}, L"the key \"\" cannot be written"},
+      {{}, L"no fields"},
+  };
+  for (const auto& c : cases) {
+    std::wstring problem;
+    EXPECT_EQ(ComposeRequest(c.fields, false, problem), L"");
+    EXPECT_EQ(problem, c.problem);
+  }
+}
+
+TEST(ClientReply, WhatTheAgentWritesTheLibraryReadsBack) {
+  velmora::DownloadRequest r;
+  r.Type = L"ftp";
+  r.Reference = L"R 7";
+  r.StoryReference = -3;
+  r.SourceFileSize = 5000000000LL;
+  r.SourceFileName = L"ftp://h/a.txt";
+  r.DestinationFileName = L"C:\\My Files\\a.txt";
+  r.SourceFileLastWriteTime = L"30000000$-5";
+  r.LinkedSourceFileSize = 12;
+  r.LinkedSourceFileName = L"ftp://h/a.jpg";
+  r.LinkedDestinationFileName = L"C:\\a.jpg";
+  r.LinkedSourceFileLastWriteTime = L"1$2";
+  auto got = ParseReply(velmora::ComposeReply(r, true));
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->kind, ReplyKind::Got);
+  EXPECT_EQ(got->type, L"ftp");
+  EXPECT_EQ(got->reference, L"R 7");
+  EXPECT_EQ(got->storyReference, -3);
+  EXPECT_EQ(got->sourceFileSize, 5000000000LL);
+  EXPECT_EQ(got->destinationFileName, L"C:\\My Files\\a.txt");
+  EXPECT_EQ(got->sourceFileLastWriteTime, L"30000000$-5");
+  EXPECT_TRUE(got->linked);
+  EXPECT_EQ(got->linkedSourceFileSize, 12);
+  EXPECT_EQ(got->linkedSourceFileName, L"ftp://h/a.jpg");
+  EXPECT_EQ(got->linkedDestinationFileName, L"C:\\a.jpg");
+  EXPECT_EQ(got->linkedSourceFileLastWriteTime, L"1$2");
+  EXPECT_FALSE(ParseReply(velmora::ComposeReply(r, false))->linked);
+
+  // A reason from a server may hold quotes and the password; neither reaches the reply.
+  r.Password = L"s3cret";
+  auto failed = ParseReply(velmora::ComposeFailure(r, L"530 \"user\" refused with s3cret"));
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->kind, ReplyKind::Failed);
+  EXPECT_EQ(failed->reason, L"530 'user' refused with ***");
+  EXPECT_EQ(failed->sourceFileName, L"ftp://h/a.txt");
+  EXPECT_EQ(failed->storyReference, -3);
+  EXPECT_TRUE(skytrove::Answers(*failed, L"ftp://h/a.txt", L"C:\\My Files\\a.txt"));
+
+  EXPECT_FALSE(ParseReply(L"GET Type=HTTP"));
+  EXPECT_FALSE(ParseReply(L" GOT Type=HTTP"));
+  EXPECT_TRUE(ParseReply(L"got"));
+}
+
+TEST(ClientReply, FailedLayoutMatchesTheGotFieldRules) {
+  velmora::DownloadRequest r;
+  r.Type = L"HTTP";
+  r.Reference = L"R1";
+  r.SourceFileName = L"http://host/a.bin";
+  r.DestinationFileName = L"C:\\My Files\\a.bin";
+  r.Username = L"u";
+  EXPECT_EQ(velmora::ComposeFailure(r, L"HTTP status 404"),
+            L"FAILED Type=HTTP Reference=R1 SourceFileName=http://host/a.bin "
+            L"DestinationFileName=\"C:\\My Files\\a.bin\" Reason=\"HTTP status 404\"");
+  r.StoryReference = 5;
+  EXPECT_EQ(velmora::ComposeFailure(r, L"no type"),
+            L"FAILED Type=HTTP Reference=R1 StoryReference=5 SourceFileName=http://host/a.bin "
+            L"DestinationFileName=\"C:\\My Files\\a.bin\" Reason=\"no type\"");
+}
