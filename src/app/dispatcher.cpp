@@ -68,11 +68,11 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
 
   HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(work.ParentHWnd));
   if (GetWindowLongA(parent, GWL_STYLE) == 0) {
-    tmrDownloadFiles_.Enable();  // the next request waits for the next tick, as before
     Log(L"Parent lost, so removing items from - " + ToDecimal(work.ParentHWnd), kMarkNone);
     RemoveParentFromDownloadList(work.ParentHWnd);
     SetCurrentFile(L"");
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Parent Lost", kMarkEnd);
+    tmrDownloadFiles_.Enable();  // the next request waits for the next tick, as it always has
     return;
   }
 

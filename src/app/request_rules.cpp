@@ -30,23 +30,27 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   return r;
 }
 
+namespace {
+// One field of a reply, quoted when its value holds a space, as GetField reads it back.
+std::wstring PutField(const std::wstring& text, const wchar_t* key, const std::wstring& value) {
+  return FieldWrite(text, key, value, L"=", L" ");
+}
+}  // namespace
+
 std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
-  auto put = [](const std::wstring& text, const wchar_t* key, const std::wstring& value) {
-    return FieldWrite(text, key, value, L"=", L" ");
-  };
   std::wstring reply = L"GOT ";
-  reply = put(reply, L"Type", r.Type);
-  reply = put(reply, L"Reference", r.Reference);
-  if (r.StoryReference != 0) reply = put(reply, L"StoryReference", ToDecimal(r.StoryReference));
-  reply = put(reply, L"SourceFileSize", ToDecimal(r.SourceFileSize));
-  reply = put(reply, L"SourceFileName", r.SourceFileName);
-  reply = put(reply, L"DestinationFileName", r.DestinationFileName);
-  reply = put(reply, L"SourceFileLastWriteTime", r.SourceFileLastWriteTime);
+  reply = PutField(reply, L"Type", r.Type);
+  reply = PutField(reply, L"Reference", r.Reference);
+  if (r.StoryReference != 0) reply = PutField(reply, L"StoryReference", ToDecimal(r.StoryReference));
+  reply = PutField(reply, L"SourceFileSize", ToDecimal(r.SourceFileSize));
+  reply = PutField(reply, L"SourceFileName", r.SourceFileName);
+  reply = PutField(reply, L"DestinationFileName", r.DestinationFileName);
+  reply = PutField(reply, L"SourceFileLastWriteTime", r.SourceFileLastWriteTime);
   if (linked) {
-    reply = put(reply, L"LinkedSourceFileSize", ToDecimal(r.LinkedSourceFileSize));
-    reply = put(reply, L"LinkedSourceFileName", r.LinkedSourceFileName);
-    reply = put(reply, L"LinkedDestinationFileName", r.LinkedDestinationFileName);
-    reply = put(reply, L"LinkedSourceFileLastWriteTime", r.LinkedSourceFileLastWriteTime);
+    reply = PutField(reply, L"LinkedSourceFileSize", ToDecimal(r.LinkedSourceFileSize));
+    reply = PutField(reply, L"LinkedSourceFileName", r.LinkedSourceFileName);
+    reply = PutField(reply, L"LinkedDestinationFileName", r.LinkedDestinationFileName);
+    reply = PutField(reply, L"LinkedSourceFileLastWriteTime", r.LinkedSourceFileLastWriteTime);
   }
   return reply;
 }
@@ -61,16 +65,13 @@ std::wstring ComposeFailure(const DownloadRequest& r, const std::wstring& reason
   }
   for (auto& c : why)
     if (c == L'"') c = L'\'';
-  auto put = [](const std::wstring& text, const wchar_t* key, const std::wstring& value) {
-    return FieldWrite(text, key, value, L"=", L" ");
-  };
   std::wstring reply = L"FAILED ";
-  reply = put(reply, L"Type", r.Type);
-  reply = put(reply, L"Reference", r.Reference);
-  if (r.StoryReference != 0) reply = put(reply, L"StoryReference", ToDecimal(r.StoryReference));
-  reply = put(reply, L"SourceFileName", r.SourceFileName);
-  reply = put(reply, L"DestinationFileName", r.DestinationFileName);
-  reply = put(reply, L"Reason", why);
+  reply = PutField(reply, L"Type", r.Type);
+  reply = PutField(reply, L"Reference", r.Reference);
+  if (r.StoryReference != 0) reply = PutField(reply, L"StoryReference", ToDecimal(r.StoryReference));
+  reply = PutField(reply, L"SourceFileName", r.SourceFileName);
+  reply = PutField(reply, L"DestinationFileName", r.DestinationFileName);
+  reply = PutField(reply, L"Reason", why);
   return reply;
 }
 
