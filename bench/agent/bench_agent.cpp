@@ -8,6 +8,7 @@
 //   bench_agent memory URL DEST        the agent's working set during one request
 //   bench_agent pause                  cost of Pause(0.001) and Pause(0.5)
 //   bench_agent startup EXE            process start until start-up has finished
+//   bench_agent handoff N              cost of one empty call through the network worker
 //   bench_agent respond TEXT|- S       round trips of WM_NULL sent every 100 ms from a second
 //                                      thread while one request (TEXT, "-" for none) runs,
 //                                      until its reply or S seconds
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "support/components.h"
+#include "support/offthread.h"
 
 namespace {
 
@@ -198,6 +200,29 @@ int Startup(const char* exe) {
   return 0;
 }
 
+int Handoff(int n) {
+  const double start = Now();
+  for (int i = 0; i < n; ++i) velmora::offthread::Call([] { return 1; });
+  const double call = (Now() - start) / n;
+  const double overlapped = [&] {
+    const double s = Now();
+    for (int i = 0; i < n; ++i) {
+      auto pending = velmora::offthread::Begin([] { return 1; });
+      velmora::timing::Pause(0.001);
+      pending.Wait();
+    }
+    return (Now() - s) / n;
+  }();
+  const double pause = [&] {
+    const double s = Now();
+    for (int i = 0; i < n; ++i) velmora::timing::Pause(0.001);
+    return (Now() - s) / n;
+  }();
+  std::printf("handoff_call_us %.1f\nhandoff_with_pause_us %.1f\npause_alone_us %.1f\n", 1e6 * call, 1e6 * overlapped,
+              1e6 * pause);
+  return 0;
+}
+
 int Respond(const std::string& text, double seconds) {
   HWND self = Requester();
   HWND agent = Agent();
@@ -238,6 +263,7 @@ int main(int argc, char** argv) {
   if (cmd == "memory" && argc == 4) return Memory(argv[2], argv[3]);
   if (cmd == "pause") return PauseCost();
   if (cmd == "startup" && argc == 3) return Startup(argv[2]);
+  if (cmd == "handoff" && argc == 3) return Handoff(std::atoi(argv[2]));
   if (cmd == "respond" && argc == 4) return Respond(argv[2], std::atof(argv[3]));
   std::fprintf(stderr, "see the comment at the top of bench_agent.cpp\n");
   return 2;

@@ -14,9 +14,15 @@ namespace offthread {
 // only wakes the waiting thread. One auto-reset event per waiting thread serves all its
 // calls (nested waits included); a wake meant for another call is only a spurious one.
 namespace detail {
+// The waiting thread's wake-up: an event, and whether the thread sleeps on it (only then is
+// it worth a round trip to set it).
+struct Waker {
+  UniqueHandle event;
+  std::atomic<bool> sleeping{false};
+};
 struct Job {
   std::function<void()> work;
-  std::shared_ptr<UniqueHandle> wake;  // the waiting thread's; kept alive by a call left behind
+  std::shared_ptr<Waker> wake;  // the waiting thread's; kept alive by a call left behind
   std::atomic<bool> finished{false};
   DWORD error = 0;
 };
@@ -25,6 +31,7 @@ struct Job {
 namespace {
 
 using detail::Job;
+using detail::Waker;
 
 std::atomic<bool> g_shuttingDown{false};
 
@@ -34,11 +41,14 @@ HANDLE ShutdownEvent() {
   return event.get();
 }
 
-thread_local std::shared_ptr<UniqueHandle> t_wake;
+thread_local std::shared_ptr<Waker> t_wake;
 
-std::shared_ptr<UniqueHandle> ThreadWakeEvent() {
-  if (!t_wake || !*t_wake) t_wake = std::make_shared<UniqueHandle>(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  return *t_wake ? t_wake : nullptr;
+std::shared_ptr<Waker> ThreadWaker() {
+  if (!t_wake) {
+    t_wake = std::make_shared<Waker>();
+    t_wake->event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  return t_wake->event ? t_wake : nullptr;
 }
 
 void CALLBACK Worker(PTP_CALLBACK_INSTANCE, void* context) noexcept {
@@ -52,8 +62,8 @@ void CALLBACK Worker(PTP_CALLBACK_INSTANCE, void* context) noexcept {
     // Only copying the call's inputs or results can throw; nothing may leave a pool thread.
     job.error = ERROR_NOT_ENOUGH_MEMORY;
   }
-  job.finished.store(true, std::memory_order_release);
-  SetEvent(job.wake->get());
+  job.finished.store(true);
+  if (job.wake->sleeping.load()) SetEvent(job.wake->event.get());
 }
 
 bool Submit(const std::shared_ptr<Job>& job) {
@@ -66,24 +76,31 @@ bool Submit(const std::shared_ptr<Job>& job) {
 // Waits for the job, running this thread's messages. After a WM_QUIT (the window is gone)
 // messages are left alone: the main loop ends with that message.
 Outcome WaitFor(Job& job, const std::function<void()>& cancel) {
-  HANDLE handles[2] = {job.wake->get(), ShutdownEvent()};
+  Waker& waker = *job.wake;
+  HANDLE handles[2] = {waker.event.get(), ShutdownEvent()};
   bool pumping = true;
   bool cancelled = false;
   ULONGLONG giveUpAt = 0;
   for (;;) {
     // A call that is back already costs no wait and no message round.
-    if (job.finished.load(std::memory_order_acquire)) return Outcome{true, job.error};
+    if (job.finished.load()) return Outcome{true, job.error};
     if (pumping && !timing::RunWaitingMessages()) pumping = false;
-    if (job.finished.load(std::memory_order_acquire)) return Outcome{true, job.error};
     DWORD timeout = INFINITE;
     if (cancelled) {
       const ULONGLONG now = GetTickCount64();
       if (now >= giveUpAt) return Outcome{false, ERROR_INTERNET_OPERATION_CANCELLED};
       timeout = static_cast<DWORD>(giveUpAt - now);
     }
+    // Said before the last look, so that a call returning in between sets the event.
+    waker.sleeping.store(true);
+    if (job.finished.load()) {
+      waker.sleeping.store(false);
+      return Outcome{true, job.error};
+    }
     const DWORD count = cancelled ? 1 : 2;
     const DWORD r = pumping ? MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE)
                             : WaitForMultipleObjects(count, handles, FALSE, timeout);
+    waker.sleeping.store(false);
     if (r == WAIT_FAILED) return Outcome{false, GetLastError()};
     if (r == WAIT_OBJECT_0 + 1 && !cancelled) {
       cancelled = true;
@@ -105,7 +122,7 @@ Pending Start(std::function<void()> work) {
   if (ShuttingDown()) return Pending();
   auto job = std::make_shared<Job>();
   job->work = std::move(work);
-  job->wake = ThreadWakeEvent();
+  job->wake = ThreadWaker();
   if (!job->wake || !Submit(job)) {
     // No worker to be had: the call is made here rather than not at all.
     job->work();
@@ -134,8 +151,8 @@ void CloseInternetHandle(HINTERNET handle) noexcept {
     if (ShuttingDown()) {
       auto job = std::make_shared<Job>();
       job->work = [handle] { InternetCloseHandle(handle); };
-      job->wake = std::make_shared<UniqueHandle>(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-      if (!*job->wake || !Submit(job)) InternetCloseHandle(handle);
+      job->wake = std::make_shared<Waker>();  // nobody waits: the event is never set
+      if (!Submit(job)) InternetCloseHandle(handle);
       return;
     }
     Run([handle] { InternetCloseHandle(handle); });
