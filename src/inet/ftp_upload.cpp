@@ -38,8 +38,10 @@ RemoteEntry FindRemote(HINTERNET connection, const std::string& name) {
 }
 bool RemoteExists(HINTERNET connection, const std::string& name) { return FindRemote(connection, name).exists; }
 
-// How many names are drawn before giving up: each draw costs a listing on the server.
+// How many names are tried before giving up: each costs a listing on the server (about a
+// second for a name that exists, under Wine).
 constexpr int kNameAttempts = 100;
+constexpr int kBackupAttempts = 10;
 
 // A name for the upload's temporary copy that nothing in the destination's remote folder
 // carries yet. A name drawn locally is unique only on this machine; another uploader
@@ -60,7 +62,7 @@ std::string TemporaryUploadOnServer(HINTERNET connection, const std::wstring& re
 // A backup name for the destination that no file on the server carries: an ".old" file
 // that was there before belongs to someone else and is never renamed over or deleted.
 std::string FreeBackupName(HINTERNET connection, const std::wstring& remoteName) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kBackupAttempts; ++attempt) {
     const std::string name = ToAnsi(BackupName(remoteName, attempt));
     if (!RemoteExists(connection, name)) return name;
   }
