@@ -117,24 +117,24 @@ void SetMachineString(const std::wstring& key, const std::wstring& name, const s
   RegCloseKey(k);
 }
 
-void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value) {
+void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value, HKEY root) {
   HKEY k = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != 0) return;
+  if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != 0) return;
   RegSetValueExW(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(k);
 }
 
-void DeleteMachineValue(const std::wstring& key, const std::wstring& name) {
+void DeleteMachineValue(const std::wstring& key, const std::wstring& name, HKEY root) {
   HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &k) != 0) return;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &k) != 0) return;
   RegDeleteValueW(k, name.c_str());
   RegCloseKey(k);
 }
 
-std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name) {
+std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name, HKEY root) {
   DWORD value = 0, size = sizeof value, type = 0;
   HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &k) != 0) return std::nullopt;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != 0) return std::nullopt;
   const LONG r = RegQueryValueExW(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
   RegCloseKey(k);
   if (r != 0 || type != REG_DWORD) return std::nullopt;

@@ -28,9 +28,12 @@ std::vector<std::wstring> FolderNames(const std::wstring& folder);
 std::string Generated(size_t n, size_t offset = 0);  // the web peer's /gen pattern
 
 void SetMachineString(const std::wstring& key, const std::wstring& name, const std::wstring& value);
-void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value);
-void DeleteMachineValue(const std::wstring& key, const std::wstring& name);
-std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name);
+// HKEY_LOCAL_MACHINE unless another root is given.
+void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value,
+                      HKEY root = HKEY_LOCAL_MACHINE);
+void DeleteMachineValue(const std::wstring& key, const std::wstring& name, HKEY root = HKEY_LOCAL_MACHINE);
+std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name,
+                                         HKEY root = HKEY_LOCAL_MACHINE);
 
 // Top-level window of `className` (may be null) and `title`, waiting up to `ms`.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms);

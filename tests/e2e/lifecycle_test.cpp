@@ -17,7 +17,10 @@ class Lifecycle : public ::testing::Test {
     logs_ = FreshFolder(L"lifecycle-logs");
     SetMachineString(kVelmora, L"DebugPath", logs_);
     DeleteMachineValue(kVelmora, L"DebugMode");
-    for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"}) DeleteMachineValue(kPlacement, n);
+    for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"}) {
+      DeleteMachineValue(kPlacement, n);
+      DeleteMachineValue(kPlacement, n, HKEY_CURRENT_USER);
+    }
   }
   void TearDown() override { DeleteMachineValue(kVelmora, L"DebugPath"); }
   std::vector<std::string> Texts() {
@@ -77,8 +80,9 @@ TEST_F(Lifecycle, FirstStartSitsInTheBottomRightCornerOfTheWorkArea) {
   // A stored placement wins over the corner.
   SetWindowPos(agent.Window(), nullptr, 40, 50, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   ASSERT_TRUE(agent.Stop());  // a task-manager close of a visible window stores its placement
-  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Left").value_or(-1), 40);
-  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Top").value_or(-1), 50);
+  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).value_or(-1), 40);
+  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Top", HKEY_CURRENT_USER).value_or(-1), 50);
+  EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());  // per user, not per machine
   Agent again;
   ASSERT_TRUE(again.Start(L"/NoMinimise"));
   GetWindowRect(again.Window(), &window);
@@ -100,15 +104,15 @@ TEST_F(Lifecycle, CloseBoxQuestionNoKeepsYesEndsAndStoresPlacement) {
   Pump(500);
   EXPECT_TRUE(agent.Running());
   EXPECT_TRUE(IsWindowVisible(agent.Window()));
-  EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());
+  EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
 
   PostMessageW(agent.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
   box = WaitQuestion();
   ASSERT_NE(box, nullptr);
   PressButton(box, IDYES);
   ASSERT_TRUE(agent.WaitExit(10000));
-  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left").has_value());
-  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Bottom").has_value());
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Bottom", HKEY_CURRENT_USER).has_value());
 }
 
 TEST_F(Lifecycle, TrayExitAsksItsOwnQuestion) {
@@ -127,7 +131,7 @@ TEST_F(Lifecycle, TrayExitAsksItsOwnQuestion) {
   ASSERT_NE(box, nullptr);
   PressButton(box, IDYES);
   ASSERT_TRUE(agent.WaitExit(10000));
-  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left").has_value());  // restored first, so stored
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());  // restored first, so stored
 }
 
 TEST_F(Lifecycle, WindowsEndingAndTaskManagerAskNothing) {
@@ -140,14 +144,14 @@ TEST_F(Lifecycle, WindowsEndingAndTaskManagerAskNothing) {
     PostMessageW(agent.Window(), WM_ENDSESSION, TRUE, 0);
     ASSERT_TRUE(agent.WaitExit(10000));
     EXPECT_EQ(FindWindowW(L"#32770", L"Velmora Skytrove v4"), nullptr);
-    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());  // minimised: not stored
+    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());  // minimised: not stored
   }
   {
     Agent agent;
     ASSERT_TRUE(agent.Start(L""));
     PostMessageW(agent.Window(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(agent.WaitExit(10000));
-    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());
+    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
   }
 }
 
