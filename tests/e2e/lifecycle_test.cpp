@@ -56,14 +56,14 @@ TEST_F(Lifecycle, NoMinimiseInAnyCaseKeepsTheWindowVisible) {
   for (const wchar_t* args : {L"/NoMinimise", L"/DEBUG=OFF /nominimise /x", L"/NOMINIMISE"}) {
     Agent agent;
     ASSERT_TRUE(agent.Start(args));
-    Pump(300);
+    ASSERT_TRUE(Settle(agent.Window()));  // start-up has run to its end
     EXPECT_TRUE(IsWindowVisible(agent.Window())) << args;
     EXPECT_FALSE(IsIconic(agent.Window())) << args;
     ASSERT_TRUE(agent.Stop());
   }
   Agent hidden;
   ASSERT_TRUE(hidden.Start(L"/DEBUG=MAX"));
-  Pump(300);
+  ASSERT_TRUE(Settle(hidden.Window()));
   EXPECT_FALSE(IsWindowVisible(hidden.Window()));  // only the tray icon is left
   EXPECT_TRUE(IsIconic(hidden.Window()));
   ASSERT_TRUE(hidden.Stop());
@@ -101,7 +101,7 @@ TEST_F(Lifecycle, CloseBoxQuestionNoKeepsYesEndsAndStoresPlacement) {
   EXPECT_TRUE(IsWindowVisible(agent.Window()));
   EXPECT_FALSE(IsIconic(agent.Window()));
   PressButton(box, IDNO);
-  Pump(500);
+  ASSERT_TRUE(Settle(agent.Window()));
   EXPECT_TRUE(agent.Running());
   EXPECT_TRUE(IsWindowVisible(agent.Window()));
   EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
@@ -124,7 +124,7 @@ TEST_F(Lifecycle, TrayExitAsksItsOwnQuestion) {
   EXPECT_EQ(MessageBoxText(box), L"Are you sure you want to quit from the Skytrove?");
   EXPECT_TRUE(IsWindowVisible(agent.Window()));
   PressButton(box, IDNO);
-  Pump(300);
+  ASSERT_TRUE(Settle(agent.Window()));
   ASSERT_TRUE(agent.Running());
   PostMessageW(agent.Window(), WM_COMMAND, 102, 0);
   box = WaitQuestion();
@@ -160,9 +160,19 @@ TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {
   {
     Agent agent;
     ASSERT_TRUE(agent.Start(L""));
+    // A request without a type: its intake lines are level 5, "Received GET command" 10.
+    Requester requester;
+    ASSERT_TRUE(requester.Send(agent.Window(), "GET Reference=level"));
+    EXPECT_TRUE(WaitLogged(logs_, "Exiting AddToDownloadList as no type/source/destination", 10000));
     ASSERT_TRUE(agent.Stop());
   }
-  EXPECT_TRUE(ReadLogLines(logs_).empty());  // start-up lines are level 10
+  const auto seven = Texts();
+  EXPECT_TRUE(LogContains(ReadLogLines(logs_), "Started HWndGrab1_CopyDataReceivedEx"));
+  for (const auto& text : seven) {
+    EXPECT_EQ(text.find("Received GET command"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Form_Load"), std::string::npos) << text;  // start-up lines are level 10
+  }
+  for (const auto& file : FolderNames(logs_)) DeleteFileW((logs_ + L"\\" + file).c_str());
   {
     Agent agent;
     ASSERT_TRUE(agent.Start(L"/DEBUG"));  // the command line wins
@@ -186,7 +196,6 @@ TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedOnEveryLine) {
     EXPECT_EQ(MessageBoxText(box), L"The Debug Files folder could not be created in 'Q:\\no drive\\logs\\'!");
     PressButton(box, IDOK);
     ++boxes;
-    Pump(100);
   }
   EXPECT_EQ(boxes, 4);  // one per start-up line
   ASSERT_NE(FindAgentWindow(5000), nullptr);
