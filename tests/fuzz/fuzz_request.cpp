@@ -1,11 +1,13 @@
-// Any text a requester can send: reading it as a request, echoing it as a reply and
-// masking its password must neither crash nor read out of bounds.
+// Any text a requester can send: reading it as a request, echoing it as a reply,
+// masking its passwords and making it a log line must neither crash nor read out of
+// bounds, and the line never holds a line break.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "app/request_rules.h"
 #include "support/debug_level.h"
+#include "support/debug_log.h"
 #include "support/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     velmora::PendingLine(*request);
   }
   velmora::MaskField(text, L"Password");
+  const std::wstring line = velmora::LogText(text);
+  if (line.find_first_of(L"\r\n") != std::wstring::npos) __builtin_trap();
   velmora::DebugLevelFromCommandLine(text);
   velmora::CommandLineArguments(text);
   return 0;
