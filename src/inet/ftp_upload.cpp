@@ -70,8 +70,7 @@ std::string FreeBackupName(HINTERNET connection, const std::wstring& remoteName)
 }
 
 // The server's final reply to the transfer, read by WinINet when the remote file is
-// closed, as this thread's last response. 0 when WinINet keeps no text for it (Wine
-// keeps it only after a failed call); the listing check below still applies then.
+// closed, as this thread's last response; 0 when WinINet keeps no text.
 int FinalReplyCode() {
   char text[1024] = {};
   DWORD length = sizeof text;
@@ -188,8 +187,10 @@ int32_t cWinINET::UploadFile(const std::wstring& fName, const std::wstring& Dest
 
   // The server may take every byte and still fail to store them (451, 452, 552): only
   // its final reply says so, and under a temporary name the copy must list whole.
+  // A 1xx text is the STOR's preliminary reply, left over when no final one was kept:
+  // it says nothing either way, and the listing check still guards a temporary copy.
   const int reply = cancel || readFailed || writeFailed ? 0 : FinalReplyCode();
-  const bool refused = reply != 0 && !IsPositiveCompletion(reply);
+  const bool refused = reply >= 300;
 
   int32_t result = kUploadSuccessful;
   if (cancel) {

@@ -38,7 +38,6 @@ std::wstring TemporaryUploadName(const std::wstring& remoteName, const std::wstr
 // lines, a multi-line reply's continuation lines included); 0 when no line starts with
 // three digits. The final reply to an upload is the last thing a server said.
 int LastReplyCode(const std::string& response);
-inline bool IsPositiveCompletion(int replyCode) { return replyCode >= 200 && replyCode < 300; }
 
 // The `attempt`-th name tried for the backup of `remoteName` while it is replaced:
 // "x.old" first, then "x.old1", "x.old2", ... so that a file already there stays apart.
