@@ -3,7 +3,13 @@
 set -euo pipefail
 build=${1:-build/fuzz}
 shopt -s nullglob
-for target in "$build"/bin/fuzz_*; do
+targets=("$build"/bin/fuzz_*)
+# No target at all is a broken build, not a clean run.
+if [ "${#targets[@]}" -eq 0 ]; then
+  echo "fuzz: no fuzz targets under $build/bin"
+  exit 1
+fi
+for target in "${targets[@]}"; do
   corpus="build/fuzz-corpus/$(basename "$target")"
   mkdir -p "$corpus"
   if ! "$target" -runs=200000 -max_len=4096 "$corpus" >"$build/$(basename "$target").log" 2>&1; then

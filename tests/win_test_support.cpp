@@ -119,28 +119,35 @@ void SetMachineString(const std::wstring& key, const std::wstring& name, const s
   RegCloseKey(k);
 }
 
-void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value) {
+void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value, HKEY root) {
   HKEY k = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != 0) return;
+  if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != 0) return;
   RegSetValueExW(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(k);
 }
 
-void DeleteMachineValue(const std::wstring& key, const std::wstring& name) {
+void DeleteMachineValue(const std::wstring& key, const std::wstring& name, HKEY root) {
   HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &k) != 0) return;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &k) != 0) return;
   RegDeleteValueW(k, name.c_str());
   RegCloseKey(k);
 }
 
-std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name) {
+std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name, HKEY root) {
   DWORD value = 0, size = sizeof value, type = 0;
   HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &k) != 0) return std::nullopt;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != 0) return std::nullopt;
   const LONG r = RegQueryValueExW(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
   RegCloseKey(k);
   if (r != 0 || type != REG_DWORD) return std::nullopt;
   return static_cast<int32_t>(value);
+}
+
+bool Settle(HWND window, DWORD ms) {
+  // A sent message is handled only where the thread reads its messages again: once the
+  // handler that was running (a question just answered, start-up) has returned.
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result) != 0;
 }
 
 void Pump(DWORD ms) {
@@ -233,6 +240,41 @@ bool LogContains(const std::vector<std::string>& lines, const std::string& text)
   for (const auto& l : lines)
     if (LogText(l) == text) return true;
   return false;
+}
+
+bool WaitLogged(const std::wstring& folder, const std::string& text, DWORD ms, size_t count) {
+  auto enough = [&] {
+    size_t found = 0;
+    for (const auto& l : ReadLogLines(folder))
+      if (LogText(l) == text) ++found;
+    return found >= count;
+  };
+  HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE,
+                                               FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
+                                                   FILE_NOTIFY_CHANGE_FILE_NAME);
+  const DWORD end = GetTickCount() + ms;
+  bool found = enough();
+  while (!found) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    const int32_t left = static_cast<int32_t>(end - GetTickCount());
+    if (left <= 0) break;
+    // A change wakes the wait at once; the bound only covers a notification that the
+    // file system does not deliver.
+    const DWORD wait = static_cast<DWORD>(left < 200 ? left : 200);
+    if (change != INVALID_HANDLE_VALUE) {
+      if (MsgWaitForMultipleObjects(1, &change, FALSE, wait, QS_ALLINPUT) == WAIT_OBJECT_0)
+        FindNextChangeNotification(change);
+    } else {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+    }
+    found = enough();
+  }
+  if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+  return found;
 }
 
 HWND FindAgentWindow(DWORD ms) { return WaitForWindow(L"frmVelmoraSkytrove", L"Velmora Skytrove v4", ms); }

@@ -30,9 +30,12 @@ std::vector<std::wstring> FolderNames(const std::wstring& folder);
 std::string Generated(size_t n, size_t offset = 0);  // the web peer's /gen pattern
 
 void SetMachineString(const std::wstring& key, const std::wstring& name, const std::wstring& value);
-void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value);
-void DeleteMachineValue(const std::wstring& key, const std::wstring& name);
-std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name);
+// HKEY_LOCAL_MACHINE unless another root is given.
+void SetMachineNumber(const std::wstring& key, const std::wstring& name, int32_t value,
+                      HKEY root = HKEY_LOCAL_MACHINE);
+void DeleteMachineValue(const std::wstring& key, const std::wstring& name, HKEY root = HKEY_LOCAL_MACHINE);
+std::optional<int32_t> ReadMachineNumber(const std::wstring& key, const std::wstring& name,
+                                         HKEY root = HKEY_LOCAL_MACHINE);
 
 // Top-level window of `className` (may be null) and `title`, waiting up to `ms`.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms);
@@ -42,12 +45,18 @@ std::wstring MessageBoxText(HWND box);
 void PressButton(HWND dialog, int id);
 // Runs this thread's messages for `ms`.
 void Pump(DWORD ms);
+// Returns once `window`'s thread reads its messages again (a WM_NULL round trip): the
+// handler it was running has returned. False after `ms`.
+bool Settle(HWND window, DWORD ms = 10000);
 
 // All lines of the debug logs in `folder`, in file-name order.
 std::vector<std::string> ReadLogLines(const std::wstring& folder);
 // The text of a log line after its time stamp, memory figures and indentation.
 std::string LogText(const std::string& line);
 bool LogContains(const std::vector<std::string>& lines, const std::string& text);
+// Waits up to `ms`, running this thread's messages, until the logs in `folder` hold a line
+// whose text is `text` (at least `count` of them). Woken by changes in the folder.
+bool WaitLogged(const std::wstring& folder, const std::string& text, DWORD ms, size_t count = 1);
 
 // The agent as a child process. Logs go to `logFolder` ("DebugPath"), level from args.
 class Agent {

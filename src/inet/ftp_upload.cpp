@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "inet/cwininet.h"
@@ -23,20 +24,84 @@ constexpr char kAgent[] = "vb wininet";
 
 const char* OrNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
 
-bool RemoteExists(HINTERNET connection, const std::string& name) {
+// What the server lists under `name`: nothing, or the first entry with its size. A folder
+// of that name counts as taken too (its listing succeeds, empty or not).
+struct RemoteEntry {
+  bool exists = false;
+  int64_t size = -1;
+};
+RemoteEntry FindRemote(HINTERNET connection, const std::string& name) {
   WIN32_FIND_DATAA found{};
   UniqueInternet find(FtpFindFirstFileA(connection, name.c_str(), &found, 0, 0));
-  return static_cast<bool>(find);
+  if (!find) return {};
+  return {true, (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow};
+}
+bool RemoteExists(HINTERNET connection, const std::string& name) { return FindRemote(connection, name).exists; }
+
+// How many names are tried before giving up: each costs a listing on the server (about a
+// second for a name that exists, under Wine).
+constexpr int kNameAttempts = 100;
+constexpr int kBackupAttempts = 10;
+
+// A name for the upload's temporary copy that nothing in the destination's remote folder
+// carries yet. A name drawn locally is unique only on this machine; another uploader
+// may hold it in the remote folder. Empty when no free name was found.
+std::string TemporaryUploadOnServer(HINTERNET connection, const std::wstring& remoteName) {
+  const std::wstring extension = ExtensionPart(remoteName);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::wstring local = GetTempFile(std::wstring(), extension);
+    if (local.empty()) return std::string();
+    // The name service leaves an empty local file for a "TMP" name; only the name is used.
+    if (extension.empty() || UpperCase(extension) == L"TMP") DeleteFileW(local.c_str());
+    const std::string upload = ToAnsi(TemporaryUploadName(remoteName, FileNamePart(local)));
+    if (!RemoteExists(connection, upload)) return upload;
+  }
+  return std::string();
 }
 
-// A unique name for the upload's temporary copy on the server. Only its file-name part
-// is used; the empty local file the name service leaves for a "TMP" name is not needed.
-std::wstring TemporaryRemoteFileName(const std::wstring& remoteName) {
-  const std::wstring extension = ExtensionPart(remoteName);
-  const std::wstring local = GetTempFile(std::wstring(), extension);
-  if (local.empty()) return std::wstring();
-  if (extension.empty() || UpperCase(extension) == L"TMP") DeleteFileW(local.c_str());
-  return FileNamePart(local);
+// A backup name for the destination that no file on the server carries: an ".old" file
+// that was there before belongs to someone else and is never renamed over or deleted.
+std::string FreeBackupName(HINTERNET connection, const std::wstring& remoteName) {
+  for (int attempt = 0; attempt < kBackupAttempts; ++attempt) {
+    const std::string name = ToAnsi(BackupName(remoteName, attempt));
+    if (!RemoteExists(connection, name)) return name;
+  }
+  return std::string();
+}
+
+// The server's final reply to the transfer, read by WinINet when the remote file is
+// closed, as this thread's last response; 0 when WinINet keeps no text.
+int FinalReplyCode() {
+  char text[1024] = {};
+  DWORD length = sizeof text;
+  DWORD error = 0;
+  if (!InternetGetLastResponseInfoA(&error, text, &length)) return 0;
+  return LastReplyCode(std::string(text, std::min<size_t>(length, sizeof text)));
+}
+
+// Puts the complete temporary copy `upload` in place of `remote`. The destination is
+// moved aside under a free backup name first and put back when the copy cannot follow.
+int32_t ReplaceDestination(HINTERNET connection, const std::string& upload, const std::string& remote,
+                           const std::wstring& remoteName, int64_t length) {
+  if (FindRemote(connection, upload).size != length) {
+    FtpDeleteFileA(connection, upload.c_str());
+    return kUnableToWriteDestination;
+  }
+  std::string backup;
+  if (RemoteExists(connection, remote)) {
+    backup = FreeBackupName(connection, remoteName);
+    // The complete upload stays under its temporary name when the destination cannot be
+    // moved aside: it is the only whole copy of the new file on the server.
+    if (backup.empty() || !FtpRenameFileA(connection, remote.c_str(), backup.c_str()))
+      return kUnableToWriteDestination;
+  }
+  if (FtpRenameFileA(connection, upload.c_str(), remote.c_str())) {
+    if (!backup.empty()) FtpDeleteFileA(connection, backup.c_str());
+    return kUploadSuccessful;
+  }
+  FtpDeleteFileA(connection, upload.c_str());
+  if (!backup.empty()) FtpRenameFileA(connection, backup.c_str(), remote.c_str());
+  return kUnableToWriteDestination;
 }
 
 }  // namespace
@@ -79,14 +144,9 @@ int32_t cWinINET::UploadFile(const std::wstring& fName, const std::wstring& Dest
   const int64_t length = size.QuadPart;
 
   if (remoteName.empty()) return kUnableToWriteDestination;
-  std::wstring uploadName = remoteName;
-  if (UploadToTempFile) {
-    const std::wstring temporary = TemporaryRemoteFileName(remoteName);
-    if (temporary.empty()) return kUnableToWriteDestination;
-    uploadName = TemporaryUploadName(remoteName, temporary);
-  }
   const std::string remote = ToAnsi(remoteName);
-  const std::string upload = ToAnsi(uploadName);
+  const std::string upload = UploadToTempFile ? TemporaryUploadOnServer(connection, remoteName) : remote;
+  if (upload.empty()) return kUnableToWriteDestination;
 
   UniqueInternet remoteFile(FtpOpenFileA(connection, upload.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
   if (!remoteFile) return kUnableToWriteDestination;
@@ -125,31 +185,24 @@ int32_t cWinINET::UploadFile(const std::wstring& fName, const std::wstring& Dest
   // while it is open.
   remoteFile.reset();
 
+  // The server may take every byte and still fail to store them (451, 452, 552): only
+  // its final reply says so, and under a temporary name the copy must list whole.
+  // A 1xx text is the STOR's preliminary reply, left over when no final one was kept:
+  // it says nothing either way, and the listing check still guards a temporary copy.
+  const int reply = cancel || readFailed || writeFailed ? 0 : FinalReplyCode();
+  const bool refused = reply >= 300;
+
   int32_t result = kUploadSuccessful;
   if (cancel) {
     FtpDeleteFileA(connection, upload.c_str());
     result = kUserCancelled;
-  } else if (readFailed || writeFailed) {
+  } else if (readFailed || writeFailed || refused) {
     // A partial copy under a temporary name is of no use to anyone; a partial direct
     // upload is all the server has of the file, so it stays.
     if (UploadToTempFile) FtpDeleteFileA(connection, upload.c_str());
     result = readFailed ? kUnableToReadSource : kUnableToWriteDestination;
   } else if (UploadToTempFile) {
-    // Only an ".old" file this call made is deleted or renamed back: one that was there
-    // before belongs to someone else.
-    const std::string old = remote + ".old";
-    bool madeOld = false;
-    if (RemoteExists(connection, remote)) {
-      if (!FtpRenameFileA(connection, remote.c_str(), old.c_str())) return kUnableToWriteDestination;
-      madeOld = true;
-    }
-    if (FtpRenameFileA(connection, upload.c_str(), remote.c_str())) {
-      if (madeOld) FtpDeleteFileA(connection, old.c_str());
-    } else {
-      FtpDeleteFileA(connection, upload.c_str());
-      if (madeOld) FtpRenameFileA(connection, old.c_str(), remote.c_str());
-      result = kUnableToWriteDestination;
-    }
+    result = ReplaceDestination(connection, upload, remote, remoteName, length);
   }
   if (listenerError) std::rethrow_exception(listenerError);
   return result;

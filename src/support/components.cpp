@@ -38,31 +38,49 @@ bool StringUtility::AlreadyRunning() {
 namespace registry {
 
 namespace {
-bool Query(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type,
-           std::vector<BYTE>& data) {
+// The value's type and its bytes exactly as stored (no more: a short value is never read
+// past its end).
+bool Query(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::vector<BYTE>& data) {
   HKEY raw = nullptr;
   if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return false;
   UniqueKey k(raw);
   DWORD size = 0;
-  if (RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    return false;
-  data.assign(size + sizeof(wchar_t), 0);
-  return RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, data.data(), &size) == ERROR_SUCCESS;
+  if (RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+  data.assign(size, 0);
+  if (RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
+  data.resize(size);
+  return true;
+}
+
+// A REG_DWORD of exactly four bytes; anything shorter or longer is not one.
+bool AsNumber(DWORD type, const std::vector<BYTE>& data, int32_t& value) {
+  if (type != REG_DWORD || data.size() != sizeof(DWORD)) return false;
+  std::memcpy(&value, data.data(), sizeof value);
+  return true;
+}
+
+// Text up to its first NUL or the end of the stored bytes, terminated or not; an odd
+// last byte is no character.
+bool AsText(DWORD type, const std::vector<BYTE>& data, std::wstring& text) {
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  text.assign(data.size() / sizeof(wchar_t), L'\0');
+  if (!text.empty()) std::memcpy(&text[0], data.data(), text.size() * sizeof(wchar_t));
+  const size_t nul = text.find(L'\0');
+  if (nul != std::wstring::npos) text.resize(nul);
+  return true;
 }
 }  // namespace
 
-// A number stored as text is read as its leading number; other types give the fallback.
+// A number stored as text is read as its leading number; other types and sizes give the
+// fallback.
 int32_t ReadNumber(HKEY root, const std::wstring& key, const std::wstring& name, int32_t fallback) {
   DWORD type = 0;
   std::vector<BYTE> data;
   if (!Query(root, key, name, type, data)) return fallback;
-  if (type == REG_DWORD) {
-    int32_t v = 0;
-    std::memcpy(&v, data.data(), sizeof v);
-    return v;
-  }
-  if (type == REG_SZ || type == REG_EXPAND_SZ)
-    return static_cast<int32_t>(std::wcstol(reinterpret_cast<const wchar_t*>(data.data()), nullptr, 10));
+  int32_t number = 0;
+  if (AsNumber(type, data, number)) return number;
+  std::wstring text;
+  if (AsText(type, data, text)) return static_cast<int32_t>(std::wcstol(text.c_str(), nullptr, 10));
   return fallback;
 }
 
@@ -71,12 +89,10 @@ std::wstring ReadText(HKEY root, const std::wstring& key, const std::wstring& na
   DWORD type = 0;
   std::vector<BYTE> data;
   if (!Query(root, key, name, type, data)) return fallback;
-  if (type == REG_SZ || type == REG_EXPAND_SZ) return reinterpret_cast<const wchar_t*>(data.data());
-  if (type == REG_DWORD) {
-    int32_t v = 0;
-    std::memcpy(&v, data.data(), sizeof v);
-    return std::to_wstring(v);
-  }
+  std::wstring text;
+  if (AsText(type, data, text)) return text;
+  int32_t number = 0;
+  if (AsNumber(type, data, number)) return std::to_wstring(number);
   return fallback;
 }
 
@@ -86,17 +102,23 @@ namespace placement {
 
 namespace {
 const wchar_t* const kNames[] = {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"};
-}
 
-// The normal (restored) rectangle is what is stored, so a window closed while maximised
-// comes back maximised over the same normal rectangle.
-bool Restore(const std::wstring& key, HWND window) {
-  int32_t v[5];
+// All five values from one root, or none: a placement is never pieced together from two.
+bool ReadPlacement(HKEY root, const std::wstring& key, int32_t (&v)[5]) {
   for (int i = 0; i < 5; ++i) {
-    v[i] = registry::ReadNumber(HKEY_LOCAL_MACHINE, key, kNames[i], INT32_MIN);
+    v[i] = registry::ReadNumber(root, key, kNames[i], INT32_MIN);
     if (v[i] == INT32_MIN) return false;
   }
-  if (v[2] <= v[0] || v[3] <= v[1]) return false;
+  return v[2] > v[0] && v[3] > v[1];
+}
+}  // namespace
+
+// The normal (restored) rectangle is what is stored, so a window closed while maximised
+// comes back maximised over the same normal rectangle. The user's own placement comes
+// first; one kept for the machine (where earlier versions wrote it) still serves.
+bool Restore(const std::wstring& key, HWND window) {
+  int32_t v[5];
+  if (!ReadPlacement(HKEY_CURRENT_USER, key, v) && !ReadPlacement(HKEY_LOCAL_MACHINE, key, v)) return false;
   WINDOWPLACEMENT wp{};
   wp.length = sizeof wp;
   if (!GetWindowPlacement(window, &wp)) return false;
@@ -111,7 +133,8 @@ void Save(const std::wstring& key, HWND window) {
   wp.length = sizeof wp;
   if (!GetWindowPlacement(window, &wp)) return;
   HKEY raw = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+  // Per user: a standard user cannot write the machine's part of the registry.
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
                       nullptr) != ERROR_SUCCESS)
     return;
   UniqueKey k(raw);

@@ -46,7 +46,9 @@ std::wstring ReadText(HKEY root, const std::wstring& key, const std::wstring& na
 }  // namespace registry
 
 namespace placement {
-// Applies the stored placement; returns false (window untouched) when none is stored.
+// Applies the placement stored under `key` in HKEY_CURRENT_USER, else in
+// HKEY_LOCAL_MACHINE; returns false (window untouched) when neither holds one. Save
+// writes it under HKEY_CURRENT_USER.
 bool Restore(const std::wstring& key, HWND window);
 void Save(const std::wstring& key, HWND window);
 }  // namespace placement

@@ -25,11 +25,27 @@ std::wstring LogTimeStamp(const LogTime& t, const std::wstring& timeSep, const s
          decimalSep + TwoDigits(t.hundredths);
 }
 
+std::wstring LogText(const std::wstring& text) {
+  const std::wstring masked = MaskUrlPasswords(text);
+  std::wstring out;
+  out.reserve(masked.size());
+  for (wchar_t c : masked) {
+    if (c == L'\r') {
+      out += L"<CR>";
+    } else if (c == L'\n') {
+      out += L"<LF>";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::wstring LogLine(const std::wstring& stamp, int depth, const std::wstring& text) {
   std::wstring line = stamp;
   line.append(static_cast<size_t>(depth > 0 ? depth : 0) * 4, L' ');
   line += L' ';
-  line += text;
+  line += LogText(text);
   return line;
 }
 

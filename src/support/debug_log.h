@@ -42,7 +42,12 @@ class LogEnvironment {
 std::wstring LogFileName(const std::wstring& folder, const std::wstring& exeBaseName,
                          const LogTime& t);
 std::wstring LogTimeStamp(const LogTime& t, const std::wstring& timeSep, const std::wstring& decimalSep);
+// The line as written: the text made safe (LogText) after the stamp and indentation.
 std::wstring LogLine(const std::wstring& stamp, int depth, const std::wstring& text);
+// What of a line's text may reach the file: URL passwords masked, and every CR or LF
+// (from a server reply or a request field) shown as "<CR>" or "<LF>", so that outside
+// text can never start a line of its own.
+std::wstring LogText(const std::wstring& text);
 
 class DebugLog {
  public:

@@ -212,4 +212,33 @@ std::wstring MaskField(const std::wstring& text, const std::wstring& key) {
   return out;
 }
 
+namespace {
+bool IsSchemeChar(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'+' ||
+         c == L'-' || c == L'.';
+}
+}  // namespace
+
+std::wstring MaskUrlPasswords(const std::wstring& text) {
+  static const std::wstring kAuthorityEnd = L"/?#\" \t\r\n";
+  std::wstring out;
+  size_t pos = 0;
+  for (size_t marker = text.find(L"://"); marker != std::wstring::npos; marker = text.find(L"://", marker + 3)) {
+    if (marker == 0 || !IsSchemeChar(text[marker - 1])) continue;
+    const size_t start = marker + 3;
+    size_t end = text.find_first_of(kAuthorityEnd, start);
+    if (end == std::wstring::npos) end = text.size();
+    const size_t at = text.rfind(L'@', end == 0 ? 0 : end - 1);
+    if (at == std::wstring::npos || at < start) continue;
+    const size_t colon = text.find(L':', start);
+    if (colon == std::wstring::npos || colon > at) continue;
+    out.append(text, pos, colon + 1 - pos);
+    out += L"***";
+    pos = at;
+    marker = at;
+  }
+  out.append(text, pos, std::wstring::npos);
+  return out;
+}
+
 }  // namespace velmora

@@ -98,7 +98,7 @@ TEST_F(FtpRoad, MainFileFailingSkipsTheLinkedFile) {
   ASSERT_TRUE(PutRemote("pic.jpg", "picture"));
   ASSERT_TRUE(Send(Request(Source("absent.txt"), Dest("a.txt"), " LinkedSourceFileName=" + Source("pic.jpg") +
                                                                    " LinkedDestinationFileName=" + Dest("pic.jpg"))));
-  WaitTickDone();
+  ASSERT_TRUE(WaitTickDone());
   EXPECT_FALSE(requester_.WaitReply(1000));
   EXPECT_FALSE(Logged("Downloading Linked FTP File " + Source("pic.jpg")));
   EXPECT_TRUE(Leftovers({}).empty());

@@ -104,11 +104,13 @@ class FtpAgent : public ::testing::Test {
     return true;
   }
   // The request ran to its end: the dispatcher finished the tick that carried it.
-  void WaitTickDone(DWORD ms = 20000) {
+  bool WaitTickDone(DWORD ms = 20000) {
     const DWORD end = GetTickCount() + ms;
-    while (!Logged("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer") &&
-           static_cast<int32_t>(end - GetTickCount()) > 0)
+    while (!Logged("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer")) {
+      if (static_cast<int32_t>(end - GetTickCount()) <= 0) return false;
       Pump(100);
+    }
+    return true;
   }
   // Files in the destination folder other than `keep`: a leftover temporary file shows here.
   std::vector<std::wstring> Leftovers(const std::vector<std::wstring>& keep) {

@@ -99,8 +99,9 @@ TEST_F(FtpFault, LocalDestinationProblemsStopBeforeTheServerIsAsked) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(Send(Request(Source("x.txt"), Dest("locked.txt"))));
   EXPECT_FALSE(WaitLogged("Exiting DownloadFTPFile as couldn't remove existing temporary destination file").empty());
-  WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 2);
+  const bool ran = WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 2);
   CloseHandle(h);
+  ASSERT_TRUE(ran);
   EXPECT_FALSE(requester_.WaitReply(300));
   EXPECT_EQ(ReadFileBytes(locked), "in use");
   EXPECT_EQ(CountLogged("Start cFTP:Connect"), 0u);

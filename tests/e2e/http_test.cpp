@@ -71,7 +71,6 @@ TEST_F(Http, FileArrivesAndOneReplyIsLaidOutExactly) {
   EXPECT_TRUE(Leftovers(L"out.bin").empty());
   EXPECT_FALSE(requester_.WaitReply(2500));  // exactly one reply
 
-  const auto t = Texts();
   EXPECT_TRUE(Logged("Calling Download HTTP File " + url));
   EXPECT_TRUE(Logged("Read 0 bytes from website 50000 total"));
   EXPECT_TRUE(Logged("Finish frmVelmoraSkytrove:DownloadHTTPFile"));
@@ -91,8 +90,7 @@ TEST_F(Http, LowerCaseQuotedValuesDataCodesAndNul) {
   EXPECT_EQ(ReadFileBytes(dest_ + L"\\with space\\a b.txt"), "small");
 
   // Code 3 ends the text at the NUL; code 4 keeps it as part of the last value.
-  std::string three = Request(Url("files/small.txt"), Dest("three.txt")) + " Reference=X";
-  three = "GET Reference=N3 Type=HTTP SourceFileName=" + Url("files/small.txt") + " DestinationFileName=" +
+  const std::string three = "GET Reference=N3 Type=HTTP SourceFileName=" + Url("files/small.txt") + " DestinationFileName=" +
           Dest("three.txt") + std::string("\0 Type=FTP", 10);
   ASSERT_TRUE(requester_.SendBytes(agent_.Window(), three.data(), static_cast<DWORD>(three.size()), 3));
   reply = requester_.WaitReply(15000);
@@ -104,8 +102,23 @@ TEST_F(Http, LowerCaseQuotedValuesDataCodesAndNul) {
   reply = requester_.WaitReply(15000);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Field("Reference"), std::string("A\0B", 3));
-  EXPECT_EQ(reply->bytes.size(), reply->bytes.size());
-  EXPECT_NE(reply->bytes.find(std::string("Reference=A\0B ", 14)), std::string::npos);
+  // cbData is the reply's length in ANSI bytes: no NUL added, nothing cut.
+  EXPECT_EQ(reply->bytes, "GOT Type=HTTP Reference=A" + std::string("\0B", 2) + " SourceFileSize=0 SourceFileName=" +
+                              Url("files/small.txt") + " DestinationFileName=" + Dest("four.txt") +
+                              " SourceFileLastWriteTime=");
+  // Characters beyond ASCII go out as the ANSI code page's bytes (two per character where
+  // the page is a double-byte or UTF-8 one), and cbData counts bytes, not characters.
+  char ansi[16] = {};
+  const int length = WideCharToMultiByte(CP_ACP, 0, L"\u00e9\u00fc", 2, ansi, sizeof ansi, nullptr, nullptr);
+  ASSERT_GT(length, 0);
+  const std::string accented(ansi, static_cast<size_t>(length));
+  ASSERT_TRUE(requester_.Send(agent_.Window(), "GET Type=HTTP Reference=" + accented + " SourceFileName=" +
+                                                   Url("files/small.txt") + " DestinationFileName=" + Dest("five.txt")));
+  reply = requester_.WaitReply(15000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes, "GOT Type=HTTP Reference=" + accented + " SourceFileSize=0 SourceFileName=" +
+                              Url("files/small.txt") + " DestinationFileName=" + Dest("five.txt") +
+                              " SourceFileLastWriteTime=");
 }
 
 TEST_F(Http, RefusedRequestsGetNoAnswer) {
@@ -158,7 +171,7 @@ TEST_F(Http, RequestTakenInDuringATransferWaitsItsTurn) {
   ASSERT_TRUE(WriteFileBytes(web_ + L"\\later.txt", "later"));
   const std::string slow = Url("slow/30000?chunk=3000&delay=200");
   ASSERT_TRUE(requester_.Send(agent_.Window(), Request(slow, Dest("slow.bin"))));
-  Pump(2500);  // the slow transfer is running now
+  ASSERT_TRUE(WaitLogged(logs_, "Start frmVelmoraSkytrove:DownloadHTTPFile " + slow, 15000));
   ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/later.txt"), Dest("later.txt"))));
   auto first = requester_.WaitReply(20000);
   auto second = requester_.WaitReply(20000);
@@ -210,8 +223,9 @@ TEST_F(Http, FailuresNeverCostTheOldFileNorReportSuccess) {
   for (const auto& c : cases) {
     ASSERT_TRUE(WriteFileBytes(dest_ + L"\\old.txt", old));
     ASSERT_TRUE(requester_.Send(agent_.Window(), Request(c.url, Dest("old.txt"))));
-    EXPECT_FALSE(requester_.WaitReply(4000)) << c.url;
-    Pump(1000);
+    // The request is removed after its reply would have been sent.
+    ASSERT_TRUE(WaitLogged(logs_, "Removing file " + c.url + " from download request list", 20000)) << c.url;
+    EXPECT_FALSE(requester_.WaitReply(0)) << c.url;
     EXPECT_EQ(ReadFileBytes(dest_ + L"\\old.txt"), old) << c.url;
     EXPECT_TRUE(Leftovers(L"old.txt").empty()) << c.url;
     EXPECT_TRUE(Logged(c.exitLine)) << c.url;
@@ -296,17 +310,20 @@ TEST_F(Http, FrozenRequesterDelaysTheQueueOnlyByTheReplyTimeout) {
   ASSERT_TRUE(WriteFileBytes(web_ + L"\\f.txt", "f"));
   const HWND a = agent_.Window();
   const std::string frozenRequest = Request(Url("files/f.txt"), Dest("frozen.txt"));
-  std::thread frozen([a, frozenRequest] {
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread frozen([a, frozenRequest, done] {
     Requester r;
     r.Send(a, frozenRequest);
-    Sleep(25000);  // never looks at its messages again
+    WaitForSingleObject(done, 60000);  // never looks at its messages again
   });
-  Pump(300);
+  EXPECT_TRUE(WaitLogged(logs_, "Started AddToDownloadList " + Url("files/f.txt"), 10000));
   ASSERT_TRUE(requester_.Send(a, Request(Url("files/f.txt"), Dest("next.txt"))));
   const DWORD start = GetTickCount();
   auto reply = requester_.WaitReply(20000);
   const DWORD waited = GetTickCount() - start;
+  SetEvent(done);
   frozen.join();
+  CloseHandle(done);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Field("DestinationFileName"), Dest("next.txt"));
   EXPECT_LT(waited, 16000u);

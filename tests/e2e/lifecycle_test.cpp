@@ -17,7 +17,10 @@ class Lifecycle : public ::testing::Test {
     logs_ = FreshFolder(L"lifecycle-logs");
     SetMachineString(kVelmora, L"DebugPath", logs_);
     DeleteMachineValue(kVelmora, L"DebugMode");
-    for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"}) DeleteMachineValue(kPlacement, n);
+    for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"}) {
+      DeleteMachineValue(kPlacement, n);
+      DeleteMachineValue(kPlacement, n, HKEY_CURRENT_USER);
+    }
   }
   void TearDown() override { DeleteMachineValue(kVelmora, L"DebugPath"); }
   std::vector<std::string> Texts() {
@@ -53,14 +56,14 @@ TEST_F(Lifecycle, NoMinimiseInAnyCaseKeepsTheWindowVisible) {
   for (const wchar_t* args : {L"/NoMinimise", L"/DEBUG=OFF /nominimise /x", L"/NOMINIMISE"}) {
     Agent agent;
     ASSERT_TRUE(agent.Start(args));
-    Pump(300);
+    ASSERT_TRUE(Settle(agent.Window()));  // start-up has run to its end
     EXPECT_TRUE(IsWindowVisible(agent.Window())) << args;
     EXPECT_FALSE(IsIconic(agent.Window())) << args;
     ASSERT_TRUE(agent.Stop());
   }
   Agent hidden;
   ASSERT_TRUE(hidden.Start(L"/DEBUG=MAX"));
-  Pump(300);
+  ASSERT_TRUE(Settle(hidden.Window()));
   EXPECT_FALSE(IsWindowVisible(hidden.Window()));  // only the tray icon is left
   EXPECT_TRUE(IsIconic(hidden.Window()));
   ASSERT_TRUE(hidden.Stop());
@@ -77,8 +80,9 @@ TEST_F(Lifecycle, FirstStartSitsInTheBottomRightCornerOfTheWorkArea) {
   // A stored placement wins over the corner.
   SetWindowPos(agent.Window(), nullptr, 40, 50, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   ASSERT_TRUE(agent.Stop());  // a task-manager close of a visible window stores its placement
-  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Left").value_or(-1), 40);
-  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Top").value_or(-1), 50);
+  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).value_or(-1), 40);
+  EXPECT_EQ(ReadMachineNumber(kPlacement, L"Top", HKEY_CURRENT_USER).value_or(-1), 50);
+  EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());  // per user, not per machine
   Agent again;
   ASSERT_TRUE(again.Start(L"/NoMinimise"));
   GetWindowRect(again.Window(), &window);
@@ -97,18 +101,18 @@ TEST_F(Lifecycle, CloseBoxQuestionNoKeepsYesEndsAndStoresPlacement) {
   EXPECT_TRUE(IsWindowVisible(agent.Window()));
   EXPECT_FALSE(IsIconic(agent.Window()));
   PressButton(box, IDNO);
-  Pump(500);
+  ASSERT_TRUE(Settle(agent.Window()));
   EXPECT_TRUE(agent.Running());
   EXPECT_TRUE(IsWindowVisible(agent.Window()));
-  EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());
+  EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
 
   PostMessageW(agent.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
   box = WaitQuestion();
   ASSERT_NE(box, nullptr);
   PressButton(box, IDYES);
   ASSERT_TRUE(agent.WaitExit(10000));
-  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left").has_value());
-  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Bottom").has_value());
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Bottom", HKEY_CURRENT_USER).has_value());
 }
 
 TEST_F(Lifecycle, TrayExitAsksItsOwnQuestion) {
@@ -120,14 +124,14 @@ TEST_F(Lifecycle, TrayExitAsksItsOwnQuestion) {
   EXPECT_EQ(MessageBoxText(box), L"Are you sure you want to quit from the Skytrove?");
   EXPECT_TRUE(IsWindowVisible(agent.Window()));
   PressButton(box, IDNO);
-  Pump(300);
+  ASSERT_TRUE(Settle(agent.Window()));
   ASSERT_TRUE(agent.Running());
   PostMessageW(agent.Window(), WM_COMMAND, 102, 0);
   box = WaitQuestion();
   ASSERT_NE(box, nullptr);
   PressButton(box, IDYES);
   ASSERT_TRUE(agent.WaitExit(10000));
-  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left").has_value());  // restored first, so stored
+  EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());  // restored first, so stored
 }
 
 TEST_F(Lifecycle, WindowsEndingAndTaskManagerAskNothing) {
@@ -140,14 +144,14 @@ TEST_F(Lifecycle, WindowsEndingAndTaskManagerAskNothing) {
     PostMessageW(agent.Window(), WM_ENDSESSION, TRUE, 0);
     ASSERT_TRUE(agent.WaitExit(10000));
     EXPECT_EQ(FindWindowW(L"#32770", L"Velmora Skytrove v4"), nullptr);
-    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());  // minimised: not stored
+    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());  // minimised: not stored
   }
   {
     Agent agent;
     ASSERT_TRUE(agent.Start(L""));
     PostMessageW(agent.Window(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(agent.WaitExit(10000));
-    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left").has_value());
+    EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
   }
 }
 
@@ -156,9 +160,19 @@ TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {
   {
     Agent agent;
     ASSERT_TRUE(agent.Start(L""));
+    // A request without a type: its intake lines are level 5, "Received GET command" 10.
+    Requester requester;
+    ASSERT_TRUE(requester.Send(agent.Window(), "GET Reference=level"));
+    EXPECT_TRUE(WaitLogged(logs_, "Exiting AddToDownloadList as no type/source/destination", 10000));
     ASSERT_TRUE(agent.Stop());
   }
-  EXPECT_TRUE(ReadLogLines(logs_).empty());  // start-up lines are level 10
+  const auto seven = Texts();
+  EXPECT_TRUE(LogContains(ReadLogLines(logs_), "Started HWndGrab1_CopyDataReceivedEx"));
+  for (const auto& text : seven) {
+    EXPECT_EQ(text.find("Received GET command"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Form_Load"), std::string::npos) << text;  // start-up lines are level 10
+  }
+  for (const auto& file : FolderNames(logs_)) DeleteFileW((logs_ + L"\\" + file).c_str());
   {
     Agent agent;
     ASSERT_TRUE(agent.Start(L"/DEBUG"));  // the command line wins
@@ -182,7 +196,6 @@ TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedOnEveryLine) {
     EXPECT_EQ(MessageBoxText(box), L"The Debug Files folder could not be created in 'Q:\\no drive\\logs\\'!");
     PressButton(box, IDOK);
     ++boxes;
-    Pump(100);
   }
   EXPECT_EQ(boxes, 4);  // one per start-up line
   ASSERT_NE(FindAgentWindow(5000), nullptr);

@@ -34,8 +34,10 @@ struct IconCall {
 class FakeShellTray {
  public:
   FakeShellTray() {
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = std::thread([this] { Run(); });
-    while (!ready_) Sleep(5);
+    WaitForSingleObject(ready_, INFINITE);
+    CloseHandle(ready_);
   }
   ~FakeShellTray() {
     PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
@@ -90,7 +92,7 @@ class FakeShellTray {
     RegisterClassW(&wc);
     HWND hwnd = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ready_ = true;
+    SetEvent(ready_);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     DestroyWindow(hwnd);
@@ -98,7 +100,7 @@ class FakeShellTray {
 
   std::thread thread_;
   std::atomic<DWORD> threadId_{0};
-  std::atomic<bool> ready_{false};
+  HANDLE ready_ = nullptr;  // set once the window exists
   std::mutex mutex_;
   std::vector<IconCall> calls_;
 };
@@ -110,8 +112,10 @@ class Tray : public ::testing::Test {
  protected:
   void SetUp() override {
     // Each test starts from the bottom-right corner, with no placement of an earlier one.
-    for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"})
+    for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"}) {
       DeleteMachineValue(L"SOFTWARE\\Velmora\\Utils\\Skytrove4", n);
+      DeleteMachineValue(L"SOFTWARE\\Velmora\\Utils\\Skytrove4", n, HKEY_CURRENT_USER);
+    }
   }
   void Click(UINT event) { PostMessageW(agent_.Window(), kCallback, 1, event); }
   // The agent's open popup menu, if any.
@@ -202,11 +206,11 @@ TEST_F(Tray, ExitFromTheMenuAsksItsQuestionNoKeepsYesEnds) {
     EXPECT_TRUE(Shown());  // the hidden window came back before the question
     PressButton(box, answer);
     if (answer == IDNO) {
-      Pump(300);
+      ASSERT_TRUE(Settle(agent_.Window()));
       EXPECT_TRUE(agent_.Running());
       EXPECT_TRUE(Shown());
       ShowWindow(agent_.Window(), SW_MINIMIZE);  // back to the tray for the second round
-      Pump(200);
+      ASSERT_TRUE(Settle(agent_.Window()));
     }
   }
   ASSERT_TRUE(agent_.WaitExit(10000));

@@ -1,6 +1,7 @@
-// Any text a requester can send: reading it as a request, echoing it as a reply and
-// masking its password must neither crash nor read out of bounds; any text as a reply
-// or as a value the client library composes, likewise.
+// Any text a requester can send: reading it as a request, echoing it as a reply,
+// masking its passwords and making it a log line must neither crash nor read out of
+// bounds, and the line never holds a line break; any text as a reply or as a value the
+// client library composes, likewise.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 #include "app/request_rules.h"
 #include "client/client_rules.h"
 #include "support/debug_level.h"
+#include "support/debug_log.h"
 #include "support/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -33,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       __builtin_trap();
   }
   velmora::MaskField(text, L"Password");
+  const std::wstring line = velmora::LogText(text);
+  if (line.find_first_of(L"\r\n") != std::wstring::npos) __builtin_trap();
   velmora::DebugLevelFromCommandLine(text);
   velmora::CommandLineArguments(text);
   return 0;

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""An FTP server (pyftpdlib) that cuts every upload: the data connection is closed after
+"""An FTP server (pyftpdlib) that fails uploads. Into a folder named "reply-NNN" an upload
+is taken whole, kept, and answered with the reply code NNN, as a server does that cannot
+commit the file (451, 552). Everywhere else the data connection is closed after
 --cut-after bytes have arrived and the transfer is answered with 426, as a server does
 whose disk fills up mid-file.
 
   ftp_cut_upload_peer.py --host 127.0.0.26 --port 21 --root DIR --cut-after 65536
 User velmora, password secret."""
-import argparse, os, socket, struct
+import argparse, os, re, socket, struct
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
@@ -22,10 +24,24 @@ def main():
     auth.add_user('velmora', 'secret', a.root, perm='elradfmwMT')
     limit = a.cut_after
 
+    def refusal(dtp):
+        name = dtp.file_obj.name if dtp.file_obj is not None else ''
+        found = re.search(r'[/\\]reply-(\d{3})[/\\][^/\\]*$', name)
+        return found.group(1) if found else None
+
     class CuttingDTP(DTPHandler):
+        def handle_close(self):
+            code = refusal(self) if self.receive else None
+            if code is None or self._closed:
+                return DTPHandler.handle_close(self)
+            self.transfer_finished = True
+            self._resp = ("%s Requested action aborted after the data." % code, lambda *x: None)
+            self.close()
+
         def handle_read(self):
             DTPHandler.handle_read(self)
-            if self.receive and self.tot_bytes_received >= limit and not self._closed:
+            if (self.receive and refusal(self) is None and self.tot_bytes_received >= limit
+                    and not self._closed):
                 self._resp = ("426 Connection closed; transfer aborted.", lambda *x: None)
                 # A reset, not a polite close: the client's next write fails at once.
                 self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))

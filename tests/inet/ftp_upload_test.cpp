@@ -125,6 +125,8 @@ TEST(UploadFile, TemporaryNameWithoutDestinationLeavesOnlyTheFile) {
 TEST(UploadFile, TemporaryNameReplacesAnExistingDestinationOnlyAtTheEnd) {
   const RemoteFolder remote = FreshRemote(L"tempold");
   ASSERT_TRUE(WriteFileBytes(remote.local + L"\\e.bin", "old content"));
+  // Someone else's file under the first backup name the call would pick.
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\e.bin.old", "not ours"));
   const std::string data = Generated(6000, 3);
   cWinINET inet;
   Recorder rec;
@@ -135,7 +137,8 @@ TEST(UploadFile, TemporaryNameReplacesAnExistingDestinationOnlyAtTheEnd) {
                             nullptr, true),
             kUploadSuccessful);
   EXPECT_TRUE(ReadFileBytes(remote.local + L"\\e.bin") == data);
-  EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"e.bin"});
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\e.bin.old"), "not ours");
+  EXPECT_EQ(Listing(remote.local).size(), 2u);
   EXPECT_EQ(destinationDuring, std::vector<std::string>(3, "old content"));
 }
 
@@ -161,9 +164,10 @@ TEST(UploadFile, FailedRenameOfTheUploadPutsTheOldDestinationBack) {
 TEST(UploadFile, DestinationThatCannotBeMovedAsideKeepsTheUploadUnderItsTemporaryName) {
   const RemoteFolder remote = FreshRemote(L"noaside");
   ASSERT_TRUE(WriteFileBytes(remote.local + L"\\g.bin", "old content"));
-  // A non-empty folder named like the ".old" file refuses the rename.
-  CreateDirectoryW((remote.local + L"\\g.bin.old").c_str(), nullptr);
-  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\g.bin.old\\keep", "x"));
+  // Every backup name the call would try is taken.
+  std::vector<std::wstring> taken{L"g.bin.old"};
+  for (int i = 1; i < 10; ++i) taken.push_back(L"g.bin.old" + std::to_wstring(i));
+  for (const auto& n : taken) ASSERT_TRUE(WriteFileBytes(remote.local + L"\\" + n, "not ours"));
   const std::string data = Generated(2500);
   cWinINET inet;
   EXPECT_EQ(inet.UploadFile(LocalFile(L"g.bin", data), Host() + L"/noaside/g.bin", L"velmora", L"secret", nullptr,
@@ -171,13 +175,13 @@ TEST(UploadFile, DestinationThatCannotBeMovedAsideKeepsTheUploadUnderItsTemporar
             kUnableToWriteDestination);
   EXPECT_EQ(ReadFileBytes(remote.local + L"\\g.bin"), "old content");
   const auto names = Listing(remote.local);
-  ASSERT_EQ(names.size(), 3u);
+  ASSERT_EQ(names.size(), 2u + taken.size());
   for (const auto& n : names)
-    if (n != L"g.bin" && n != L"g.bin.old") {
+    if (n.rfind(L"g.bin.old", 0) == 0) {
+      EXPECT_EQ(ReadFileBytes(remote.local + L"\\" + n), "not ours");
+    } else if (n != L"g.bin") {
       EXPECT_TRUE(ReadFileBytes(remote.local + L"\\" + n) == data);
     }
-  DeleteFileW((remote.local + L"\\g.bin.old\\keep").c_str());
-  RemoveDirectoryW((remote.local + L"\\g.bin.old").c_str());
 }
 
 TEST(UploadFile, CancelInTheLastEventDeletesTheUpload) {
@@ -383,6 +387,36 @@ TEST(UploadFile, WriteThatFailsOnTheServer) {
   // Directly, the partial file is all the server has.
   EXPECT_EQ(inet.UploadFile(source, host + L"/direct.bin", L"velmora", L"secret"), kUnableToWriteDestination);
   EXPECT_LT(ReadFileBytes(folder + L"\\direct.bin").size(), size_t{4 << 20});
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Into a "reply-NNN" folder the same server takes every byte, keeps them, and answers NNN.
+TEST(UploadFile, ServerThatTakesTheDataAndThenRefusesIt) {
+  const std::wstring host = Env("VELMORA_FTP_CUT_UPLOAD_HOST");
+  for (const wchar_t* code : {L"451", L"552"}) {
+    const std::wstring name = std::wstring(L"reply-") + code;
+    const std::wstring folder = PeerData(L"ftp-cut-upload") + L"\\" + name;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const auto& n : Listing(folder)) DeleteFileW((folder + L"\\" + n).c_str());
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\keep.bin", "old content"));
+    const std::wstring source = LocalFile(L"refused.bin", Generated(9000));
+    cWinINET inet;
+    EXPECT_EQ(inet.UploadFile(source, host + L"/" + name + L"/keep.bin", L"velmora", L"secret", nullptr, nullptr, true),
+              kUnableToWriteDestination)
+        << code;
+    EXPECT_EQ(ReadFileBytes(folder + L"\\keep.bin"), "old content");
+    EXPECT_EQ(Listing(folder), std::vector<std::wstring>{L"keep.bin"});
+    EXPECT_EQ(inet.UploadFile(source, host + L"/" + name + L"/direct.bin", L"velmora", L"secret"),
+              kUnableToWriteDestination)
+        << code;
+    for (const auto& n : Listing(folder)) DeleteFileW((folder + L"\\" + n).c_str());
+    RemoveDirectoryW(folder.c_str());
+  }
 }
 
 }  // namespace

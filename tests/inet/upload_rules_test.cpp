@@ -59,5 +59,18 @@ TEST(UploadRules, DestinationAndTemporaryUploadName) {
   EXPECT_EQ(TemporaryUploadName(L"c.txt", L"VEL1.txt"), L"VEL1.txt");
 }
 
+// The final reply decides an upload: a refusal hidden behind a multi-line reply or after
+// an earlier positive one must not read as success.
+TEST(UploadRules, LastReplyCodeOfAResponse) {
+  EXPECT_EQ(LastReplyCode("226 Transfer complete."), 226);
+  EXPECT_EQ(LastReplyCode("150 Opening.\r\n451 Local error.\r\n"), 451);
+  EXPECT_EQ(LastReplyCode("552-Quota\r\n 226 is not a reply\r\n552 exceeded"), 552);
+  EXPECT_EQ(LastReplyCode("451-first line\n226-looks like a code\n451"), 451);
+  EXPECT_EQ(LastReplyCode(""), 0);
+  EXPECT_EQ(LastReplyCode("no code here\r\n22 short"), 0);
+  EXPECT_EQ(BackupName(L"a/x.bin", 0), L"a/x.bin.old");
+  EXPECT_EQ(BackupName(L"a/x.bin", 2), L"a/x.bin.old2");
+}
+
 }  // namespace
 }  // namespace velmora

@@ -78,6 +78,56 @@ TEST(Registry, NumbersAndTextsWithFallbacks) {
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
 }
 
+// A value of the wrong type or size gives the fallback and is never read past its end.
+TEST(Registry, ValuesOfOtherTypesAndSizes) {
+  const wchar_t* key = L"SOFTWARE\\Velmora\\TestOddValues";
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), 0);
+  const BYTE bytes[8] = {7, 0, 0, 0, 0, 0, 0, 0};
+  RegSetValueExW(k, L"ShortNumber", 0, REG_DWORD, bytes, 2);
+  RegSetValueExW(k, L"Quad", 0, REG_QWORD, bytes, 8);
+  RegSetValueExW(k, L"Binary", 0, REG_BINARY, bytes, 4);
+  // "42" and half a character, without a terminating NUL.
+  const BYTE text[5] = {'4', 0, '2', 0, '9'};
+  RegSetValueExW(k, L"OpenText", 0, REG_SZ, text, 5);
+  RegCloseKey(k);
+  for (const wchar_t* name : {L"ShortNumber", L"Quad", L"Binary"}) {
+    EXPECT_EQ(registry::ReadNumber(HKEY_LOCAL_MACHINE, key, name, -5), -5) << name;
+    EXPECT_EQ(registry::ReadText(HKEY_LOCAL_MACHINE, key, name, L"d"), L"d") << name;
+  }
+  EXPECT_EQ(registry::ReadNumber(HKEY_LOCAL_MACHINE, key, L"OpenText", 0), 42);
+  EXPECT_EQ(registry::ReadText(HKEY_LOCAL_MACHINE, key, L"OpenText", L""), L"42");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+}
+
+// The user's placement first, the machine's where the user has none.
+TEST(Placement, UserBeforeMachine) {
+  const std::wstring key = L"SOFTWARE\\Velmora\\TestPlacement";
+  HWND w = CreateWindowExW(0, L"STATIC", L"placement", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                           nullptr, nullptr);
+  ASSERT_NE(w, nullptr);
+  auto store = [&](HKEY root, int32_t left) {
+    const int32_t values[5] = {left, 30, left + 200, 230, 0};
+    const wchar_t* names[5] = {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"};
+    for (int i = 0; i < 5; ++i) testing_support::SetMachineNumber(key, names[i], values[i], root);
+  };
+  auto left = [&] {
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    GetWindowPlacement(w, &wp);
+    return wp.rcNormalPosition.left;
+  };
+  store(HKEY_LOCAL_MACHINE, 70);
+  EXPECT_TRUE(placement::Restore(key, w));
+  EXPECT_EQ(left(), 70);
+  store(HKEY_CURRENT_USER, 90);
+  EXPECT_TRUE(placement::Restore(key, w));
+  EXPECT_EQ(left(), 90);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+  DestroyWindow(w);
+}
+
 TEST(SystemCheck, BrowserOfVersionFourOrLaterUnderThisSystem) { EXPECT_TRUE(systemcheck::BrowserCheck(true)); }
 
 TEST(VersionInformation, ProductDescriptionVersionAndIcon) {

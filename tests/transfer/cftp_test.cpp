@@ -158,7 +158,9 @@ TEST_F(CftpTest, FolderUploadSizeAndDeleteOperations) {
   ASSERT_TRUE(Connect(ftp));
   ASSERT_TRUE(ftp.SetRemoteDirectory(L"/cftp"));
   EXPECT_TRUE(ftp.CreateDirectory(L"made"));
-  EXPECT_TRUE(GetFileAttributesW((remote_ + L"\\made").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  const DWORD made = GetFileAttributesW((remote_ + L"\\made").c_str());
+  EXPECT_NE(made, INVALID_FILE_ATTRIBUTES);  // which has the directory bit too
+  EXPECT_TRUE(made & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_FALSE(ftp.CreateDirectory(L"made"));  // exists already
   EXPECT_NE(ftp.LastError(), 0);
 
