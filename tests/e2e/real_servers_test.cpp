@@ -97,6 +97,11 @@ TEST_F(RealServers, NginxServesEveryKindOfHttpDownload) {
   const std::string web = "http://" + Narrow(Env("VELMORA_NGINX_HOST"));
   const std::string tls = "https://localhost:" + Narrow(Env("VELMORA_NGINX_TLS_PORT"));
   struct Case { std::string url; std::string body; };
+  // Without the password nginx answers 401, and the old file stays. (First: WinINet
+  // remembers a password for the rest of the session.)
+  ASSERT_TRUE(WriteFileBytes(WDest("denied.bin"), "old"));
+  EXPECT_FALSE(Get("HTTP", web + "/private/sample.bin", Dest("denied.bin")));
+  EXPECT_EQ(ReadFileBytes(WDest("denied.bin")), "old");
   const Case cases[] = {
       {web + "/files/sample.bin", sample},
       {tls + "/files/sample.bin", sample},  // through the CA the test run trusts
@@ -114,10 +119,6 @@ TEST_F(RealServers, NginxServesEveryKindOfHttpDownload) {
     EXPECT_EQ(reply->Field("SourceFileName"), c.url);
     EXPECT_TRUE(ReadFileBytes(std::wstring(dest.begin(), dest.end())) == c.body) << c.url;
   }
-  // Without the password nginx answers 401, and the old file stays.
-  ASSERT_TRUE(WriteFileBytes(WDest("denied.bin"), "old"));
-  EXPECT_FALSE(Get("HTTP", web + "/private/sample.bin", Dest("denied.bin")));
-  EXPECT_EQ(ReadFileBytes(WDest("denied.bin")), "old");
 }
 
 // The system proxy setting is honoured: nginx answers /proxied/ only to a proxy.

@@ -53,8 +53,10 @@ def restart_wine():
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(['wineserver', '-k'], **quiet)
     subprocess.run(['wineserver', '-w'], **quiet)
+    # In sessions of their own: the test runner ends what is left of this process's group,
+    # and Wine's services and desktop started now must outlive it.
     subprocess.Popen(['wineserver', '-p', '120'], start_new_session=True, **quiet)
-    subprocess.run(['wine', 'cmd', '/c', 'exit'], **quiet)
+    subprocess.Popen(['wine', 'cmd', '/c', 'exit'], start_new_session=True, **quiet).wait()
 
 def trust(state, on):
     path = anchor(state)
@@ -62,7 +64,7 @@ def trust(state, on):
         shutil.copyfile(os.path.join(make_tls(state), 'ca.crt'), path)
     elif os.path.exists(path):
         os.remove(path)
-    subprocess.run(['update-ca-certificates'] + ([] if on else ['--fresh']), check=True,
+    subprocess.run(['update-ca-certificates'], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     restart_wine()
 
