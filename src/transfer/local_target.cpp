@@ -12,9 +12,10 @@ namespace velmora {
 
 namespace {
 
-// GetTempFileNameW refuses folders longer than MAX_PATH - 14 characters although the
-// file system takes them; there the name is made here, with the same prefix and a number
-// drawn until a new file can be created under it.
+// GetTempFileNameW gives no name in a folder longer than MAX_PATH - 14 characters (Wine's
+// writes past the MAX_PATH buffer instead), although the file system takes such folders;
+// there the name is made here, with the same prefix and a number drawn until a new file
+// can be created under it.
 std::wstring OwnTemporaryName(const std::wstring& folder) {
   std::wstring base = folder;
   if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
