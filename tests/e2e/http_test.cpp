@@ -259,6 +259,11 @@ TEST_F(Http, ReplacedDestinationKeepsItsAttributesAndLongFoldersWork) {
   ASSERT_TRUE(requester_.WaitReply(15000));
   EXPECT_EQ(ReadFileBytes(deep + L"\\long.txt"), "new content");
   EXPECT_EQ(FolderNames(deep), std::vector<std::wstring>{L"long.txt"});
+  // Our own naming gives up on a folder that is not there, as the system's does.
+  const std::string missing = Narrow(deep) + "\\" + std::string(20, 'm') + "\\x.txt";
+  ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/kept.txt"), missing)));
+  EXPECT_FALSE(requester_.WaitReply(4000));
+  EXPECT_TRUE(Logged("Create file " + missing + " FAILED"));
 }
 
 TEST_F(Http, EmptyBodyIsAnEmptyFileAndPasswordsStayOutOfTheLog) {
