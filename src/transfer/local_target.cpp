@@ -71,7 +71,11 @@ bool PutInPlace(const std::wstring& temporary, const std::wstring& destination) 
     return MoveFileExW(temporary.c_str(), destination.c_str(), move) != FALSE;
   if (ReplaceFileW(destination.c_str(), temporary.c_str(), nullptr,
                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
-    if (GetFileAttributesW(destination.c_str()) != attributes) SetFileAttributesW(destination.c_str(), attributes);
+    // Only what the user set; the archive bit rightly says the file changed.
+    const DWORD userSet = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD now = GetFileAttributesW(destination.c_str());
+    if (now != INVALID_FILE_ATTRIBUTES && (now & userSet) != (attributes & userSet))
+      SetFileAttributesW(destination.c_str(), (now & ~userSet) | (attributes & userSet));
     return true;
   }
   switch (GetLastError()) {

@@ -204,8 +204,9 @@ TEST_F(Http, FailuresNeverCostTheOldFileNorReportSuccess) {
       {Url("status/404"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status 404"},
       {Url("status/500"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status 500"},
       {Url("short/5000?announce=20000"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - received 5000 of 20000 bytes"},
-      // Wine's WinINet reads a reset as the end of the body: only the length tells.
-      {Url("reset/50000?announce=200000"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - received 50000 of 200000 bytes"},
+      // Reset while the agent waits for the rest of the body.
+      {Url("reset/50000?announce=200000"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to read from URL"},
+      {Url("reset/50000?announce=none"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to read from URL"},
       {"http://127.0.0.1:1/closed.txt", "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL"},
       {"nonsense-url", "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL"},
   };
