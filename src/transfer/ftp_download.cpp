@@ -178,7 +178,8 @@ std::wstring frmVelmoraSkytrove::GetRemoteFileTime(const std::wstring& remotePat
   // A login of its own; it ends (and disconnects) however this returns.
   cFTP query;
   query.Connect(server, kFtpPort, userName, password, passive);
-  query.List(remotePath);
+  // From the root, as the download resolved it: the login folder may be another one.
+  query.List(L"/" + remotePath);
   // Throws when nothing was listed: without the time the download is not complete.
   const WIN32_FIND_DATAA item = query.ListItem(0);
   return LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime, item.ftLastWriteTime.dwLowDateTime);
@@ -214,7 +215,9 @@ bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest& request) {
   // bury the login's reason under an invalid-handle error.
   if (connected) {
     steps.Run([&] {
-      if (!ftp_->DeleteFile(currentRemotePath_, L"")) steps.Note(DescribeFtpFailure(*ftp_));
+      // The folder as a path of its own makes cFTP start from the root, as the download does.
+      if (!ftp_->DeleteFile(RemoteNamePart(currentRemotePath_), L"/" + RemoteDirectoryPart(currentRemotePath_)))
+        steps.Note(DescribeFtpFailure(*ftp_));
     });
   }
   steps.Run([&] { ftp_->Disconnect(); });

@@ -146,6 +146,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   }
   Log(L"Finished download loop");
   if (unloaded_) {
+    ShowTrayTip(L"");
     handle.release();  // closed with the session by the shut-down
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
     return false;
@@ -172,6 +173,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
   file.reset();
   if (!guard.PutInPlace(destination)) {
+    ShowTrayTip(L"");
     SetStatusText(L"");
     SetFailureReason(L"failed to replace " + destination);
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to replace " + destination, kMarkEnd);

@@ -217,6 +217,9 @@ TEST_F(Http, FailuresNeverCostTheOldFileNorReportSuccess) {
       {Url("status/404"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status 404"},
       {Url("status/500"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status 500"},
       {Url("short/5000?announce=20000"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - received 5000 of 20000 bytes"},
+      // Reset while the agent waits for the rest of the body.
+      {Url("reset/50000?announce=200000"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to read from URL"},
+      {Url("reset/50000?announce=none"), "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to read from URL"},
       {"http://127.0.0.1:1/closed.txt", "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL"},
       {"nonsense-url", "Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL"},
   };
@@ -240,13 +243,42 @@ TEST_F(Http, DestinationThatCannotBeWrittenStopsBeforeTheNetwork) {
   ASSERT_NE(lock, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/w.txt"), Dest("locked.txt"))));
   ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/w.txt?2"), "\"" + Dest("no such folder\\x.txt") + "\"")));
+  ASSERT_TRUE(CreateDirectoryW((dest_ + L"\\folder.txt").c_str(), nullptr));
+  ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/w.txt?3"), Dest("folder.txt"))));
   EXPECT_FALSE(requester_.WaitReply(5000));
   CloseHandle(lock);
   EXPECT_EQ(ReadFileBytes(dest_ + L"\\locked.txt"), "locked old");
   EXPECT_TRUE(Logged("Create file " + Dest("locked.txt") + " FAILED"));
   EXPECT_TRUE(Logged("Create file " + Dest("no such folder\\x.txt") + " FAILED"));
+  EXPECT_TRUE(Logged("Create file " + Dest("folder.txt") + " FAILED"));
   EXPECT_FALSE(Logged("Open URL " + Url("files/w.txt")));
-  EXPECT_TRUE(Leftovers(L"locked.txt").empty());
+  EXPECT_FALSE(Logged("Open URL " + Url("files/w.txt?3")));
+  EXPECT_EQ(Leftovers(L"locked.txt"), std::vector<std::wstring>{L"folder.txt"});
+}
+
+// A replaced destination stays the user's file: its attributes survive the new content.
+// A folder too long for the system's temporary names still takes a download.
+TEST_F(Http, ReplacedDestinationKeepsItsAttributesAndLongFoldersWork) {
+  ASSERT_TRUE(WriteFileBytes(web_ + L"\\kept.txt", "new content"));
+  ASSERT_TRUE(WriteFileBytes(dest_ + L"\\hidden.txt", "old"));
+  ASSERT_TRUE(SetFileAttributesW((dest_ + L"\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/kept.txt"), Dest("hidden.txt"))));
+  ASSERT_TRUE(requester_.WaitReply(15000));
+  EXPECT_EQ(ReadFileBytes(dest_ + L"\\hidden.txt"), "new content");
+  EXPECT_NE(GetFileAttributesW((dest_ + L"\\hidden.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+
+  const std::wstring deep = dest_ + L"\\" + std::wstring(250, L'd');
+  ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+  const std::string target = Narrow(deep) + "\\long.txt";
+  ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/kept.txt"), target)));
+  ASSERT_TRUE(requester_.WaitReply(15000));
+  EXPECT_EQ(ReadFileBytes(deep + L"\\long.txt"), "new content");
+  EXPECT_EQ(FolderNames(deep), std::vector<std::wstring>{L"long.txt"});
+  // Our own naming gives up on a folder that is not there, as the system's does.
+  const std::string missing = Narrow(deep) + "\\" + std::string(20, 'm') + "\\x.txt";
+  ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/kept.txt"), missing)));
+  EXPECT_FALSE(requester_.WaitReply(4000));
+  EXPECT_TRUE(Logged("Create file " + missing + " FAILED"));
 }
 
 TEST_F(Http, EmptyBodyIsAnEmptyFileAndPasswordsStayOutOfTheLog) {

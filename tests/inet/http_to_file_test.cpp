@@ -58,6 +58,8 @@ TEST(DownloadFile, FailuresKeepTheOldFile) {
       {Url(L"/status/500"), kUnableToReadSource},
       {Url(L"/files/no-such-file"), kUnableToReadSource},
       {Url(L"/short/5000?announce=10000"), kUnableToReadSource},
+      {Url(L"/reset/50000?announce=200000"), kUnableToReadSource},  // reset mid-body
+      {Url(L"/reset/50000?announce=none"), kUnableToReadSource},    // no length to compare with
   };
   const std::wstring folder = FreshFolder(L"inet-http-fail");
   const std::wstring target = folder + L"\\keep.bin";
