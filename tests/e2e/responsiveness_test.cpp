@@ -154,7 +154,9 @@ TEST_F(Responsive, ClosingMidWaitEndsAtOnceAndKeepsTheOldFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.request);
     ASSERT_TRUE(WriteFileBytes(dest_ + L"\\old.bin", "the old file"));
-    if (!agent_.Running()) ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
+    if (!agent_.Running()) {
+      ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
+    }
     ASSERT_TRUE(Send(c.request));
     ASSERT_FALSE(WaitLogged(c.waiting).empty());
     const DWORD asked = GetTickCount();
