@@ -2,6 +2,7 @@
 // scripts beside this file, which run the baselines and print the ratios.
 //
 //   bench_agent floor URL              the bare read loop (10240-byte reads, 1 ms pauses)
+//   bench_agent floor-offthread URL    the same with each read on the network worker
 //   bench_agent request URL DEST       send one request, time until its reply
 //   bench_agent many N URLBASE DIR     N requests at once, time until the last reply
 //   bench_agent burst N                N distinct requests, time of each half of the sends
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <functional>
 #include <thread>
 #include <cstdio>
@@ -102,6 +104,35 @@ int Floor(const char* url) {
     total += got;
     velmora::timing::Pause(0.001);
   } while (got > 0);
+  const double seconds = Now() - start;
+  InternetCloseHandle(h);
+  InternetCloseHandle(session);
+  std::printf("floor_seconds %.3f\nfloor_bytes %llu\n", seconds, total);
+  return 0;
+}
+
+// The bare loop with each read on the network worker, overlapping the pause as the agent's does.
+int FloorOffThread(const char* url) {
+  HINTERNET session = InternetOpenA("VelmoraSkytrove4", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                    INTERNET_FLAG_NO_CACHE_WRITE);
+  auto chunk = std::make_shared<std::vector<char>>(10240);
+  const double start = Now();
+  HINTERNET h = InternetOpenUrlA(session, url, nullptr, 0, INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+  if (!h) return 1;
+  unsigned long long total = 0;
+  auto read = [h, chunk] {
+    DWORD got = 0;
+    InternetReadFile(h, chunk->data(), 10240, &got);
+    return got;
+  };
+  auto pending = velmora::offthread::Begin(read);
+  for (;;) {
+    const DWORD got = pending.Wait().value;
+    total += got;
+    if (got > 0) pending = velmora::offthread::Begin(read);
+    velmora::timing::Pause(0.001);
+    if (got == 0) break;
+  }
   const double seconds = Now() - start;
   InternetCloseHandle(h);
   InternetCloseHandle(session);
@@ -257,6 +288,7 @@ int Respond(const std::string& text, double seconds) {
 int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "floor" && argc == 3) return Floor(argv[2]);
+  if (cmd == "floor-offthread" && argc == 3) return FloorOffThread(argv[2]);
   if (cmd == "request" && argc == 4) return One(argv[2], argv[3]);
   if (cmd == "many" && argc == 5) return Many(std::atoi(argv[2]), argv[3], argv[4]);
   if (cmd == "burst" && argc == 3) return Burst(std::atoi(argv[2]));
