@@ -3,7 +3,6 @@
 #include "skytrove/client.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "client/client_rules.h"
+#include "support/ansi.h"
 #include "support/handles.h"
 #include "support/text.h"
 
@@ -20,29 +20,17 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"SkytroveClientWindow";
 constexpr UINT kSendTimeoutMs = 30000;
 
-std::wstring Wide(const char* bytes, size_t count) {
-  if (bytes == nullptr || count == 0 || count > INT_MAX) return std::wstring();
-  const int n = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count), out.data(), n);
-  return out;
-}
-std::wstring Wide(const char* text) { return text == nullptr ? std::wstring() : Wide(text, std::strlen(text)); }
+using velmora::FromAnsi;
+using velmora::ToAnsi;
 
-std::string Ansi(const std::wstring& text) {
-  if (text.empty() || text.size() > INT_MAX) return std::string();
-  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::wstring Wide(const char* text) { return text == nullptr ? std::wstring() : FromAnsi(text, std::strlen(text)); }
 
 // The public view points into strings this object owns.
 struct OwnedReply : SkytroveReply {
   explicit OwnedReply(const COPYDATASTRUCT& data, HWND from) : SkytroveReply{} {
     if (data.lpData != nullptr && data.cbData > 0) bytes.assign(static_cast<const char*>(data.lpData), data.cbData);
     // Read as the agent reads its own messages: code 3 ends at the first NUL.
-    std::wstring wide = Wide(bytes.data(), bytes.size());
+    std::wstring wide = FromAnsi(bytes);
     if (data.dwData == 3) wide.resize(std::min(wide.size(), wide.find(L'\0')));
     parsed = skytrove::ParseReply(wide);
     status = !parsed ? SKYTROVE_OTHER : parsed->kind == skytrove::ReplyKind::Got ? SKYTROVE_GOT : SKYTROVE_FAILED;
@@ -51,7 +39,7 @@ struct OwnedReply : SkytroveReply {
       const std::wstring* from_[kTexts] = {&p.type, &p.reference, &p.sourceFileName, &p.destinationFileName,
                                            &p.sourceFileLastWriteTime, &p.linkedSourceFileName,
                                            &p.linkedDestinationFileName, &p.linkedSourceFileLastWriteTime, &p.reason};
-      for (size_t i = 0; i < kTexts; ++i) texts[i] = Ansi(*from_[i]);
+      for (size_t i = 0; i < kTexts; ++i) texts[i] = ToAnsi(*from_[i]);
       storyReference = p.storyReference;
       sourceFileSize = p.sourceFileSize;
       linked = p.linked ? 1 : 0;
@@ -216,7 +204,7 @@ std::optional<std::wstring> Compose(SkytroveClient* client, const SkytroveField*
   std::wstring problem;
   std::wstring text = skytrove::ComposeRequest(wide, replyOnFailure != 0, problem);
   if (text.empty()) {
-    client->problem = Ansi(problem);
+    client->problem = ToAnsi(problem);
     return std::nullopt;
   }
   return text;
@@ -238,7 +226,7 @@ SkytroveStatus SkytroveSend(SkytroveClient* client, HWND agent, const SkytroveFi
   try {
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return SKYTROVE_BAD_REQUEST;
-    const std::string bytes = Ansi(*text);
+    const std::string bytes = ToAnsi(*text);
     return SkytroveSendText(client, agent, bytes.data(), bytes.size(), 4);
   } catch (...) {
     return SKYTROVE_NO_AGENT;
@@ -251,7 +239,7 @@ size_t SkytroveCompose(SkytroveClient* client, const SkytroveField* fields, size
   try {
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return 0;
-    const std::string bytes = Ansi(*text);
+    const std::string bytes = ToAnsi(*text);
     if (out != nullptr && bytes.size() < size) std::memcpy(out, bytes.c_str(), bytes.size() + 1);
     return bytes.size();
   } catch (...) {
@@ -277,7 +265,7 @@ SkytroveStatus SkytroveRequest(SkytroveClient* client, HWND agent, const Skytrov
     if (!text) return SKYTROVE_BAD_REQUEST;
     const std::wstring source = velmora::GetField(*text, L"SourceFileName", L"=", L" ");
     const std::wstring destination = velmora::GetField(*text, L"DestinationFileName", L"=", L" ");
-    const std::string bytes = Ansi(*text);
+    const std::string bytes = ToAnsi(*text);
     const SkytroveStatus sent = SkytroveSendText(client, agent, bytes.data(), bytes.size(), 4);
     if (sent != SKYTROVE_SENT) return sent;
     auto& queue = client->queue;
