@@ -50,6 +50,19 @@ class frmVelmoraSkytrove::Dispatching {
   frmVelmoraSkytrove& form_;
 };
 
+// Every reply goes this way: logged as posted, delivered within the reply time-out, and
+// one the requester did not take is said in the log rather than lost in silence.
+void frmVelmoraSkytrove::PostToRequester(int32_t parent, const std::wstring& reply) {
+  Log(L"Posting to requesting application (" + ToDecimal(parent) + L") : " + reply, kMarkNone);
+  if (parent == 0) return;
+  const CopyDataDelivery delivery =
+      DeliverCopyData(reinterpret_cast<HWND>(static_cast<intptr_t>(parent)), reply, hwnd_);
+  if (!delivery.delivered)
+    WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) + L") not delivered - " +
+                      SystemMessage(delivery.error),
+                  5, kMarkNone);
+}
+
 void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   // A log line can show a message box, and a box runs messages: the timer goes off before
   // anything is written, and a tick that still arrives inside a running one is ignored, so
@@ -110,15 +123,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   }
   if (outcome) {
     try {
-      const std::wstring reply = ComposeReply(work, linkedOutcome);
-      Log(L"Posting to requesting application (" + ToDecimal(work.ParentHWnd) + L") : " + reply, kMarkNone);
-      if (work.ParentHWnd != 0) {
-        const CopyDataDelivery delivery = DeliverCopyData(parent, reply, hwnd_);
-        if (!delivery.delivered)
-          WriteDebugLog(L"Reply to requesting application (" + ToDecimal(work.ParentHWnd) + L") not delivered - " +
-                            SystemMessage(delivery.error),
-                        5, kMarkNone);
-      }
+      PostToRequester(work.ParentHWnd, ComposeReply(work, linkedOutcome));
     } catch (const std::exception& e) {
       // Out of memory for the reply: the request is over all the same.
       WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);

@@ -23,10 +23,7 @@ std::wstring ReasonOrDefault(const DownloadRequest& request, const std::wstring&
 
 void frmVelmoraSkytrove::ReplyFailure(const DownloadRequest& request, const std::wstring& reason) {
   if (!request.ReplyOnFailure || request.ParentHWnd == 0) return;
-  const std::wstring reply = ComposeFailure(request, ReasonOrDefault(request, reason));
-  WriteDebugLog(L"Posting to requesting application (" + ToDecimal(request.ParentHWnd) + L") : " + reply, 10,
-                kMarkNone);
-  SendCopyData(reinterpret_cast<HWND>(static_cast<intptr_t>(request.ParentHWnd)), L"", reply, hwnd_);
+  PostToRequester(request.ParentHWnd, ComposeFailure(request, ReasonOrDefault(request, reason)));
 }
 
 // Answering inside the requester's own SendMessage would run its window procedure in
@@ -45,8 +42,7 @@ void frmVelmoraSkytrove::SendRefusals() {
   for (const Refusal& r : due) {
     HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(r.parent));
     if (unloaded_ || GetWindowLongA(parent, GWL_STYLE) == 0) continue;  // closing, or the requester went
-    WriteDebugLog(L"Posting to requesting application (" + ToDecimal(r.parent) + L") : " + r.reply, 10, kMarkNone);
-    SendCopyData(parent, L"", r.reply, hwnd_);
+    PostToRequester(r.parent, r.reply);
   }
 }
 

@@ -110,6 +110,8 @@ class frmVelmoraSkytrove {
   void SetQueuedText(const std::wstring& text);
   void ShowRemaining();
 
+  // Sends a reply to the requester's window (none for window 0), with its log lines.
+  void PostToRequester(int32_t parent, const std::wstring& reply);
   void ReplyFailure(const DownloadRequest& request, const std::wstring& reason);
   void RefuseWithReply(const DownloadRequest& request, const std::wstring& reason);
   void SendRefusals();
