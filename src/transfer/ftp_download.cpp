@@ -89,12 +89,10 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   const std::wstring temporary = TemporaryBeside(destination);
   if (temporary.empty()) {
     const DWORD error = GetLastError();
-    SetFailureReason(destination.empty() ? std::wstring(L"no destination file name")
-                                         : L"cannot write beside " + destination + L" - " + SystemMessage(error));
-    Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " +
-            (destination.empty() ? std::wstring(L"no destination file name")
-                                 : L"cannot write beside " + destination + L" - " + SystemMessage(error)),
-        5, kMarkEnd);
+    const std::wstring why = destination.empty() ? std::wstring(L"no destination file name")
+                                                 : L"cannot write beside " + destination + L" - " + SystemMessage(error);
+    SetFailureReason(why);
+    Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
     return false;
   }
   TemporaryFile fetched(temporary);

@@ -156,14 +156,11 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   if (readFailed || writeShort || shortBody) {
     SetStatusText(L"");
     ShowTrayTip(L"");
-    SetFailureReason(readFailed ? L"failed to read from URL"
-                     : writeShort ? L"failed to write to file"
-                                  : L"received " + ToDecimal(total) + L" of " + ToDecimal(announced) + L" bytes");
-    Log(std::wstring(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ") +
-            (readFailed ? L"failed to read from URL"
-                        : writeShort ? L"failed to write to file"
-                                     : L"received " + ToDecimal(total) + L" of " + ToDecimal(announced) + L" bytes"),
-        kMarkEnd);
+    const std::wstring why = readFailed   ? L"failed to read from URL"
+                             : writeShort ? L"failed to write to file"
+                                          : L"received " + ToDecimal(total) + L" of " + ToDecimal(announced) + L" bytes";
+    SetFailureReason(why);
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + why, kMarkEnd);
     return false;
   }
 
