@@ -4,7 +4,6 @@
 
 #include <cwchar>
 
-#include "support/components.h"
 #include "support/handles.h"
 #include "support/paths.h"
 
@@ -37,10 +36,10 @@ std::wstring OwnTemporaryName(const std::wstring& folder) {
 }  // namespace
 
 bool DestinationWritable(const std::wstring& destination) {
-  // A folder of that name would be found out only after the whole transfer.
   const DWORD attributes = GetFileAttributesW(destination.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  if (fileutil::FileLength(destination) < 0) return true;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
+  // A folder of that name would be found out only after the whole transfer.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   UniqueFile probe(CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
   return static_cast<bool>(probe);
