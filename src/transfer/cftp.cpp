@@ -161,25 +161,23 @@ bool cFTP::List(const std::wstring& Path) {
 int32_t cFTP::ListCount() const { return listed_ ? static_cast<int32_t>(listing_.size()) : 0; }
 
 bool cFTP::DeleteFile(const std::wstring& Filename, const std::wstring& Path) {
-  const HINTERNET connection = connection_.get();
   if (!Path.empty()) {
-    bool changed = Remote([connection] { return FtpSetCurrentDirectoryA(connection, "/") != FALSE; });
+    bool changed = ChangeDirectory(L"/");
     // A Path without any "/" names no folder below the root: the file goes from "/".
     if (changed && Path.find(L'/') != std::wstring::npos)
-      changed = Remote([connection, path = ToAnsi(Path)] { return FtpSetCurrentDirectoryA(connection, path.c_str()) != FALSE; });
+      changed = ChangeDirectory(Path);
     if (!changed) return false;
   }
-  return Remote([connection, name = ToAnsi(Filename)] { return FtpDeleteFileA(connection, name.c_str()) != FALSE; });
+  return Remote([connection = connection_.get(), name = ToAnsi(Filename)] {
+    return FtpDeleteFileA(connection, name.c_str()) != FALSE;
+  });
 }
 
 bool cFTP::DeleteDirectory(const std::wstring& Path) {
-  const HINTERNET connection = connection_.get();
-  if (!Remote([connection] { return FtpSetCurrentDirectoryA(connection, "/") != FALSE; })) return false;
+  if (!ChangeDirectory(L"/")) return false;
   const std::wstring folder = RemoteDirectoryPart(Path);
-  if (!folder.empty() &&
-      !Remote([connection, path = ToAnsi(folder)] { return FtpSetCurrentDirectoryA(connection, path.c_str()) != FALSE; }))
-    return false;
-  return Remote([connection, name = ToAnsi(RemoteNamePart(Path))] {
+  if (!folder.empty() && !ChangeDirectory(folder)) return false;
+  return Remote([connection = connection_.get(), name = ToAnsi(RemoteNamePart(Path))] {
     return FtpRemoveDirectoryA(connection, name.c_str()) != FALSE;
   });
 }
@@ -212,6 +210,10 @@ bool cFTP::GetRemoteDirectory(std::wstring& DirectoryOut, int32_t& BufLen) {
 
 bool cFTP::SetRemoteDirectory(const std::wstring& Directory) {
   if (!Connected()) return false;
+  return ChangeDirectory(Directory);
+}
+
+bool cFTP::ChangeDirectory(const std::wstring& Directory) {
   return Remote([connection = connection_.get(), path = ToAnsi(Directory)] {
     return FtpSetCurrentDirectoryA(connection, path.c_str()) != FALSE;
   });

@@ -57,6 +57,8 @@ class cFTP {
   // network worker and keeps its error code and the server's reply.
   template <typename F>
   bool Remote(F call);
+  // A folder change on the server, connected or not (WinINet then says why not).
+  bool ChangeDirectory(const std::wstring& Directory);
   // The shut-down's way to end a call in flight: closing the handles it waits on.
   void CloseHandles() noexcept;
 
