@@ -64,11 +64,12 @@ void frmVelmoraSkytrove::PostToRequester(int32_t parent, const std::wstring& rep
 }
 
 void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
-  // A log line can show a message box, and a box runs messages: the timer goes off before
-  // anything is written, and a tick that still arrives inside a running one is ignored, so
-  // that no request is started twice.
-  if (dispatching_) return;
-  tmrDownloadFiles_.Disable();
+  // Anything below can run messages (a wait, a reply, a box), and a message can bring a
+  // new request or another tick: every guard is set before the first of them, so that no
+  // request is started twice and no later request is taken for this one. While a question
+  // of ours is up nothing starts: its answer must not wait for a transfer.
+  if (dispatching_ || questionsUp_ > 0 || unloaded_) return;
+  Dispatching running(*this);
   Log(L"Start frmVelmoraSkytrove:tmrDownloadFiles_Timer", kMarkStart);
   if (downloadList_.Empty()) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No downloads needed", kMarkEnd);
@@ -84,14 +85,13 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     Log(L"Parent lost, so removing items from - " + ToDecimal(work.ParentHWnd), kMarkNone);
     RemoveParentFromDownloadList(work.ParentHWnd);
     SetCurrentFile(L"");
+    // The next request waits for the next tick, as it always has (the guard re-arms).
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Parent Lost", kMarkEnd);
-    tmrDownloadFiles_.Enable();  // the next request waits for the next tick, as it always has
     return;
   }
 
   failureReason_.clear();
   Log(L"Mark as Runnnig", kMarkNone);
-  Dispatching running(*this);
 
   try {
     const std::wstring type = UpperCase(work.Type);
@@ -101,7 +101,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     } else if (type == L"FTP") {
       Log(L"Calling Download FTP File " + work.SourceFileName, kMarkNone);
       outcome = DownloadFTPFile(work, false);
-      if (outcome && !work.LinkedSourceFileName.empty()) {
+      if (outcome && !unloaded_ && !work.LinkedSourceFileName.empty()) {
         Log(L"Downloading Linked FTP File " + work.LinkedSourceFileName, kMarkNone);
         linkedOutcome = DownloadFTPFile(work, true);
       }

@@ -30,7 +30,7 @@ void frmVelmoraSkytrove::Form_Load() {
 
   downloadList_.Clear();
   SetWindowTextW(hwnd_, kApplicationTitle);
-  ftp_ = std::make_unique<cFTP>();
+  ftp_ = std::make_shared<cFTP>();
 
   bufferHandle_.reset(GlobalAlloc(GMEM_FIXED, kTransferBufferSize));
   if (bufferHandle_) buffer_ = GlobalLock(bufferHandle_.get());
@@ -67,14 +67,30 @@ void frmVelmoraSkytrove::Form_Load() {
   Log(L"Finish frmVelmoraSkytrove:Form_Load", kMarkEnd);
 }
 
+// The question's box runs messages. No transfer starts under it (the dispatcher ignores
+// its ticks meanwhile), so that "Yes" never waits for a download to end; a close that
+// comes some other way while it is up has already done the work.
 bool frmVelmoraSkytrove::AskToQuit(const std::wstring& question) {
   if (IsIconic(hwnd_) || !IsWindowVisible(hwnd_)) mPopRestore_Click();
-  return MessageBoxW(hwnd_, question.c_str(), kApplicationTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDNO;
+  ++questionsUp_;
+  const int answer = MessageBoxW(hwnd_, question.c_str(), kApplicationTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+  --questionsUp_;
+  return answer != IDNO;
 }
 
 void frmVelmoraSkytrove::Form_QueryUnload(bool& cancel, int reason) {
+  // A second close (another WM_CLOSE, the session ending) while the first one runs
+  // messages: the first one finishes the job.
+  if (unloaded_) {
+    cancel = true;
+    return;
+  }
   if (reason == kCloseByUser &&
       !AskToQuit(std::wstring(L"Are you sure you want to quit from the ") + kApplicationTitle + L"?")) {
+    cancel = true;
+    return;
+  }
+  if (unloaded_ || hwnd_ == nullptr) {  // closed some other way while the question was up
     cancel = true;
     return;
   }
@@ -84,7 +100,9 @@ void frmVelmoraSkytrove::Form_QueryUnload(bool& cancel, int reason) {
   // A network call in flight is ended by closing its handles, or left behind after a
   // short grace; no new one starts. The process must not wait on a server to end.
   offthread::BeginShutdown();
-  if (ftp_) ftp_->Disconnect();
+  // Kept alive here: the disconnect can run messages, and a close handled meanwhile
+  // releases the window's reference.
+  if (std::shared_ptr<cFTP> ftp = ftp_) ftp->Disconnect();
 }
 
 void frmVelmoraSkytrove::ReleaseTransferObjects() {
@@ -97,6 +115,7 @@ void frmVelmoraSkytrove::ReleaseTransferObjects() {
 }
 
 void frmVelmoraSkytrove::mnuExit_Click() {
+  if (unloaded_) return;
   if (AskToQuit(L"Are you sure you want to quit from the Skytrove?")) RequestClose(kCloseByCode);
 }
 

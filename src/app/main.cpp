@@ -8,6 +8,7 @@
 #include "support/debug_level.h"
 #include "support/components.h"
 #include "support/paths.h"
+#include "support/velmora_general.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace velmora;
@@ -26,7 +27,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     frmVelmoraSkytrove window(instance);
     if (!window.Create()) return 0;
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // Log boxes are shown here and nowhere else: nothing of ours is on the stack.
+    for (;;) {
+      ShowPendingLogBox();
+      if (GetMessageW(&msg, nullptr, 0, 0) <= 0) break;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

@@ -122,12 +122,13 @@ class frmVelmoraSkytrove {
   UniqueNetwork session_;      // the one internet session, for the program's whole life
   UniqueGlobal bufferHandle_;  // the fixed 10240-byte transfer buffer
   void* buffer_ = nullptr;     // its locked address
-  std::unique_ptr<cFTP> ftp_;
+  std::shared_ptr<cFTP> ftp_;  // shared only so that a disconnect in progress outlives a release
   NOTIFYICONDATAA tray_{};
   bool trayAdded_ = false;
   DownloadQueue downloadList_;
   bool unloaded_ = false;
   bool dispatching_ = false;  // a request is running: the tick is on the stack
+  int questionsUp_ = 0;       // a quit question of ours is up: no transfer starts
   bool placed_ = false;  // the window was shown and placed: its placement may be stored
   std::wstring currentRemotePath_;
   int64_t measuredSize_ = 0;

@@ -1,5 +1,6 @@
 #include "offthread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
@@ -43,13 +44,17 @@ HANDLE ShutdownEvent() {
 
 thread_local std::shared_ptr<Waker> t_wake;
 
+// Without an event (the system refused one) the waiter is still made: it then looks at
+// the call's flag every kPollMs instead of being woken.
 std::shared_ptr<Waker> ThreadWaker() {
-  if (!t_wake) {
+  if (!t_wake || !t_wake->event) {
     t_wake = std::make_shared<Waker>();
     t_wake->event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   }
-  return t_wake->event ? t_wake : nullptr;
+  return t_wake;
 }
+
+constexpr DWORD kPollMs = 10;
 
 void CALLBACK Worker(PTP_CALLBACK_INSTANCE, void* context) noexcept {
   // The worker's share of the job: it lives on after the caller has stopped waiting.
@@ -63,7 +68,7 @@ void CALLBACK Worker(PTP_CALLBACK_INSTANCE, void* context) noexcept {
     job.error = ERROR_NOT_ENOUGH_MEMORY;
   }
   job.finished.store(true);
-  if (job.wake->sleeping.load()) SetEvent(job.wake->event.get());
+  if (job.wake->sleeping.load() && job.wake->event) SetEvent(job.wake->event.get());
 }
 
 bool Submit(const std::shared_ptr<Job>& job) {
@@ -77,32 +82,21 @@ bool Submit(const std::shared_ptr<Job>& job) {
 // messages are left alone: the main loop ends with that message.
 Outcome WaitFor(Job& job, const std::function<void()>& cancel) {
   Waker& waker = *job.wake;
-  HANDLE handles[2] = {waker.event.get(), ShutdownEvent()};
+  // What can wake the wait: the call's event and the shut-down's, those that exist. A
+  // missing one is made up for by looking again every kPollMs.
+  HANDLE handles[2] = {};
+  DWORD count = 0;
+  if (waker.event) handles[count++] = waker.event.get();
+  const DWORD callHandles = count;
+  HANDLE shutdown = ShutdownEvent();
+  const bool polling = !waker.event || !shutdown;
   bool pumping = true;
   bool cancelled = false;
   ULONGLONG giveUpAt = 0;
   for (;;) {
     // A call that is back already costs no wait and no message round.
     if (job.finished.load()) return Outcome{true, job.error};
-    if (pumping && !timing::RunWaitingMessages()) pumping = false;
-    DWORD timeout = INFINITE;
-    if (cancelled) {
-      const ULONGLONG now = GetTickCount64();
-      if (now >= giveUpAt) return Outcome{false, ERROR_INTERNET_OPERATION_CANCELLED};
-      timeout = static_cast<DWORD>(giveUpAt - now);
-    }
-    // Said before the last look, so that a call returning in between sets the event.
-    waker.sleeping.store(true);
-    if (job.finished.load()) {
-      waker.sleeping.store(false);
-      return Outcome{true, job.error};
-    }
-    const DWORD count = cancelled ? 1 : 2;
-    const DWORD r = pumping ? MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE)
-                            : WaitForMultipleObjects(count, handles, FALSE, timeout);
-    waker.sleeping.store(false);
-    if (r == WAIT_FAILED) return Outcome{false, GetLastError()};
-    if (r == WAIT_OBJECT_0 + 1 && !cancelled) {
+    if (!cancelled && ShuttingDown()) {
       cancelled = true;
       giveUpAt = GetTickCount64() + kCancelGraceMs;
       if (cancel) {
@@ -112,7 +106,37 @@ Outcome WaitFor(Job& job, const std::function<void()>& cancel) {
           // A cancel that fails leaves only the grace period; the wait still ends.
         }
       }
+      continue;
     }
+    if (pumping && !timing::RunWaitingMessages()) pumping = false;
+    DWORD timeout = polling ? kPollMs : INFINITE;
+    if (cancelled) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= giveUpAt) return Outcome{false, ERROR_INTERNET_OPERATION_CANCELLED};
+      timeout = std::min<DWORD>(timeout, static_cast<DWORD>(giveUpAt - now));
+    }
+    count = callHandles;
+    if (!cancelled && shutdown) handles[count++] = shutdown;
+    // Said before the last look, so that a call returning in between sets the event.
+    waker.sleeping.store(true);
+    if (job.finished.load()) {
+      waker.sleeping.store(false);
+      return Outcome{true, job.error};
+    }
+    DWORD r = WAIT_TIMEOUT;
+    if (pumping) {
+      r = MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    } else if (count > 0) {
+      r = WaitForMultipleObjects(count, handles, FALSE, timeout);
+    } else {
+      Sleep(timeout);
+    }
+    waker.sleeping.store(false);
+    if (r == WAIT_FAILED) {
+      // Nothing to sleep on after all: the call is still looked after, by looking again.
+      Sleep(kPollMs);
+    }
+    // A signalled shut-down event is seen by ShuttingDown() at the top.
   }
 }
 
@@ -123,7 +147,7 @@ Pending Start(std::function<void()> work) {
   auto job = std::make_shared<Job>();
   job->work = std::move(work);
   job->wake = ThreadWaker();
-  if (!job->wake || !Submit(job)) {
+  if (!Submit(job)) {
     // No worker to be had: the call is made here rather than not at all.
     job->work();
     job->error = GetLastError();

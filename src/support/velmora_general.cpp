@@ -17,6 +17,16 @@ namespace velmora {
 
 namespace {
 
+struct LogBox {
+  std::wstring text;
+  bool noted = false;    // waiting for the top-level loop
+  bool showing = false;  // up now
+};
+LogBox& TheLogBox() {
+  static LogBox box;
+  return box;
+}
+
 class WindowsLogEnvironment final : public LogEnvironment {
  public:
   std::wstring ReadDebugPath() override {
@@ -24,14 +34,18 @@ class WindowsLogEnvironment final : public LogEnvironment {
   }
   std::wstring WindowsFolder() override { return fileutil::WindowsFolder(); }
   bool CreateFolder(const std::wstring& folder) override { return fileutil::CreateFolder(folder); }
-  // The box runs messages, so a line logged meanwhile comes back here: one box at a time
-  // is enough to tell the user, and a pile of nested boxes would each hold the code below.
+  // The box runs messages, and a line can be logged from anywhere: in the middle of the
+  // dispatcher's bookkeeping, inside a wait, while the window closes. Opened there, the
+  // box would run a nested tick or a second close under the caller's feet. So the line
+  // only notes the box and wakes the thread; the top-level message loop shows it
+  // (ShowPendingLogBox), with nothing of ours on the stack. One box at a time: lines
+  // logged while one is noted or up are lost, as they would be anyway.
   void ShowFolderError(const std::wstring& message) override {
-    static bool showing = false;
-    if (showing) return;
-    showing = true;
-    MessageBoxW(nullptr, message.c_str(), kApplicationTitle, MB_OK | MB_ICONEXCLAMATION);
-    showing = false;
+    LogBox& box = TheLogBox();
+    if (box.noted || box.showing) return;
+    box.text = message;
+    box.noted = true;
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);  // an idle loop wakes for it
   }
   LogTime Now() override {
     SYSTEMTIME st{};
@@ -76,6 +90,20 @@ void WriteDebugLog(const std::wstring& text, int level, int mark) noexcept {
   } catch (...) {
     // The log is a diagnostic aid; losing a line must never stop the agent.
   }
+}
+
+void ShowPendingLogBox() noexcept {
+  LogBox& box = TheLogBox();
+  if (!box.noted || box.showing) return;
+  box.noted = false;
+  box.showing = true;
+  try {
+    const std::wstring text = box.text;
+    MessageBoxW(nullptr, text.c_str(), kApplicationTitle, MB_OK | MB_ICONEXCLAMATION);
+  } catch (...) {
+    // Only copying the text can fail; the box is lost like its line.
+  }
+  box.showing = false;
 }
 
 std::wstring ProcessArguments() { return CommandLineArguments(GetCommandLineW()); }

@@ -15,6 +15,10 @@ namespace velmora {
 // Never throws; a line that cannot be written is dropped.
 void WriteDebugLog(const std::wstring& text, int level, int mark) noexcept;
 
+// Shows the box noted by a log line that could not be written (its folder cannot be
+// made), if any. Only the top-level message loop calls it: the box runs messages.
+void ShowPendingLogBox() noexcept;
+
 // Sets the configured debug level from "/DEBUG" or the "DebugMode" registry value.
 void LoadDebugLevel();
 

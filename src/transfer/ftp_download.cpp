@@ -152,6 +152,11 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   }
   (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize_;
 
+  // Checked last thing before the replace: a closing agent never replaces a file.
+  if (unloaded_) {
+    Log(L"Exiting DownloadFTPFile as Skytrove has been unloaded", 5, kMarkEnd);
+    return false;
+  }
   if (!fetched.PutInPlace(destination)) {
     SetFailureReason(L"couldn't remove existing temporary destination file");
     Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);

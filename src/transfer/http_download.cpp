@@ -169,6 +169,12 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   handle.reset();
   Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
   file.reset();
+  // Closing the URL waited (running messages): a closing agent never replaces a file.
+  if (unloaded_) {
+    ShowTrayTip(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    return false;
+  }
   if (!guard.PutInPlace(destination)) {
     ShowTrayTip(L"");
     SetStatusText(L"");

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <set>
 #include <thread>
 
 #include "ftp_e2e_support.h"
@@ -46,7 +48,7 @@ class Prober {
 };
 
 // Answers the agent's message boxes from a thread of its own, holding each one up for a
-// while when asked to, and closes the agent while box number `closeAt` is up.
+// while when asked to, and calling `onBox` (on that thread) while each is up.
 class BoxAnswerer {
  public:
   BoxAnswerer() : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), thread_([this] { Run(); }) {}
@@ -57,8 +59,7 @@ class BoxAnswerer {
   }
   std::atomic<int> boxes{0};
   std::atomic<DWORD> holdMs{0};
-  std::atomic<int> closeAt{0};
-  std::atomic<HWND> agent{nullptr};
+  std::function<void(int)> onBox;  // set before the first box
 
  private:
   void Run() {
@@ -66,7 +67,7 @@ class BoxAnswerer {
       HWND box = WaitForWindow(L"#32770", L"Velmora Skytrove v4", 200);
       if (box == nullptr) continue;
       const int n = ++boxes;
-      if (n == closeAt) PostMessageW(agent, WM_CLOSE, 0, 0);
+      if (onBox) onBox(n);
       if (holdMs > 0) WaitForSingleObject(stop_, holdMs);
       PressButton(box, IDOK);
     }
@@ -74,6 +75,14 @@ class BoxAnswerer {
   HANDLE stop_;
   std::thread thread_;
 };
+
+// A request sent from any thread on behalf of `requester` (its replies go there).
+bool SendFor(HWND agent, HWND requester, const std::string& text) {
+  COPYDATASTRUCT cds{4, static_cast<DWORD>(text.size()), const_cast<char*>(text.data())};
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutA(agent, WM_COPYDATA, reinterpret_cast<WPARAM>(requester), reinterpret_cast<LPARAM>(&cds),
+                             SMTO_NORMAL, 5000, &ignored) != 0;
+}
 
 class Responsive : public FtpAgent {
  protected:
@@ -122,9 +131,12 @@ TEST_F(Responsive, AnswersWhileAnHttpServerSaysNothing) {
 }
 
 TEST_F(Responsive, AnswersWhileAnFtpServerNeverGreets) {
-  ExpectAnsweringWhile(Request(Source("mute.bin", Narrow(Env("VELMORA_FTP_MUTE_HOST"))), Dest("mute.bin")),
-                       "Start cFTP:Connect");
-  EXPECT_FALSE(requester_.WaitReply(0));
+  ExpectAnsweringWhile(
+      Request(Source("mute.bin", Narrow(Env("VELMORA_FTP_MUTE_HOST"))), Dest("mute.bin"), " ReplyOnFailure=1"),
+      "Start cFTP:Connect");
+  const auto reply = requester_.WaitReply(1000);  // served before the quick one
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.compare(0, 7, "FAILED "), 0) << reply->bytes;
 }
 
 TEST_F(Responsive, AnswersWhileAnHttpBodyTrickles) {
@@ -143,13 +155,15 @@ TEST_F(Responsive, ClosingMidWaitEndsAtOnceAndKeepsTheOldFile) {
     bool temporaryRemoved;
   };
   const Case cases[] = {
-      {HttpRequest(Web("hang"), Dest("old.bin")), "InternetOpenURL ", true},
+      // Each asks for a failure reply: a closing agent sends none, not even that.
+      {HttpRequest(Web("hang"), Dest("old.bin")) + " ReplyOnFailure=1", "InternetOpenURL ", true},
       // The pause: right after the open of a body that comes slowly.
-      {HttpRequest(Web("slow/40000?chunk=10000&delay=700"), Dest("old.bin")), "Open URL ", true},
+      {HttpRequest(Web("slow/40000?chunk=10000&delay=700"), Dest("old.bin")) + " ReplyOnFailure=1", "Open URL ",
+       true},
       // Wine cannot cancel FtpGetFileA, which holds its file until the process ends; on
       // Windows closing the connection ends the call and it removes the file itself.
-      {Request(Source("long.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("old.bin")), "Start cFTP:DownloadFile",
-       false},
+      {Request(Source("long.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("old.bin"), " ReplyOnFailure=1"),
+       "Start cFTP:DownloadFile", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.request);
@@ -163,6 +177,9 @@ TEST_F(Responsive, ClosingMidWaitEndsAtOnceAndKeepsTheOldFile) {
     PostMessageW(agent_.Window(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(agent_.WaitExit(10000));
     EXPECT_LT(GetTickCount() - asked, 3000u);
+    DWORD code = 1;
+    GetExitCodeProcess(agent_.Process(), &code);
+    EXPECT_EQ(code, 0u) << "the shut-down did not end cleanly";
     EXPECT_FALSE(requester_.WaitReply(0));
     EXPECT_EQ(ReadFileBytes(dest_ + L"\\old.bin"), "the old file");
     if (c.temporaryRemoved) {
@@ -190,34 +207,75 @@ TEST_F(Responsive, RequestsArrivingApartAreServedWithoutWaitingForTheLast) {
   EXPECT_LT(firstReply - first, 2000u);
 }
 
-// A message box from the log (its folder cannot be made) runs messages in the middle of
-// the agent's work: a tick must not start the same request again inside it, and closing
-// the agent while a box is up during an FTP request must not crash it.
+// The quit question runs messages: a request whose tick comes due under it must not
+// start (its transfer would hold the answer), and "Yes" ends the agent at once.
+TEST_F(Responsive, QuitQuestionStartsNoTransferAndYesEndsAtOnce) {
+  ASSERT_TRUE(WriteFileBytes(dest_ + L"\\old.bin", "the old file"));
+  PostMessageW(agent_.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  HWND question = WaitForWindow(L"#32770", L"Velmora Skytrove v4", 10000);
+  ASSERT_NE(question, nullptr);
+  ASSERT_TRUE(Send(HttpRequest(Web("hang"), Dest("old.bin")) + " ReplyOnFailure=1"));
+  ASSERT_FALSE(WaitLogged("Finished AddToDownloadList").empty());
+  EXPECT_TRUE(WaitLogged("Start frmVelmoraSkytrove:tmrDownloadFiles_Timer", 3000).empty())
+      << "a request started under the question";
+  const DWORD asked = GetTickCount();
+  PressButton(question, IDYES);
+  ASSERT_TRUE(agent_.WaitExit(10000));
+  EXPECT_LT(GetTickCount() - asked, 3000u);
+  DWORD code = 1;
+  GetExitCodeProcess(agent_.Process(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(requester_.WaitReply(0));
+  EXPECT_EQ(ReadFileBytes(dest_ + L"\\old.bin"), "the old file");
+}
+
+// A message box from the log (its folder cannot be made) runs messages. Requests that
+// arrive while boxes are up are each served once, and closing the agent while the boxes
+// come and go during an FTP request ends it cleanly.
 TEST_F(Responsive, LogMessageBoxesNeitherRepeatARequestNorCrashTheClose) {
   agent_.Stop();
   SetMachineString(L"SOFTWARE\\Velmora", L"DebugPath", L"Q:\\no drive\\logs");
   BoxAnswerer answerer;
+  answerer.holdMs = 1100;  // past a dispatcher tick
+  const HWND me = requester_.Window();
+  std::atomic<HWND> agent{nullptr};
+  std::atomic<int> sent{0};
+  answerer.onBox = [&](int) {
+    HWND window = agent.load();
+    if (window != nullptr && sent < 3) {
+      const int n = ++sent;
+      SendFor(window, me, HttpRequest(Web("gen/" + std::to_string(1000 + n)), Dest("boxed" + std::to_string(n) + ".bin")) + " ReplyOnFailure=1");
+    }
+  };
   ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
-  answerer.agent = agent_.Window();
-  // The window answers while a start-up box is up: start-up is over after its fourth line.
-  for (DWORD end = GetTickCount() + 10000; answerer.boxes < 4 && static_cast<int32_t>(end - GetTickCount()) > 0;)
-    Pump(20);
-  ASSERT_GE(answerer.boxes.load(), 4);
-  // Each box stays up long enough for the dispatcher's 1 s timer to come due under it.
-  answerer.holdMs = 1100;
-  ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Web("gen/1000"), Dest("once.bin"))));
-  ASSERT_TRUE(requester_.WaitReply(120000));
-  answerer.holdMs = 0;
-  EXPECT_FALSE(requester_.WaitReply(8000)) << "the request ran twice";
+  agent = agent_.Window();
+  // Its lines bring the boxes under which the others arrive (each for a source of its own:
+  // the same source twice from one window is refused).
+  ASSERT_TRUE(Send(HttpRequest(Web("gen/1000"), Dest("boxed0.bin"))));
+  std::set<std::string> served;
+  for (int i = 0; i < 4; ++i) {
+    const auto reply = requester_.WaitReply(60000);
+    ASSERT_TRUE(reply) << "a request sent under a box was lost: " << i << " replies, " << answerer.boxes
+                       << " boxes, " << sent << " sent, running " << agent_.Running();
+    EXPECT_EQ(reply->bytes.compare(0, 4, "GOT "), 0) << reply->bytes;
+    served.insert(reply->Field("DestinationFileName"));
+  }
+  EXPECT_EQ(served.size(), 4u) << "one request was answered twice";
+  EXPECT_FALSE(requester_.WaitReply(8000)) << "a request ran twice";
 
-  ASSERT_TRUE(PutRemote("boxed.bin", Generated(5000000)));
-  answerer.closeAt = answerer.boxes + 12;  // past the intake and the tick's first lines: inside the FTP request
-  ASSERT_TRUE(Send(Request(Source("boxed.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("boxed.bin"))));
-  ASSERT_TRUE(agent_.WaitExit(60000));
+  ASSERT_TRUE(PutRemote("boxed.bin", Generated(5000000)));  // 5 s at the slow peer's 1 MB/s
+  ASSERT_TRUE(Send(Request(Source("boxed.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("boxed.bin"),
+                           " ReplyOnFailure=1")));
+  // The transfer writes beside its destination: once that file is there, it runs.
+  for (DWORD end = GetTickCount() + 60000; Leftovers({}).size() <= 4;) {
+    ASSERT_GT(static_cast<int32_t>(end - GetTickCount()), 0) << "the FTP request never started";
+    Pump(50);
+  }
+  PostMessageW(agent_.Window(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(agent_.WaitExit(10000));
   DWORD code = 1;
   GetExitCodeProcess(agent_.Process(), &code);
   EXPECT_EQ(code, 0u) << "the agent did not end cleanly";
-  EXPECT_GE(answerer.boxes.load(), answerer.closeAt.load());
   EXPECT_FALSE(requester_.WaitReply(0));
   EXPECT_FALSE(FileExists(dest_ + L"\\boxed.bin"));
 }
