@@ -186,3 +186,12 @@ TEST(Paths, PartsOfPathsAndUrls) {
   EXPECT_EQ(FolderPart(L"C:\\a\\b.txt"), L"C:\\a");
   EXPECT_EQ(FolderPart(L"b.txt"), L"");
 }
+
+TEST(Paths, FullPathsNameOneFileWhateverTheCurrentFolder) {
+  for (const wchar_t* full : {L"C:\\a.txt", L"z:/a", L"C:\\", L"\\\\server\\share\\a.txt", L"//server/share/a",
+                              L"\\\\?\\C:\\a"})
+    EXPECT_TRUE(IsFullPath(full)) << full;
+  for (const wchar_t* relative : {L"", L"a.txt", L"dir\\a.txt", L"\\a.txt", L"/a", L"C:a.txt", L"C:", L"1:\\a",
+                                  L"\\\\", L"\\\\\\x", L"..\\a"})
+    EXPECT_FALSE(IsFullPath(relative)) << relative;
+}
