@@ -23,6 +23,13 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
     return;
   }
   switch (downloadList_.Add(request)) {
+    case AddOutcome::NoRequester:
+      WriteDebugLog(L"Exiting AddToDownloadList as no requesting window (wParam 0)", 5, kMarkEnd);
+      return;
+    case AddOutcome::DestinationNotFullPath:
+      RefuseWithReply(request, L"destination is not a full path");
+      WriteDebugLog(L"Exiting AddToDownloadList as destination is not a full path", 5, kMarkEnd);
+      return;
     case AddOutcome::NoTypeOrSource:
       RefuseWithReply(request, request.Type.empty() ? L"no type" : L"no source file");
       WriteDebugLog(L"Exiting AddToDownloadList as no type/source/destination", 5, kMarkEnd);

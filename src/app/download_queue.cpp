@@ -1,5 +1,6 @@
 #include "app/download_queue.h"
 
+#include "support/paths.h"
 #include "support/text.h"
 
 namespace velmora {
@@ -15,12 +16,26 @@ std::wstring DownloadQueue::Key(int32_t parent, const std::wstring& type, const 
   return key;
 }
 
+// A relative destination would be resolved against the agent's working folder (System32
+// when started at sign-in). Only the types that write locally are held to it; an empty
+// destination is the transfer's to refuse, as it always was.
+bool DownloadQueue::DestinationsAreFull(const DownloadRequest& request) {
+  const std::wstring type = UpperCase(request.Type);
+  if (type != L"HTTP" && type != L"FTP") return true;
+  auto full = [](const std::wstring& path) { return path.empty() || IsFullPath(path); };
+  return full(request.DestinationFileName) && (type != L"FTP" || full(request.LinkedDestinationFileName));
+}
+
 // The duplicate test walks the list in order and stops at the first rival that matches
 // either way; with the two indexes that is the smallest sequence number among the
 // matches, and a rival matching both ways counts as "already in list". An index keeps a
 // burst of thousands of requests linear instead of quadratic.
 AddOutcome DownloadQueue::Add(const DownloadRequest& request) {
+  // Without a window there is no one to answer, and a removal with window 0 would match
+  // anyone's entry.
+  if (request.ParentHWnd == 0) return AddOutcome::NoRequester;
   if (request.Type.empty() || request.SourceFileName.empty()) return AddOutcome::NoTypeOrSource;
+  if (!DestinationsAreFull(request)) return AddOutcome::DestinationNotFullPath;
   const std::wstring key = Key(request.ParentHWnd, request.Type, request.SourceFileName);
   const auto bySource = bySource_.find(key);
   const auto byLinked = byLinked_.find(key);

@@ -14,7 +14,15 @@
 
 namespace velmora {
 
-enum class AddOutcome { Accepted, NoTypeOrSource, AlreadyInList, AlreadyInLinkedList, Full };
+enum class AddOutcome {
+  Accepted,
+  NoRequester,
+  NoTypeOrSource,
+  DestinationNotFullPath,
+  AlreadyInList,
+  AlreadyInLinkedList,
+  Full
+};
 
 class DownloadQueue {
  public:
@@ -42,6 +50,7 @@ class DownloadQueue {
   };
   using Index = std::unordered_map<std::wstring, std::set<uint64_t>>;
 
+  static bool DestinationsAreFull(const DownloadRequest& request);
   static std::wstring Key(int32_t parent, const std::wstring& type, const std::wstring& source);
   void Unindex(const Entry& entry);
   void EraseAt(size_t index);

@@ -56,13 +56,11 @@ std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
 }
 
 // The reason comes from servers and the system, so it is made carriable: a double quote
-// inside a quoted value would end it early, so quotes become apostrophes.
+// inside a quoted value would end it early, so quotes become apostrophes. A password is
+// masked where it can stand (a URL's user information, a Password field), never by
+// searching for its text: that would star out "in" of "Login incorrect" and so tell it.
 std::wstring ComposeFailure(const DownloadRequest& r, const std::wstring& reason) {
-  std::wstring why = reason;
-  if (!r.Password.empty()) {
-    for (size_t at = why.find(r.Password); at != std::wstring::npos; at = why.find(r.Password, at + 3))
-      why.replace(at, r.Password.size(), L"***");
-  }
+  std::wstring why = MaskUrlPasswords(MaskField(reason, L"Password"));
   for (auto& c : why)
     if (c == L'"') c = L'\'';
   std::wstring reply = L"FAILED ";
@@ -92,9 +90,11 @@ std::wstring PendingLine(const DownloadRequest& r) {
   }
   line += LinkedSuffix(r);
   if (r.Type == L"FTPDELETE") line = L"Del:" + line;
-  return line;
+  return MaskUrlPasswords(line);  // the window is as public as the log
 }
 
-std::wstring CurrentFileLabel(const DownloadRequest& r) { return L" " + r.SourceFileName + LinkedSuffix(r); }
+std::wstring CurrentFileLabel(const DownloadRequest& r) {
+  return MaskUrlPasswords(L" " + r.SourceFileName + LinkedSuffix(r));
+}
 
 }  // namespace velmora

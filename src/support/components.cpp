@@ -59,14 +59,31 @@ bool AsNumber(DWORD type, const std::vector<BYTE>& data, int32_t& value) {
   return true;
 }
 
+// The environment's values in place of its "%NAME%" references, as the system does for
+// a REG_EXPAND_SZ; the text as it is when that cannot be done.
+std::wstring Expanded(const std::wstring& text) {
+  std::wstring out(text.size() + 1, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), &out[0], static_cast<DWORD>(out.size()));
+    if (needed == 0) return text;
+    if (needed <= out.size()) {
+      out.resize(needed - 1);
+      return out;
+    }
+    out.assign(needed, L'\0');  // an environment changed between the calls asks again
+  }
+  return text;
+}
+
 // Text up to its first NUL or the end of the stored bytes, terminated or not; an odd
-// last byte is no character.
+// last byte is no character. A REG_EXPAND_SZ ("%TEMP%\logs") is expanded.
 bool AsText(DWORD type, const std::vector<BYTE>& data, std::wstring& text) {
   if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
   text.assign(data.size() / sizeof(wchar_t), L'\0');
   if (!text.empty()) std::memcpy(&text[0], data.data(), text.size() * sizeof(wchar_t));
   const size_t nul = text.find(L'\0');
   if (nul != std::wstring::npos) text.resize(nul);
+  if (type == REG_EXPAND_SZ) text = Expanded(text);
   return true;
 }
 }  // namespace

@@ -35,4 +35,12 @@ std::wstring FolderPart(const std::wstring& path) {
   return sep == std::wstring::npos ? std::wstring() : path.substr(0, sep);
 }
 
+bool IsFullPath(const std::wstring& path) {
+  auto separator = [&](size_t i) { return i < path.size() && (path[i] == L'\\' || path[i] == L'/'); };
+  if (path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+      path[1] == L':' && separator(2))
+    return true;
+  return separator(0) && separator(1) && path.size() > 2 && !separator(2);
+}
+
 }  // namespace velmora

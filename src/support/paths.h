@@ -14,4 +14,8 @@ std::wstring StemPart(const std::wstring& path);
 // The folder part, without a trailing separator; empty when there is none.
 std::wstring FolderPart(const std::wstring& path);
 
+// A path that names the same file whatever the current folder and drive: "X:\..." or
+// "\\server\share\..." ("/" counts as "\"). "a.txt", "\a.txt" and "X:a.txt" are not.
+bool IsFullPath(const std::wstring& path);
+
 }  // namespace velmora

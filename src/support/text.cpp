@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cwchar>
 #include <limits>
+#include <vector>
 
 namespace velmora {
 
@@ -217,27 +218,102 @@ bool IsSchemeChar(wchar_t c) {
   return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'+' ||
          c == L'-' || c == L'.';
 }
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+// Words are what blanks and quotes separate: a URL starts a word, or follows "Key=".
+bool EndsWord(wchar_t c) { return IsBlank(c) || c == L'"'; }
+bool IsLoneColon(const std::wstring& text, size_t colon) {
+  return colon > 0 && IsBlank(text[colon - 1]) && colon + 1 < text.size() && IsBlank(text[colon + 1]);
+}
+// A ":" that may end a user name: not a scheme's, not one standing alone between blanks.
+bool CanStartPassword(const std::wstring& text, size_t colon) {
+  return !IsSchemeColon(text, colon) && !IsLoneColon(text, colon);
+}
+// The last "@" in [from, to), or npos.
+size_t LastAtIn(const std::wstring& text, size_t from, size_t to) {
+  for (size_t i = to; i > from; --i)
+    if (text[i - 1] == L'@') return i - 1;
+  return std::wstring::npos;
+}
 }  // namespace
 
-std::wstring MaskUrlPasswords(const std::wstring& text) {
-  static const std::wstring kAuthorityEnd = L"/?#\" \t\r\n";
-  std::wstring out;
-  size_t pos = 0;
-  for (size_t marker = text.find(L"://"); marker != std::wstring::npos; marker = text.find(L"://", marker + 3)) {
-    if (marker == 0 || !IsSchemeChar(text[marker - 1])) continue;
-    const size_t start = marker + 3;
-    size_t end = text.find_first_of(kAuthorityEnd, start);
-    if (end == std::wstring::npos) end = text.size();
-    const size_t at = text.rfind(L'@', end == 0 ? 0 : end - 1);
-    if (at == std::wstring::npos || at < start) continue;
-    const size_t colon = text.find(L':', start);
-    if (colon == std::wstring::npos || colon > at) continue;
-    out.append(text, pos, colon + 1 - pos);
-    out += L"***";
-    pos = at;
-    marker = at;
+// A scheme begins its word: "ftp://u://x@h" and "ftp://me@x.org://x@h" are users whose
+// passwords begin with "//", because a ":" stands before theirs in the same word.
+bool IsSchemeColon(const std::wstring& text, size_t colon) {
+  if (colon >= text.size() || text.compare(colon, 3, L"://") != 0) return false;
+  size_t start = colon;
+  while (start > 0 && IsSchemeChar(text[start - 1])) --start;
+  if (start == colon) return false;
+  for (size_t i = start; i > 0 && !EndsWord(text[i - 1]); --i)
+    if (text[i - 1] == L':') return false;
+  return true;
+}
+
+// A password may hold any character, unencoded "/ ? # \" @ :" and blanks included, and a
+// path may hold "@": "ftp://u:p@h/a@b.txt" is user u with password "p", or with password
+// "p@h/a" on host "b.txt"; a blank or a quote does not end it either. So after
+// "scheme://user:" the only "@" that surely is not inside the password is the last one
+// of the whole text. A requester may leave the scheme out of an FTP source ("u:p@h/f"),
+// and then nothing tells a user name from any word with a ":" ("frmX:Remove ..."): such
+// a password is taken to end at the last "@" before the next scheme, so that the log's
+// own "Object:Procedure http://host/a@b" keeps its words; a password without a scheme
+// that holds a scheme ("u:a http://b@h") is not one the FTP rules take either.
+// The price is a line that masks more than a password (a host, a path, the text up to a
+// later URL's "@"); a line that loses a host name is better than one showing a password.
+// Not masked: a password starting with "//" of a user without a scheme whose name is all
+// scheme characters ("u://x@h" reads as scheme u), and a ":" alone between blanks.
+size_t UrlPasswordEnd(const std::wstring& text, size_t colon) {
+  if (colon >= text.size() || text[colon] != L':' || !CanStartPassword(text, colon)) return std::wstring::npos;
+  bool schemeBefore = false;
+  for (size_t i = colon; i > 0 && !EndsWord(text[i - 1]) && !schemeBefore; --i)
+    schemeBefore = text[i - 1] == L':' && IsSchemeColon(text, i - 1);
+  size_t limit = text.size();
+  if (!schemeBefore) {
+    for (size_t c = text.find(L':', colon + 1); c != std::wstring::npos && limit == text.size();
+         c = text.find(L':', c + 1))
+      if (IsSchemeColon(text, c)) limit = c;
   }
-  out.append(text, pos, std::wstring::npos);
+  const size_t at = LastAtIn(text, colon + 1, limit);
+  return at == std::wstring::npos ? std::wstring::npos : at;
+}
+
+// The same rule as UrlPasswordEnd, in one pass: a line may be megabytes long.
+std::wstring MaskUrlPasswords(const std::wstring& text) {
+  const size_t lastAt = text.rfind(L'@');
+  if (lastAt == std::wstring::npos) return text;
+  std::vector<size_t> schemes;  // the scheme colons before the last "@", in order
+  for (size_t c = text.find(L':'); c < lastAt; c = text.find(L':', c + 1))
+    if (IsSchemeColon(text, c)) schemes.push_back(c);
+  std::wstring out;
+  size_t copied = 0;
+  size_t next = 0;  // the first scheme colon at or after i
+  size_t segmentAt = std::wstring::npos, segmentOf = SIZE_MAX;  // last "@" before schemes[segmentOf]
+  bool schemeInWord = false;
+  for (size_t i = 0; i < lastAt; ++i) {
+    if (EndsWord(text[i])) schemeInWord = false;
+    if (text[i] != L':') continue;
+    while (next < schemes.size() && schemes[next] < i) ++next;
+    if (next < schemes.size() && schemes[next] == i) {
+      schemeInWord = true;
+      continue;
+    }
+    if (IsLoneColon(text, i)) continue;
+    size_t end = lastAt;
+    if (!schemeInWord) {
+      if (segmentOf != next) {  // each stretch between schemes is searched once
+        segmentOf = next;
+        const size_t limit = next < schemes.size() ? schemes[next] : lastAt + 1;
+        segmentAt = LastAtIn(text, i + 1, limit);
+      }
+      if (segmentAt == std::wstring::npos || segmentAt <= i) continue;
+      end = segmentAt;
+    }
+    out.append(text, copied, i + 1 - copied);
+    out += L"***";
+    copied = end;
+    i = end;
+  }
+  if (copied == 0) return text;
+  out.append(text, copied, std::wstring::npos);
   return out;
 }
 

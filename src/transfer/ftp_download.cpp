@@ -63,6 +63,18 @@ class StepFailures {
   std::wstring description_;
 };
 
+// The login of a source: the request's, or the URL's user information as the bytes its
+// percent-encoding stands for (cFTP hands the text to the server in the ANSI code page,
+// which gives those bytes back).
+FtpLogin LoginFor(const FtpSource& source, const DownloadRequest& request) {
+  FtpLogin login = ChooseFtpLogin(source, request.Username, request.Password);
+  if (login.fromUrl) {
+    login.user = FromAnsi(PercentDecode(ToAnsi(login.user)));
+    login.password = FromAnsi(PercentDecode(ToAnsi(login.password)));
+  }
+  return login;
+}
+
 }  // namespace
 
 bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked) {
@@ -98,6 +110,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   TemporaryFile fetched(temporary);
 
   const FtpSource split = SplitFtpSource(source);
+  const FtpLogin login = LoginFor(split, request);
   currentRemotePath_ = split.remotePath;
   Log(L"Setting up FTP download from - " + split.hostAndPath, -1);
 
@@ -110,7 +123,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
 
   bool downloaded = false;
   steps.Run([&] {
-    ftp_->Connect(server, kFtpPort, request.Username, request.Password, request.PassiveMode);
+    ftp_->Connect(server, kFtpPort, login.user, login.password, request.PassiveMode);
   });
   steps.Run([&] {
     downloaded = ftp_->DownloadFile(currentRemotePath_, fetched.Path(), false, 0, kBinary, kNeedFile);
@@ -121,7 +134,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   if (downloaded) {
     steps.Run([&] {
       std::wstring& time = isLinked ? request.LinkedSourceFileLastWriteTime : request.SourceFileLastWriteTime;
-      time = GetRemoteFileTime(currentRemotePath_, server, request.Username, request.Password, request.PassiveMode);
+      time = GetRemoteFileTime(currentRemotePath_, server, login.user, login.password, request.PassiveMode);
     });
   }
   steps.Run([&] { ftp_->Disconnect(); });
@@ -198,6 +211,7 @@ bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest& request) {
   SetStatusText(L" Download FTP file..", true);
   prgProgress_.SetValue(0);
   const FtpSource split = SplitFtpSource(request.SourceFileName);
+  const FtpLogin login = LoginFor(split, request);
   currentRemotePath_ = split.remotePath;
   Log(L"Setting up FTP Delete from - " + split.hostAndPath, -1);
 
@@ -211,7 +225,7 @@ bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest& request) {
   steps.Run([&] { registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"FTPPassiveMode", 1); });
   bool connected = false;
   steps.Run([&] {
-    connected = ftp_->Connect(split.server, kFtpPort, request.Username, request.Password, request.PassiveMode);
+    connected = ftp_->Connect(split.server, kFtpPort, login.user, login.password, request.PassiveMode);
     if (!connected) steps.Note(DescribeFtpFailure(*ftp_));
   });
   // Without a login there is nothing to delete through, and the attempt would only

@@ -9,15 +9,34 @@
 namespace velmora {
 
 struct FtpSource {
-  std::wstring hostAndPath;  // the source with every "ftp://" taken out
+  std::wstring hostAndPath;  // the source with every "ftp://" and the user information taken out
   std::wstring server;       // before the first "/"; empty when there is no "/"
   std::wstring remotePath;   // after the first "/"; the whole text when there is no "/"
   bool hasPath = false;      // false: no "/" after the host, so there is no server to ask
+  // The user information ("user:password@"), as written: still percent-encoded.
+  bool hasUserInfo = false;
+  std::wstring user;
+  std::wstring password;
 };
 
 // Every "ftp://" (any case) is removed in one left-to-right pass, wherever it stands.
 std::wstring StripFtpPrefix(const std::wstring& source);
+// The user information ends at the last "@" before the first "/"; when there is none
+// there but a ":" before that "/" (a password holding an unencoded "/"), at the last "@"
+// of the source. Never within a scheme's "://" (see the .cpp).
 FtpSource SplitFtpSource(const std::wstring& source);
+
+// "%XX" as the byte XX; anything else, a "%" without two hexadecimal digits included,
+// as it is. Bytes in, bytes out: the login reaches the server as the URL's bytes.
+std::string PercentDecode(const std::string& bytes);
+
+struct FtpLogin {
+  std::wstring user;
+  std::wstring password;
+  bool fromUrl = false;  // the source's user information, still percent-encoded
+};
+// The request's Username and Password when it gives either; else the source's.
+FtpLogin ChooseFtpLogin(const FtpSource& source, const std::wstring& username, const std::wstring& password);
 
 // "pub/data/file.zip" -> "pub/data/"; empty when the name has no "/".
 std::wstring RemoteDirectoryPart(const std::wstring& remoteFilename);

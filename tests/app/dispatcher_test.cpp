@@ -47,8 +47,8 @@ TEST_F(InProcessDispatcher, RunTimeErrorCostsOnlyThatRequest) {
   ThrowingWindow window(GetModuleHandleW(nullptr));
   ASSERT_TRUE(window.Create());
   Requester requester;
-  Send(window.hwnd(), requester.Window(), "GET Type=HTTP Reference=first SourceFileName=http://x/1 DestinationFileName=a");
-  Send(window.hwnd(), requester.Window(), "GET Type=HTTP Reference=second SourceFileName=http://x/2 DestinationFileName=b");
+  Send(window.hwnd(), requester.Window(), "GET Type=HTTP Reference=first SourceFileName=http://x/1 DestinationFileName=Z:\\a");
+  Send(window.hwnd(), requester.Window(), "GET Type=HTTP Reference=second SourceFileName=http://x/2 DestinationFileName=Z:\\b");
   auto reply = requester.WaitReply(6000);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Field("Reference"), "second");  // the first went without a reply
@@ -59,7 +59,7 @@ TEST_F(InProcessDispatcher, RunTimeErrorCostsOnlyThatRequest) {
                                  "simulated failure inside a transfer"));
   EXPECT_TRUE(LogContains(lines, "Removing file http://x/1 from download request list"));
   // After the error the queue went on as usual: re-armed, and idle again at the end.
-  Send(window.hwnd(), requester.Window(), "GET Type=HTTP Reference=third SourceFileName=http://x/3 DestinationFileName=c");
+  Send(window.hwnd(), requester.Window(), "GET Type=HTTP Reference=third SourceFileName=http://x/3 DestinationFileName=Z:\\c");
   reply = requester.WaitReply(4000);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Field("Reference"), "third");

@@ -34,6 +34,24 @@ TEST(DownloadQueue, AcceptanceAndDuplicates) {
   EXPECT_EQ(q.Count(), 6u);
 }
 
+// A destination written locally must be a full path: a relative one would land in the
+// agent's working folder. A request without a window is never queued.
+TEST(DownloadQueue, RefusesRelativeDestinationsAndWindowZero) {
+  DownloadQueue q;
+  EXPECT_EQ(q.Add(Req(0, L"HTTP", L"http://h/0", L"C:\\a")), AddOutcome::NoRequester);
+  EXPECT_EQ(q.Add(Req(1, L"HTTP", L"http://h/1", L"a.txt")), AddOutcome::DestinationNotFullPath);
+  EXPECT_EQ(q.Add(Req(1, L"ftp", L"ftp://h/2", L"\\a.txt")), AddOutcome::DestinationNotFullPath);
+  DownloadRequest linked = Req(1, L"FTP", L"ftp://h/3", L"C:\\3", L"ftp://h/3.jpg");
+  linked.LinkedDestinationFileName = L"3.jpg";
+  EXPECT_EQ(q.Add(linked), AddOutcome::DestinationNotFullPath);
+  linked.LinkedDestinationFileName = L"\\\\srv\\share\\3.jpg";
+  EXPECT_EQ(q.Add(linked), AddOutcome::Accepted);
+  // A delete writes nothing here, and an empty destination is the transfer's to refuse.
+  EXPECT_EQ(q.Add(Req(1, L"FTPDELETE", L"ftp://h/4", L"x")), AddOutcome::Accepted);
+  EXPECT_EQ(q.Add(Req(1, L"HTTP", L"http://h/5", L"")), AddOutcome::Accepted);
+  EXPECT_EQ(q.Count(), 3u);
+}
+
 TEST(DownloadQueue, FirstRivalInOrderDecidesTheReason) {
   DownloadQueue q;
   ASSERT_EQ(q.Add(Req(1, L"FTP", L"ftp://h/x")), AddOutcome::Accepted);
@@ -49,19 +67,19 @@ TEST(DownloadQueue, FirstRivalInOrderDecidesTheReason) {
 TEST(DownloadQueue, RemovalsKeepOrderAndForgetDuplicates) {
   DownloadQueue q;
   for (int i = 0; i < 5; ++i)
-    q.Add(Req(i == 0 || i == 1 || i == 3 ? 9 : 4, L"HTTP", (L"http://h/" + std::to_wstring(i)).c_str(), L"d"));
+    q.Add(Req(i == 0 || i == 1 || i == 3 ? 9 : 4, L"HTTP", (L"http://h/" + std::to_wstring(i)).c_str(), L"C:\\d"));
   EXPECT_EQ(q.RemoveParent(9), 3u);
   ASSERT_EQ(q.Count(), 2u);
   EXPECT_EQ(q.At(0).SourceFileName, L"http://h/2");
   EXPECT_EQ(q.At(1).SourceFileName, L"http://h/4");
-  EXPECT_EQ(q.Add(Req(9, L"HTTP", L"http://h/0", L"d")), AddOutcome::Accepted);  // forgotten with its entry
+  EXPECT_EQ(q.Add(Req(9, L"HTTP", L"http://h/0", L"C:\\d")), AddOutcome::Accepted);  // forgotten with its entry
 
   // Exact source and destination; any window when the request's is 0.
-  EXPECT_FALSE(q.RemoveFirstMatch(Req(4, L"HTTP", L"HTTP://h/2", L"d")));
-  EXPECT_FALSE(q.RemoveFirstMatch(Req(4, L"HTTP", L"http://h/2", L"D")));
-  EXPECT_FALSE(q.RemoveFirstMatch(Req(5, L"HTTP", L"http://h/2", L"d")));
+  EXPECT_FALSE(q.RemoveFirstMatch(Req(4, L"HTTP", L"HTTP://h/2", L"C:\\d")));
+  EXPECT_FALSE(q.RemoveFirstMatch(Req(4, L"HTTP", L"http://h/2", L"C:\\D")));
+  EXPECT_FALSE(q.RemoveFirstMatch(Req(5, L"HTTP", L"http://h/2", L"C:\\d")));
   std::wstring removed;
-  EXPECT_TRUE(q.RemoveFirstMatch(Req(0, L"X", L"http://h/4", L"d"), &removed));
+  EXPECT_TRUE(q.RemoveFirstMatch(Req(0, L"X", L"http://h/4", L"C:\\d"), &removed));
   EXPECT_EQ(removed, L"http://h/4");
   EXPECT_EQ(q.At(0).SourceFileName, L"http://h/2");
   EXPECT_EQ(q.At(1).SourceFileName, L"http://h/0");

@@ -1,6 +1,8 @@
 // Reading requests, writing replies and the lines the window shows for a request.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "app/request_rules.h"
 #include "support/text.h"
 
@@ -80,6 +82,23 @@ TEST(ComposeReply, FieldOrderAndOptionalFields) {
   EXPECT_EQ(reply.find(L"PassiveMode"), std::wstring::npos);
 }
 
+// A reason is masked where a password can stand, never by its text: the reason would
+// otherwise tell the password by what was starred.
+TEST(ComposeFailure, PasswordsMaskedByWhereTheyStandNotByTheirText) {
+  DownloadRequest r;
+  r.Type = L"FTP";
+  r.SourceFileName = L"ftp://u:in@h/f";
+  r.Password = L"in";
+  const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+      {L"530 Login incorrect.", L"530 Login incorrect."},
+      {L"cannot reach ftp://u:in@h/f", L"cannot reach ftp://u:***@h/f"},
+      {L"refused Password=in Username=u", L"refused Password=*** Username=u"},
+      {L"550 \"x\" missing", L"550 'x' missing"},
+  };
+  for (const auto& [reason, expected] : cases)
+    EXPECT_EQ(GetField(ComposeFailure(r, reason), L"Reason", L"=", L" "), expected) << reason;
+}
+
 TEST(DisplayLines, ShorteningLinkedFilesAndDeletes) {
   DownloadRequest r;
   r.Type = L"HTTP";
@@ -107,4 +126,9 @@ TEST(DisplayLines, ShorteningLinkedFilesAndDeletes) {
   EXPECT_EQ(PendingLine(r), L"Del:ftp://h/d/story.txt");
   r.Type = L"ftpdelete";
   EXPECT_EQ(PendingLine(r), L"ftp://h/d/story.txt");
+
+  // The window shows no password either.
+  r.SourceFileName = L"ftp://u:pa ss@h/d/story.txt";
+  EXPECT_EQ(PendingLine(r), L"ftp://u:***@h/d/story.txt");
+  EXPECT_EQ(CurrentFileLabel(r), L" ftp://u:***@h/d/story.txt");
 }

@@ -96,12 +96,12 @@ TEST(ClientReply, WhatTheAgentWritesTheLibraryReadsBack) {
   EXPECT_EQ(got->linkedSourceFileLastWriteTime, L"1$2");
   EXPECT_FALSE(ParseReply(velmora::ComposeReply(r, false))->linked);
 
-  // A reason from a server may hold quotes and the password; neither reaches the reply.
+  // A reason may hold quotes and a URL's password; neither reaches the reply.
   r.Password = L"s3cret";
-  auto failed = ParseReply(velmora::ComposeFailure(r, L"530 \"user\" refused with s3cret"));
+  auto failed = ParseReply(velmora::ComposeFailure(r, L"530 \"user\" refused for ftp://u:s3cret@h/a.txt"));
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->kind, ReplyKind::Failed);
-  EXPECT_EQ(failed->reason, L"530 'user' refused with ***");
+  EXPECT_EQ(failed->reason, L"530 'user' refused for ftp://u:***@h/a.txt");
   EXPECT_EQ(failed->sourceFileName, L"ftp://h/a.txt");
   EXPECT_EQ(failed->storyReference, -3);
   EXPECT_TRUE(skytrove::Answers(*failed, L"ftp://h/a.txt", L"C:\\My Files\\a.txt"));

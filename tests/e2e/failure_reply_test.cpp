@@ -81,8 +81,16 @@ TEST_F(FailureReply, MixedBurstGetsExactlyOneReplyPerRequestThatAsked) {
       "GET Type=HTTP Reference=R1" + asks,                   // FAILED no source file
       WrongLogin("9.txt"),                                   // silence
       Http(Url("status/404?10"), Dest("10.txt"), " ReplyOnFailure=yes"),  // silence
+      Http(ok + "?11", "11.txt", asks),                      // FAILED destination is not a full path
   };
   for (const auto& r : burst) ASSERT_TRUE(Send(r));
+  // No window to answer: refused at once, never queued to be dropped at its tick.
+  std::string orphan = Http(ok + "?12", Dest("12.txt"), asks);
+  COPYDATASTRUCT data{4, static_cast<DWORD>(orphan.size()), orphan.data()};
+  DWORD_PTR ignored = 0;
+  ASSERT_NE(SendMessageTimeoutW(agent_.Window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, 10000,
+                                &ignored),
+            0);
   // Six requests were accepted; each ends its own tick.
   ASSERT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 6, 120000));
   Pump(1000);
@@ -96,8 +104,12 @@ TEST_F(FailureReply, MixedBurstGetsExactlyOneReplyPerRequestThatAsked) {
                                                {"FAILED HTTP status 404", 1},
                                                {"FAILED already in list", 1},
                                                {"FAILED no type", 1},
-                                               {"FAILED no source file", 1}};
+                                               {"FAILED no source file", 1},
+                                               {"FAILED destination is not a full path", 1}};
   EXPECT_EQ(got, expected);
+  EXPECT_EQ(CountLogged("Exiting AddToDownloadList as destination is not a full path"), 1u);
+  EXPECT_EQ(CountLogged("Exiting AddToDownloadList as no requesting window (wParam 0)"), 1u);
+  EXPECT_EQ(CountLogged("Parent lost"), 0u);
 }
 
 // Runs the requester program and returns its exit status; its output lands in `out`.

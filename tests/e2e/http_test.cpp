@@ -128,7 +128,7 @@ TEST_F(Http, RefusedRequestsGetNoAnswer) {
   // Same window, same type, same source in other letter case.
   std::string upper = url;
   for (auto& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  ASSERT_TRUE(requester_.Send(agent_.Window(), "GET Type=http SourceFileName=" + upper + " DestinationFileName=x"));
+  ASSERT_TRUE(requester_.Send(agent_.Window(), "GET Type=http SourceFileName=" + upper + " DestinationFileName=" + Dest("x")));
   ASSERT_TRUE(requester_.Send(agent_.Window(), "GET SourceFileName=" + Url("files/r.txt")));  // no type
   ASSERT_TRUE(requester_.Send(agent_.Window(), "GET Type=HTTP DestinationFileName=x"));      // no source
   ASSERT_TRUE(requester_.Send(agent_.Window(), "PUT Type=HTTP SourceFileName=" + Url("files/r.txt")));

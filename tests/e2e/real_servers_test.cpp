@@ -195,4 +195,40 @@ TEST_F(Vsftpd, LocalUserPathsCountFromTheRootInEveryOperation) {
   EXPECT_FALSE(FileExists(HomeFile(name)));
 }
 
+// The login may come in the URL instead of Username and Password: the download, the
+// linked file, the time query and the delete all use it, and its password, encoded or
+// not, never reaches the log, not even when the server refuses it.
+TEST_F(Vsftpd, UrlLoginIsUsedEverywhereAndNeverLogged) {
+  const std::string name = HomeName("url");
+  const std::string linked = HomeName("url-linked");
+  const std::string body = Generated(3000, 2);
+  for (const std::string& n : {name, linked}) {
+    ASSERT_TRUE(WriteFileBytes(HomeFile(n), body));
+    ASSERT_TRUE(SetWriteTime(HomeFile(n), KnownRemoteTime()));
+  }
+  ASSERT_TRUE(StartAgent());
+  const std::string folder = "@" + Host() + "/home/velmora-ftp/up/";
+  const std::string encoded = "ftp://" + std::string(kFtpUser) + ":sky%74rove" + folder;  // %74 is "t"
+  const std::string plain = "ftp://" + std::string(kFtpUser) + ":" + kFtpPassword + folder;
+  auto reply = Get("FTP", encoded + name, Dest(name),
+                   " PassiveMode=1 LinkedSourceFileName=" + plain + linked + " LinkedDestinationFileName=" + Dest(linked));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Field("SourceFileLastWriteTime"), TimeText(KnownRemoteTime()));
+  EXPECT_EQ(reply->Field("LinkedSourceFileLastWriteTime"), TimeText(KnownRemoteTime()));
+  EXPECT_TRUE(ReadFileBytes(WDest(name)) == body);
+  EXPECT_TRUE(ReadFileBytes(WDest(linked)) == body);
+  EXPECT_TRUE(Get("FTPDELETE", plain + name, "", " PassiveMode=1"));
+  EXPECT_FALSE(FileExists(HomeFile(name)));
+
+  reply = Get("FTP", "ftp://" + std::string(kFtpUser) + ":wrong%2Fpw" + folder + linked, Dest("refused.bin"),
+              " PassiveMode=1 ReplyOnFailure=1");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("FAILED ", 0), 0u);
+  EXPECT_EQ(reply->Field("Reason").find("wrong"), std::string::npos);
+  for (const auto& line : ReadLogLines(logs_)) {
+    for (const char* secret : {kFtpPassword, "sky%74rove", "wrong"})
+      EXPECT_EQ(line.find(secret), std::string::npos) << line;
+  }
+}
+
 }  // namespace

@@ -1,7 +1,7 @@
 // Any text a requester can send: reading it as a request, echoing it as a reply,
 // masking its passwords and making it a log line must neither crash nor read out of
-// bounds, and the line never holds a line break; any text as a reply or as a value the
-// client library composes, likewise.
+// bounds, the line never holds a line break, and as a URL's password it never shows;
+// any text as a reply or as a value the client library composes, likewise.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -35,6 +35,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       __builtin_trap();
   }
   velmora::MaskField(text, L"Password");
+  // Any text as a URL's password is masked whole, with a scheme and without one (where
+  // a password holds no scheme and does not start with "//").
+  if (velmora::MaskUrlPasswords(L"ftp://u:" + text + L"@h/f") != L"ftp://u:***@h/f") __builtin_trap();
+  if (text.compare(0, 2, L"//") != 0 && text.find(L"://") == std::wstring::npos &&
+      velmora::MaskUrlPasswords(L"GET u:" + text + L"@h/f") != L"GET u:***@h/f")
+    __builtin_trap();
+  // The one-pass masking is the rule of UrlPasswordEnd, which the FTP sources are split by.
+  std::wstring byColon;
+  size_t copied = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const size_t end = velmora::UrlPasswordEnd(text, i);
+    if (end == std::wstring::npos) continue;
+    byColon += text.substr(copied, i + 1 - copied) + L"***";
+    copied = i = end;
+  }
+  if (velmora::MaskUrlPasswords(text) != byColon + text.substr(copied)) __builtin_trap();
   const std::wstring line = velmora::LogText(text);
   if (line.find_first_of(L"\r\n") != std::wstring::npos) __builtin_trap();
   velmora::DebugLevelFromCommandLine(text);

@@ -78,6 +78,28 @@ TEST(Registry, NumbersAndTextsWithFallbacks) {
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
 }
 
+// "DebugPath" = "%TEMP%\logs" is a REG_EXPAND_SZ: read unexpanded it is a relative
+// folder that cannot be made. A REG_SZ keeps its "%" as written.
+TEST(Registry, ExpandableTextsAreExpanded) {
+  const wchar_t* key = L"SOFTWARE\\Velmora\\TestExpand";
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), 0);
+  // Longer than the reference, so the expansion outgrows the text read.
+  const std::wstring folder = L"C:\\a folder name longer than its reference";
+  ASSERT_TRUE(SetEnvironmentVariableW(L"VELMORA_TEST_FOLDER", folder.c_str()));
+  auto put = [&](const wchar_t* name, DWORD type, const std::wstring& text) {
+    RegSetValueExW(k, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  };
+  put(L"Expand", REG_EXPAND_SZ, L"%VELMORA_TEST_FOLDER%\\logs");
+  put(L"Plain", REG_SZ, L"%VELMORA_TEST_FOLDER%\\logs");
+  RegCloseKey(k);
+  EXPECT_EQ(registry::ReadText(HKEY_LOCAL_MACHINE, key, L"Expand", L""), folder + L"\\logs");
+  EXPECT_EQ(registry::ReadText(HKEY_LOCAL_MACHINE, key, L"Plain", L""), L"%VELMORA_TEST_FOLDER%\\logs");
+  SetEnvironmentVariableW(L"VELMORA_TEST_FOLDER", nullptr);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+}
+
 // A value of the wrong type or size gives the fallback and is never read past its end.
 TEST(Registry, ValuesOfOtherTypesAndSizes) {
   const wchar_t* key = L"SOFTWARE\\Velmora\\TestOddValues";
