@@ -9,10 +9,12 @@
 #include "inet/cwininet.h"
 #include "support/ansi.h"
 #include "support/components.h"
+#include "support/debug_log.h"
 #include "support/handles.h"
 #include "support/paths.h"
 #include "support/temp_file.h"
 #include "support/text.h"
+#include "support/velmora_general.h"
 
 namespace velmora {
 
@@ -24,49 +26,59 @@ constexpr char kAgent[] = "vb wininet";
 
 const char* OrNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
 
-// What the server lists under `name`: nothing, or the first entry with its size. A folder
-// of that name counts as taken too (its listing succeeds, empty or not).
-struct RemoteEntry {
-  bool exists = false;
-  int64_t size = -1;
+// The server's files as the replacement rules see them, through one connection.
+class ServerFiles final : public RemoteFiles {
+ public:
+  explicit ServerFiles(HINTERNET connection) : connection_(connection) {}
+  RemoteEntry Find(const std::wstring& name) override {
+    WIN32_FIND_DATAA found{};
+    UniqueInternet find(FtpFindFirstFileA(connection_, ToAnsi(name).c_str(), &found, 0, 0));
+    if (!find) return {};
+    return ListedEntry(name, FromAnsi(found.cFileName), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                       (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+  }
+  bool Rename(const std::wstring& from, const std::wstring& to) override {
+    return FtpRenameFileA(connection_, ToAnsi(from).c_str(), ToAnsi(to).c_str()) != FALSE;
+  }
+  bool Remove(const std::wstring& name) override { return FtpDeleteFileA(connection_, ToAnsi(name).c_str()) != FALSE; }
+  void Note(const std::wstring& text) override { WriteDebugLog(L"cWinINET:UploadFile " + text, 5, kMarkNone); }
+
+ private:
+  HINTERNET connection_;
 };
-RemoteEntry FindRemote(HINTERNET connection, const std::string& name) {
-  WIN32_FIND_DATAA found{};
-  UniqueInternet find(FtpFindFirstFileA(connection, name.c_str(), &found, 0, 0));
-  if (!find) return {};
-  return {true, (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow};
-}
-bool RemoteExists(HINTERNET connection, const std::string& name) { return FindRemote(connection, name).exists; }
 
 // How many names are tried before giving up: each costs a listing on the server (about a
 // second for a name that exists, under Wine).
 constexpr int kNameAttempts = 100;
-constexpr int kBackupAttempts = 10;
 
 // A name for the upload's temporary copy that nothing in the destination's remote folder
 // carries yet. A name drawn locally is unique only on this machine; another uploader
 // may hold it in the remote folder. Empty when no free name was found.
-std::string TemporaryUploadOnServer(HINTERNET connection, const std::wstring& remoteName) {
+std::wstring TemporaryUploadOnServer(RemoteFiles& server, const std::wstring& remoteName) {
   const std::wstring extension = ExtensionPart(remoteName);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::wstring local = GetTempFile(std::wstring(), extension);
-    if (local.empty()) return std::string();
+    if (local.empty()) return std::wstring();
     // The name service leaves an empty local file for a "TMP" name; only the name is used.
     if (extension.empty() || UpperCase(extension) == L"TMP") DeleteFileW(local.c_str());
-    const std::string upload = ToAnsi(TemporaryUploadName(remoteName, FileNamePart(local)));
-    if (!RemoteExists(connection, upload)) return upload;
+    const std::wstring upload = TemporaryUploadName(remoteName, FileNamePart(local));
+    if (server.Find(upload).kind == RemoteEntry::kMissing) return upload;
   }
-  return std::string();
+  return std::wstring();
 }
 
-// A backup name for the destination that no file on the server carries: an ".old" file
-// that was there before belongs to someone else and is never renamed over or deleted.
-std::string FreeBackupName(HINTERNET connection, const std::wstring& remoteName) {
-  for (int attempt = 0; attempt < kBackupAttempts; ++attempt) {
-    const std::string name = ToAnsi(BackupName(remoteName, attempt));
-    if (!RemoteExists(connection, name)) return name;
-  }
-  return std::string();
+// Whether the connection can enter `remote` as a folder: the one question every server
+// answers alike (a listing of a folder may show the folder or its contents, or nothing
+// when it is empty). The connection goes back where it was; it may be the caller's.
+bool IsRemoteFolder(HINTERNET connection, const std::string& remote) {
+  char here[INTERNET_MAX_PATH_LENGTH + 1] = {};
+  DWORD length = INTERNET_MAX_PATH_LENGTH;
+  // Without knowing the way back it does not move; the replacement still refuses a
+  // folder it lists.
+  if (!FtpGetCurrentDirectoryA(connection, here, &length)) return false;
+  if (!FtpSetCurrentDirectoryA(connection, remote.c_str())) return false;
+  FtpSetCurrentDirectoryA(connection, here);
+  return true;
 }
 
 // The server's final reply to the transfer, read by WinINet when the remote file is
@@ -77,31 +89,6 @@ int FinalReplyCode() {
   DWORD error = 0;
   if (!InternetGetLastResponseInfoA(&error, text, &length)) return 0;
   return LastReplyCode(std::string(text, std::min<size_t>(length, sizeof text)));
-}
-
-// Puts the complete temporary copy `upload` in place of `remote`. The destination is
-// moved aside under a free backup name first and put back when the copy cannot follow.
-int32_t ReplaceDestination(HINTERNET connection, const std::string& upload, const std::string& remote,
-                           const std::wstring& remoteName, int64_t length) {
-  if (FindRemote(connection, upload).size != length) {
-    FtpDeleteFileA(connection, upload.c_str());
-    return kUnableToWriteDestination;
-  }
-  std::string backup;
-  if (RemoteExists(connection, remote)) {
-    backup = FreeBackupName(connection, remoteName);
-    // The complete upload stays under its temporary name when the destination cannot be
-    // moved aside: it is the only whole copy of the new file on the server.
-    if (backup.empty() || !FtpRenameFileA(connection, remote.c_str(), backup.c_str()))
-      return kUnableToWriteDestination;
-  }
-  if (FtpRenameFileA(connection, upload.c_str(), remote.c_str())) {
-    if (!backup.empty()) FtpDeleteFileA(connection, backup.c_str());
-    return kUploadSuccessful;
-  }
-  FtpDeleteFileA(connection, upload.c_str());
-  if (!backup.empty()) FtpRenameFileA(connection, backup.c_str(), remote.c_str());
-  return kUnableToWriteDestination;
 }
 
 }  // namespace
@@ -144,11 +131,15 @@ int32_t cWinINET::UploadFile(const std::wstring& fName, const std::wstring& Dest
   const int64_t length = size.QuadPart;
 
   if (remoteName.empty()) return kUnableToWriteDestination;
-  const std::string remote = ToAnsi(remoteName);
-  const std::string upload = UploadToTempFile ? TemporaryUploadOnServer(connection, remoteName) : remote;
+  ServerFiles server(connection);
+  // Writing directly onto a folder fails by itself; the replacement would move it aside,
+  // so that is found out before anything is written.
+  if (UploadToTempFile && IsRemoteFolder(connection, ToAnsi(remoteName))) return kUnableToWriteDestination;
+  const std::wstring upload = UploadToTempFile ? TemporaryUploadOnServer(server, remoteName) : remoteName;
   if (upload.empty()) return kUnableToWriteDestination;
 
-  UniqueInternet remoteFile(FtpOpenFileA(connection, upload.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
+  UniqueInternet remoteFile(
+      FtpOpenFileA(connection, ToAnsi(upload).c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
   if (!remoteFile) return kUnableToWriteDestination;
 
   char buffer[kChunk];
@@ -194,15 +185,15 @@ int32_t cWinINET::UploadFile(const std::wstring& fName, const std::wstring& Dest
 
   int32_t result = kUploadSuccessful;
   if (cancel) {
-    FtpDeleteFileA(connection, upload.c_str());
+    DiscardOnServer(server, upload, L"a cancelled upload");
     result = kUserCancelled;
   } else if (readFailed || writeFailed || refused) {
     // A partial copy under a temporary name is of no use to anyone; a partial direct
     // upload is all the server has of the file, so it stays.
-    if (UploadToTempFile) FtpDeleteFileA(connection, upload.c_str());
+    if (UploadToTempFile) DiscardOnServer(server, upload, L"an incomplete upload");
     result = readFailed ? kUnableToReadSource : kUnableToWriteDestination;
   } else if (UploadToTempFile) {
-    result = ReplaceDestination(connection, upload, remote, remoteName, length);
+    result = PutUploadInPlace(server, upload, remoteName, length);
   }
   if (listenerError) std::rethrow_exception(listenerError);
   return result;

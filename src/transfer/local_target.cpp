@@ -4,8 +4,10 @@
 
 #include <cwchar>
 
+#include "support/debug_log.h"
 #include "support/handles.h"
 #include "support/paths.h"
+#include "support/velmora_general.h"
 
 namespace velmora {
 
@@ -63,13 +65,13 @@ std::wstring TemporaryBeside(const std::wstring& destination) {
 // streams). Where it is a mere rename (Wine), the attributes are carried over here. A
 // rename is left for a new file, and for volumes where ReplaceFileW does not work or
 // stopped half-way with the new file still under its temporary name.
-bool PutInPlace(const std::wstring& temporary, const std::wstring& destination) {
+bool PutInPlace(const std::wstring& temporary, const std::wstring& destination, const PlacementCalls& calls) {
   const DWORD move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
   const DWORD attributes = GetFileAttributesW(destination.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
-    return MoveFileExW(temporary.c_str(), destination.c_str(), move) != FALSE;
-  if (ReplaceFileW(destination.c_str(), temporary.c_str(), nullptr,
-                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
+    return calls.move(temporary.c_str(), destination.c_str(), move) != FALSE;
+  if (calls.replace(destination.c_str(), temporary.c_str(), nullptr,
+                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
     // Only what the user set; the archive bit rightly says the file changed.
     const DWORD userSet = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD now = GetFileAttributesW(destination.c_str());
@@ -83,7 +85,7 @@ bool PutInPlace(const std::wstring& temporary, const std::wstring& destination) 
     case ERROR_NOT_SUPPORTED:
     case ERROR_INVALID_FUNCTION:
     case ERROR_INVALID_PARAMETER:
-      return MoveFileExW(temporary.c_str(), destination.c_str(), move) != FALSE;
+      return calls.move(temporary.c_str(), destination.c_str(), move) != FALSE;
     default:
       return false;
   }
@@ -93,10 +95,22 @@ TemporaryFile::~TemporaryFile() {
   if (!path_.empty()) DeleteFileW(path_.c_str());
 }
 
-bool TemporaryFile::PutInPlace(const std::wstring& destination) {
-  if (!velmora::PutInPlace(path_, destination)) return false;
-  path_.clear();
-  return true;
+// ReplaceFileW without a backup name that cannot rename the new file has already deleted
+// the old one; when the rename that follows fails too, the temporary file is the only copy
+// of either. Whenever a failed placing leaves no destination to be seen, the temporary file
+// stays where it is and the log names it; the transfer still fails.
+bool TemporaryFile::PutInPlace(const std::wstring& destination, const PlacementCalls& calls) {
+  if (velmora::PutInPlace(path_, destination, calls)) {
+    path_.clear();
+    return true;
+  }
+  if (GetFileAttributesW(destination.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    WriteDebugLog(L"Kept " + path_ + L", the only copy of the new " + destination + L": it could not be put in place",
+                  5, kMarkNone);
+    path_.clear();
+  }
+  return false;
 }
 
 }  // namespace velmora

@@ -5,6 +5,13 @@ commit the file (451, 552). Everywhere else the data connection is closed after
 --cut-after bytes have arrived and the transfer is answered with 426, as a server does
 whose disk fills up mid-file.
 
+A folder whose name holds one of these words refuses, with 550, as servers may:
+  nodele       every DELE
+  nooverwrite  a rename onto an existing file
+  noplace      a rename onto a name without ".old" (putting an upload in place), unless
+               its source has ".old" (putting a backup back)
+  norestore    a rename from a name with ".old"
+
   ftp_cut_upload_peer.py --host 127.0.0.26 --port 21 --root DIR --cut-after 65536
 User velmora, password secret."""
 import argparse, os, re, socket, struct
@@ -49,9 +56,27 @@ def main():
 
         handle_read_event = handle_read  # the base class binds its own at definition
 
+    def refuses(path, word):
+        return word in os.path.basename(os.path.dirname(path))
+
     class Handler(FTPHandler):
         authorizer = auth
         dtp_handler = CuttingDTP
+
+        def ftp_DELE(self, path):
+            if refuses(path, 'nodele'):
+                return self.respond("550 Deleting is not allowed here.")
+            return FTPHandler.ftp_DELE(self, path)
+
+        def ftp_RNTO(self, path):
+            source = os.path.basename(self._rnfr or '')
+            target = os.path.basename(path)
+            if ((refuses(path, 'nooverwrite') and os.path.isfile(path))
+                    or (refuses(path, 'noplace') and '.old' not in target and '.old' not in source)
+                    or (refuses(path, 'norestore') and '.old' in source)):
+                self._rnfr = None
+                return self.respond("550 Renaming is not allowed here.")
+            return FTPHandler.ftp_RNTO(self, path)
 
     Handler.permit_foreign_addresses = True
     FTPServer((a.host, a.port), Handler).serve_forever()

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "inet/cwininet.h"
+#include "support/components.h"
 #include "support/handles.h"
 #include "win_test_support.h"
 
@@ -142,7 +144,7 @@ TEST(UploadFile, TemporaryNameReplacesAnExistingDestinationOnlyAtTheEnd) {
   EXPECT_EQ(destinationDuring, std::vector<std::string>(3, "old content"));
 }
 
-TEST(UploadFile, FailedRenameOfTheUploadPutsTheOldDestinationBack) {
+TEST(UploadFile, UploadThatVanishesBeforeItsRenameLeavesTheDestination) {
   const RemoteFolder remote = FreshRemote(L"renameback");
   ASSERT_TRUE(WriteFileBytes(remote.local + L"\\f.bin", "old content"));
   cWinINET inet;
@@ -161,27 +163,29 @@ TEST(UploadFile, FailedRenameOfTheUploadPutsTheOldDestinationBack) {
   EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"f.bin"});
 }
 
-TEST(UploadFile, DestinationThatCannotBeMovedAsideKeepsTheUploadUnderItsTemporaryName) {
-  const RemoteFolder remote = FreshRemote(L"noaside");
-  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\g.bin", "old content"));
-  // Every backup name the call would try is taken.
-  std::vector<std::wstring> taken{L"g.bin.old"};
-  for (int i = 1; i < 10; ++i) taken.push_back(L"g.bin.old" + std::to_wstring(i));
-  for (const auto& n : taken) ASSERT_TRUE(WriteFileBytes(remote.local + L"\\" + n, "not ours"));
-  const std::string data = Generated(2500);
+// A folder under the destination's name is refused before anything is written, also on
+// the caller's connection, which stays in its folder.
+TEST(UploadFile, FolderAsTheDestinationIsLeftAsItWas) {
+  const RemoteFolder remote = FreshRemote(L"folderdest");
+  CreateDirectoryW((remote.local + L"\\g.bin").c_str(), nullptr);
+  ASSERT_TRUE(WriteFileBytes(remote.local + L"\\g.bin\\inside.txt", "kept"));
+  const std::wstring source = LocalFile(L"g.bin", Generated(2500));
   cWinINET inet;
-  EXPECT_EQ(inet.UploadFile(LocalFile(L"g.bin", data), Host() + L"/noaside/g.bin", L"velmora", L"secret", nullptr,
-                            nullptr, true),
+  EXPECT_EQ(inet.UploadFile(source, Host() + L"/folderdest/g.bin", L"velmora", L"secret", nullptr, nullptr, true),
             kUnableToWriteDestination);
-  EXPECT_EQ(ReadFileBytes(remote.local + L"\\g.bin"), "old content");
-  const auto names = Listing(remote.local);
-  ASSERT_EQ(names.size(), 2u + taken.size());
-  for (const auto& n : names)
-    if (n.rfind(L"g.bin.old", 0) == 0) {
-      EXPECT_EQ(ReadFileBytes(remote.local + L"\\" + n), "not ours");
-    } else if (n != L"g.bin") {
-      EXPECT_TRUE(ReadFileBytes(remote.local + L"\\" + n) == data);
-    }
+  UniqueInternet session(InternetOpenW(L"inet test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  UniqueInternet connection(InternetConnectW(session.get(), Host().c_str(), 21, L"velmora", L"secret",
+                                             INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0));
+  ASSERT_TRUE(connection);
+  ASSERT_TRUE(FtpSetCurrentDirectoryW(connection.get(), L"folderdest"));
+  EXPECT_EQ(inet.UploadFile(source, L"g.bin", L"", L"", session.get(), connection.get(), true),
+            kUnableToWriteDestination);
+  wchar_t current[MAX_PATH] = {};
+  DWORD length = MAX_PATH;
+  EXPECT_TRUE(FtpGetCurrentDirectoryW(connection.get(), current, &length));
+  EXPECT_EQ(std::wstring(current), L"/folderdest");
+  EXPECT_EQ(Listing(remote.local), std::vector<std::wstring>{L"g.bin"});
+  EXPECT_EQ(ReadFileBytes(remote.local + L"\\g.bin\\inside.txt"), "kept");
 }
 
 TEST(UploadFile, CancelInTheLastEventDeletesTheUpload) {
@@ -374,18 +378,18 @@ namespace {
 // The ftp_cut_upload_peer server closes every upload's data connection after 64 KiB.
 TEST(UploadFile, WriteThatFailsOnTheServer) {
   const std::wstring host = Env("VELMORA_FTP_CUT_UPLOAD_HOST");
-  const std::wstring folder = PeerData(L"ftp-cut-upload");
+  const std::wstring folder = PeerData(L"ftp-cut-upload\\cut");
   for (const auto& n : Listing(folder)) DeleteFileW((folder + L"\\" + n).c_str());
   ASSERT_TRUE(WriteFileBytes(folder + L"\\keep.bin", "old content"));
   const std::wstring source = LocalFile(L"cut.bin", Generated(4 << 20));
   cWinINET inet;
   // Under a temporary name the destination is untouched and the partial copy goes.
-  EXPECT_EQ(inet.UploadFile(source, host + L"/keep.bin", L"velmora", L"secret", nullptr, nullptr, true),
+  EXPECT_EQ(inet.UploadFile(source, host + L"/cut/keep.bin", L"velmora", L"secret", nullptr, nullptr, true),
             kUnableToWriteDestination);
   EXPECT_EQ(ReadFileBytes(folder + L"\\keep.bin"), "old content");
   EXPECT_EQ(Listing(folder), std::vector<std::wstring>{L"keep.bin"});
   // Directly, the partial file is all the server has.
-  EXPECT_EQ(inet.UploadFile(source, host + L"/direct.bin", L"velmora", L"secret"), kUnableToWriteDestination);
+  EXPECT_EQ(inet.UploadFile(source, host + L"/cut/direct.bin", L"velmora", L"secret"), kUnableToWriteDestination);
   EXPECT_LT(ReadFileBytes(folder + L"\\direct.bin").size(), size_t{4 << 20});
 }
 
@@ -417,6 +421,127 @@ TEST(UploadFile, ServerThatTakesTheDataAndThenRefusesIt) {
     for (const auto& n : Listing(folder)) DeleteFileW((folder + L"\\" + n).c_str());
     RemoveDirectoryW(folder.c_str());
   }
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A fresh folder of the cut-upload peer, which refuses what the words in its name say
+// (DELE, renames onto a file, putting the upload in place, putting a backup back).
+std::wstring FreshRefusingFolder(const std::wstring& name) {
+  const std::wstring folder = PeerData(L"ftp-cut-upload\\" + name);
+  for (const auto& n : Listing(folder)) DeleteFileW((folder + L"\\" + n).c_str());
+  return folder;
+}
+
+// This process's debug log, in a fresh folder, for the lines UploadFile writes.
+struct UploadLog {
+  std::wstring folder = FreshFolder(L"inet-upload-log");
+  UploadLog() {
+    if (StringUtility::Instance().App().exeBaseName.empty())
+      StringUtility::Instance().HandOver({L"Z:\\inet.exe", L"inet", kApplicationTitle, kApplicationTitle});
+    StringUtility::Instance().Settings().debugFolder = folder + L"\\";
+    StringUtility::Instance().Settings().debugLevel = 5;
+  }
+  ~UploadLog() { StringUtility::Instance().Settings().debugLevel = 0; }
+  bool Names(const std::wstring& remoteName) const {
+    const std::string quoted = "\"" + std::string(remoteName.begin(), remoteName.end()) + "\"";
+    for (const auto& line : ReadLogLines(folder))
+      if (line.find(quoted) != std::string::npos) return true;
+    return false;
+  }
+};
+
+// Names in `folder` that are not in `known`: the upload's temporary copy.
+std::vector<std::wstring> Others(const std::wstring& folder, const std::vector<std::wstring>& known) {
+  std::vector<std::wstring> others;
+  for (const auto& n : Listing(folder))
+    if (std::find(known.begin(), known.end(), n) == known.end()) others.push_back(n);
+  return others;
+}
+
+TEST(UploadFile, ServerThatRefusesToDeleteKeepsTakingUploads) {
+  const std::wstring host = Env("VELMORA_FTP_CUT_UPLOAD_HOST");
+  const std::wstring folder = FreshRefusingFolder(L"nodele");
+  // Every backup name is taken: by someone else, or by the backups an earlier version left
+  // behind on this server, one per upload.
+  std::vector<std::wstring> names{L"g.bin"};
+  for (int i = 0; i < 10; ++i) names.push_back(BackupName(L"g.bin", i));
+  for (const auto& n : names) ASSERT_TRUE(WriteFileBytes(folder + L"\\" + n, "not ours"));
+  cWinINET inet;
+  for (size_t offset : {1, 2}) {
+    const std::string data = Generated(2500, offset);
+    EXPECT_EQ(inet.UploadFile(LocalFile(L"g.bin", data), host + L"/nodele/g.bin", L"velmora", L"secret", nullptr,
+                              nullptr, true),
+              kUploadSuccessful);
+    EXPECT_TRUE(ReadFileBytes(folder + L"\\g.bin") == data);
+  }
+  EXPECT_EQ(Listing(folder).size(), names.size());
+  for (size_t i = 1; i < names.size(); ++i) EXPECT_EQ(ReadFileBytes(folder + L"\\" + names[i]), "not ours");
+}
+
+// A server that neither renames onto a file nor deletes: the destination is moved aside,
+// and whatever stays behind is named in the log.
+TEST(UploadFile, ServerThatMovesAsideButRefusesToDelete) {
+  const std::wstring host = Env("VELMORA_FTP_CUT_UPLOAD_HOST");
+  UploadLog log;
+  cWinINET inet;
+  for (const wchar_t* name : {L"nooverwrite", L"nodele-nooverwrite"}) {
+    const bool deletes = std::wstring(name) == L"nooverwrite";
+    const std::wstring folder = FreshRefusingFolder(name);
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\h.bin", "old content"));
+    EXPECT_EQ(inet.UploadFile(LocalFile(L"h.bin", Generated(2500)), host + L"/" + name + L"/h.bin", L"velmora",
+                              L"secret", nullptr, nullptr, true),
+              kUploadSuccessful)
+        << name;
+    EXPECT_TRUE(ReadFileBytes(folder + L"\\h.bin") == Generated(2500)) << name;
+    EXPECT_EQ(ReadFileBytes(folder + L"\\h.bin.old"), deletes ? "" : "old content") << name;
+    EXPECT_EQ(log.Names(std::wstring(name) + L"/h.bin.old"), !deletes) << name;
+    // Once every backup name is taken the upload fails and leaves the destination.
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(WriteFileBytes(folder + L"\\" + BackupName(L"h.bin", i), "not ours"));
+    EXPECT_EQ(inet.UploadFile(LocalFile(L"h2.bin", "new"), host + L"/" + name + L"/h.bin", L"velmora", L"secret",
+                              nullptr, nullptr, true),
+              kUnableToWriteDestination)
+        << name;
+    EXPECT_TRUE(ReadFileBytes(folder + L"\\h.bin") == Generated(2500)) << name;
+    std::vector<std::wstring> known{L"h.bin"};
+    for (int i = 0; i < 10; ++i) known.push_back(BackupName(L"h.bin", i));
+    const auto left = Others(folder, known);
+    ASSERT_EQ(left.size(), deletes ? 0u : 1u) << name;
+    if (!deletes) {
+      EXPECT_TRUE(log.Names(std::wstring(name) + L"/" + left[0])) << name;
+    }
+  }
+}
+
+// When the upload cannot take the destination's place, the old file goes back before the
+// upload is deleted; if it cannot go back, both stay and the log names them.
+TEST(UploadFile, FailedPlacingPutsTheOldFileBackBeforeDeletingTheUpload) {
+  const std::wstring host = Env("VELMORA_FTP_CUT_UPLOAD_HOST");
+  UploadLog log;
+  cWinINET inet;
+  const std::string data = Generated(2500, 5);
+  const std::wstring source = LocalFile(L"i.bin", data);
+  std::wstring folder = FreshRefusingFolder(L"noplace");
+  ASSERT_TRUE(WriteFileBytes(folder + L"\\i.bin", "old content"));
+  EXPECT_EQ(inet.UploadFile(source, host + L"/noplace/i.bin", L"velmora", L"secret", nullptr, nullptr, true),
+            kUnableToWriteDestination);
+  EXPECT_EQ(Listing(folder), std::vector<std::wstring>{L"i.bin"});
+  EXPECT_EQ(ReadFileBytes(folder + L"\\i.bin"), "old content");
+
+  folder = FreshRefusingFolder(L"noplace-norestore");
+  ASSERT_TRUE(WriteFileBytes(folder + L"\\i.bin", "old content"));
+  EXPECT_EQ(inet.UploadFile(source, host + L"/noplace-norestore/i.bin", L"velmora", L"secret", nullptr, nullptr, true),
+            kUnableToWriteDestination);
+  EXPECT_EQ(ReadFileBytes(folder + L"\\i.bin.old"), "old content");
+  const auto left = Others(folder, {L"i.bin.old"});
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(ReadFileBytes(folder + L"\\" + left[0]) == data);
+  EXPECT_TRUE(log.Names(L"noplace-norestore/i.bin.old"));
+  EXPECT_TRUE(log.Names(L"noplace-norestore/" + left[0]));
 }
 
 }  // namespace
