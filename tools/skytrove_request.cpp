@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (sent == SKYTROVE_BAD_REQUEST) {
+  if (sent == SKYTROVE_BAD_REQUEST || sent == SKYTROVE_LOWER_INTEGRITY) {
     std::fprintf(stderr, "skytrove-request: %s\n", SkytroveProblem(client.c));
     return 2;
   }

@@ -326,16 +326,20 @@ SkytroveStatus Take(std::unique_ptr<OwnedReply> owned, SkytroveReply** reply) {
   return status;
 }
 
-// Marks what a SkytroveRequest waits for while it waits.
+// Marks what a SkytroveRequest waits for while it waits; one called from inside its wait
+// (a window procedure of the program's) marks its own and gives the outer one back.
 class Awaiting {
  public:
-  Awaiting(SkytroveClient& client, const Identity& request) : client_(client) { client_.awaited = &request; }
-  ~Awaiting() { client_.awaited = nullptr; }
+  Awaiting(SkytroveClient& client, const Identity& request) : client_(client), outer_(client.awaited) {
+    client_.awaited = &request;
+  }
+  ~Awaiting() { client_.awaited = outer_; }
   Awaiting(const Awaiting&) = delete;
   Awaiting& operator=(const Awaiting&) = delete;
 
  private:
   SkytroveClient& client_;
+  const Identity* outer_;
 };
 
 }  // namespace
