@@ -18,14 +18,17 @@ base=VelmoraSkytrove4-$version-x64
 work=$(mktemp -d "$out/.dist.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# The package. wixl (0.101) cannot say three things the package needs, so its tables are
+# The package. wixl (0.101) cannot say two things the package needs, so its tables are
 # completed afterwards with msibuild: an upgrade that includes the installed version itself
-# (our builds differ in the fourth field, which Windows Installer does not compare); secure
-# properties for AUTOSTART; and the removal, with the program, of the key where the agent
-# keeps its window placement.
+# (our builds differ in the fourth field, which Windows Installer does not compare), and
+# secure properties for AUTOSTART and what the package looks up.
+# The whole version, each field zero-padded to its largest width, sorts as text.
+IFS=. read -r v1 v2 v3 v4 <<< "$version"
+sortable=$(printf '%03d.%03d.%05d.%05d' "$((10#$v1))" "$((10#$v2))" "$((10#$v3))" "$((10#$v4))")
 # wixl takes source files by paths relative to where it runs.
-(cd "$here" && wixl -a x64 -D Version="$version" -D BinDir="$(realpath --relative-to=. "$bin")" \
-   -D IconFile=src/app/res/velmora.ico -o "$work/$base.msi" packaging/velmora.wxs)
+(cd "$here" && wixl -a x64 -D Version="$version" -D SortableVersion="$sortable" \
+   -D BinDir="$(realpath --relative-to=. "$bin")" -D IconFile=src/app/res/velmora.ico \
+   -o "$work/$base.msi" packaging/velmora.wxs)
 msiinfo export "$work/$base.msi" Upgrade > "$work/Upgrade.idt"
 # Attributes 768: minimum (256) and maximum (512) inclusive. Features do not migrate: the
 # package decides the sign-in start itself (AUTOSTART), and a migration would overrule it.
@@ -34,13 +37,9 @@ awk 'BEGIN { FS = OFS = "\t" } $7 ~ /^WIX_UPGRADE_DETECTED\r?$/ { $5 = 768 } { p
 # A property the installing person sets reaches the elevated part of a per-machine
 # install only when it is listed as secure.
 msiinfo export "$work/$base.msi" Property > "$work/Property.idt"
-awk 'BEGIN { FS = OFS = "\t" } $1 == "SecureCustomProperties" { sub(/\r?$/, ";AUTOSTART;SIGNINSTARTFOUND\r", $2) } { print }' \
+awk 'BEGIN { FS = OFS = "\t" } $1 == "SecureCustomProperties" { sub(/\r?$/, ";AUTOSTART;SIGNINSTARTFOUND;INSTALLEDVERSION\r", $2) } { print }' \
     "$work/Property.idt" > "$work/Property.new" && mv "$work/Property.new" "$work/Property.idt"
-msiinfo export "$work/$base.msi" Registry > "$work/Registry.idt"
-# Name "-": the key with all its values goes when the component is removed.
-printf 'PlacementKey\t2\tSOFTWARE\\Velmora\\Utils\\Skytrove4\t-\t\tAgent\r\n' >> "$work/Registry.idt"
 msibuild "$work/$base.msi" -i "$work/Upgrade.idt"
-msibuild "$work/$base.msi" -i "$work/Registry.idt"
 msibuild "$work/$base.msi" -i "$work/Property.idt"
 
 # The zip, for people who do not install: one folder with the programs and the texts.

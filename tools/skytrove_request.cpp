@@ -7,12 +7,36 @@
 // arrived (its reason is printed), 1 no reply in time, 2 usage error or no agent window.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "skytrove/client.h"
+#include "support/ansi.h"
+#include "support/debug_log.h"
 
 namespace {
+
+// A reply's texts come from servers and requesters: printed raw, a line break in a
+// reason could forge a line of our own output ("GOT ..."), a control character could
+// drive the terminal, and a URL would show its password. Printed the way the debug log
+// writes them: passwords of URLs masked, CR and LF as <CR> and <LF>, and any other
+// control character as <xx>.
+std::string Shown(const char* text, size_t length) {
+  const std::string logged = velmora::ToAnsi(velmora::LogText(velmora::FromAnsi(text, length)));
+  std::string out;
+  for (unsigned char c : logged) {
+    if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+std::string Shown(const char* text) { return Shown(text, std::strlen(text)); }
 
 int Usage() {
   std::fprintf(stderr,
@@ -25,8 +49,8 @@ int Usage() {
 }
 
 void Print(const SkytroveReply& r) {
-  std::printf("%s\n", r.text);
-  auto line = [](const char* key, const char* value) { std::printf("  %s = %s\n", key, value); };
+  std::printf("%s\n", Shown(r.text, r.length).c_str());
+  auto line = [](const char* key, const char* value) { std::printf("  %s = %s\n", key, Shown(value).c_str()); };
   line("Type", r.type);
   line("Reference", r.reference);
   if (r.storyReference != 0) std::printf("  StoryReference = %d\n", r.storyReference);
@@ -119,7 +143,7 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (sent == SKYTROVE_BAD_REQUEST) {
+  if (sent == SKYTROVE_BAD_REQUEST || sent == SKYTROVE_LOWER_INTEGRITY) {
     std::fprintf(stderr, "skytrove-request: %s\n", SkytroveProblem(client.c));
     return 2;
   }
@@ -137,7 +161,7 @@ int main(int argc, char** argv) {
                               : "the request failed or was refused, or is still waiting");
     return 1;
   }
-  if (status == SKYTROVE_FAILED) std::printf("FAILED: %s\n", reply->reason);
+  if (status == SKYTROVE_FAILED) std::printf("FAILED: %s\n", Shown(reply->reason).c_str());
   Print(*reply);
   SkytroveFreeReply(reply);
   return status == SKYTROVE_GOT ? 0 : status == SKYTROVE_FAILED ? 3 : 1;

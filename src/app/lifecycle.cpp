@@ -63,6 +63,7 @@ void frmVelmoraSkytrove::Form_Load() {
   UpdateWindow(hwnd_);
 
   AddTrayIcon();
+  RegisterForRestart();  // only a start-up that was not refused comes back after an update
   if (!HasNoMinimise(ProcessArguments())) ShowWindow(hwnd_, SW_MINIMIZE);
   Log(L"Finish frmVelmoraSkytrove:Form_Load", kMarkEnd);
 }

@@ -12,7 +12,13 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace velmora;
-  if (HasExitSwitch(CommandLineArguments(GetCommandLineW()))) return StopRunningAgent();
+  const std::wstring arguments = CommandLineArguments(GetCommandLineW());
+  if (HasSwitch(arguments, L"/Exit")) return StopRunningAgent();
+  // The package's uninstall, for the user who runs it.
+  if (HasSwitch(arguments, L"/RemoveUserSettings")) {
+    placement::Forget(kPlacementKey);
+    return 0;
+  }
   wchar_t path[MAX_PATH * 2] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
   AppInfo app;

@@ -230,7 +230,9 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
-      if (wParam) RequestClose(kCloseByWindows);
+      // ENDSESSION_CLOSEAPP: the Restart Manager frees our files for an installer, in any
+      // session; we end as for a task manager and Windows starts us again afterwards.
+      if (wParam) RequestClose((lParam & ENDSESSION_CLOSEAPP) ? kCloseByTaskManager : kCloseByWindows);
       return 0;
     case WM_DESTROY:
       Form_Unload();

@@ -10,6 +10,15 @@
 
 namespace velmora {
 
+// Every key a request can carry: those the agent reads today and those its coming
+// features will read. The requesting side refuses a request in which any of them would
+// be read otherwise than its sender meant, so a key is added here before anything reads
+// it.
+inline constexpr const wchar_t* kRequestKeys[] = {
+    L"Type", L"Reference", L"StoryReference", L"SourceFileName", L"DestinationFileName",
+    L"LinkedSourceFileName", L"LinkedDestinationFileName", L"Username", L"Password", L"PassiveMode",
+    L"ReplyOnFailure", L"StallSeconds", L"Retries", L"Sha256", L"Progress", L"Priority", L"Persist"};
+
 // The command word: the text before the first space, upper-cased.
 std::wstring CommandWord(const std::wstring& text);
 

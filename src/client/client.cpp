@@ -14,11 +14,25 @@
 #include "support/ansi.h"
 #include "support/handles.h"
 #include "support/text.h"
+#include "support/version.h"
+
+namespace {
+constexpr int kLibraryVersion[] = {VELMORA_VERSION_BINARY};
+static_assert(kLibraryVersion[0] == SKYTROVE_CLIENT_VERSION_MAJOR && kLibraryVersion[1] == SKYTROVE_CLIENT_VERSION_MINOR &&
+                  kLibraryVersion[2] == SKYTROVE_CLIENT_VERSION_PATCH &&
+                  kLibraryVersion[3] == SKYTROVE_CLIENT_VERSION_BUILD,
+              "include/skytrove/client.h carries another version than src/support/version.h");
+}  // namespace
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"SkytroveClientWindow";
 constexpr UINT kSendTimeoutMs = 30000;
+// Given-up requests remembered, so that their late replies are dropped; beyond this the
+// oldest is forgotten (a request that failed without asking for a failure reply never
+// gets one).
+constexpr size_t kAbandonedLimit = 256;
+constexpr char kWrongThread[] = "called from another thread than the client's";
 
 using velmora::FromAnsi;
 using velmora::ToAnsi;
@@ -55,6 +69,7 @@ struct OwnedReply : SkytroveReply {
     sender = from;
   }
   static constexpr size_t kTexts = 9;
+  uint64_t serial = 0;  // the how-manieth reply of its client
   std::string bytes;
   std::string texts[kTexts];
   std::optional<skytrove::ParsedReply> parsed;
@@ -88,6 +103,52 @@ HINSTANCE ThisModule() {
   return module;
 }
 
+// The integrity level of a process (the last part of its token's mandatory label);
+// nothing when it cannot be read.
+std::optional<DWORD> IntegrityLevel(HANDLE process) {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &raw)) return std::nullopt;
+  velmora::UniqueHandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenIntegrityLevel, nullptr, 0, &size);
+  if (size < sizeof(TOKEN_MANDATORY_LABEL)) return std::nullopt;
+  std::vector<BYTE> buffer(size);
+  if (!GetTokenInformation(token.get(), TokenIntegrityLevel, buffer.data(), size, &size)) return std::nullopt;
+  const PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(buffer.data())->Label.Sid;
+  if (!IsValidSid(sid) || *GetSidSubAuthorityCount(sid) == 0) return std::nullopt;
+  return *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+}
+
+// Why the window's process may not be handed a request; empty when it may.
+std::string TrustProblem(HWND window) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  if (processId == GetCurrentProcessId()) return std::string();
+  velmora::UniqueHandle process(processId != 0 ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId)
+                                               : nullptr);
+  const std::optional<DWORD> theirs = process ? IntegrityLevel(process.get()) : std::nullopt;
+  const std::optional<DWORD> ours = IntegrityLevel(GetCurrentProcess());
+  if (!theirs || !ours) return "the integrity level of the window's process cannot be read";
+  if (*theirs < *ours) return "the window's process runs at a lower integrity level than this program";
+  return std::string();
+}
+
+// What a reply must carry to answer a request: the request's own three fields, as the
+// agent reads them.
+struct Identity {
+  std::wstring reference, source, destination;
+  explicit Identity(const std::wstring& request)
+      : reference(velmora::GetField(request, L"Reference", L"=", L" ")),
+        source(velmora::GetField(request, L"SourceFileName", L"=", L" ")),
+        destination(velmora::GetField(request, L"DestinationFileName", L"=", L" ")) {}
+  bool AnsweredBy(const OwnedReply& reply) const {
+    return reply.parsed && skytrove::Answers(*reply.parsed, reference, source, destination);
+  }
+  bool operator==(const Identity& o) const {
+    return reference == o.reference && source == o.source && destination == o.destination;
+  }
+};
+
 }  // namespace
 
 struct SkytroveClient {
@@ -99,12 +160,39 @@ struct SkytroveClient {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
   void Receive(const COPYDATASTRUCT& data, HWND from);
 
+  bool OnItsThread() const { return GetCurrentThreadId() == thread; }
+  // The window may be handed requests; the answer is kept for the last window asked.
+  bool Trusts(HWND agent);
+  // A request sent again by the program is no longer given up.
+  void Resumed(const Identity& request);
+
+  const DWORD thread = GetCurrentThreadId();
   velmora::UniqueWindow window;
   std::deque<std::unique_ptr<OwnedReply>> queue;
+  uint64_t received = 0;  // replies received so far
+  const Identity* awaited = nullptr;  // what a SkytroveRequest is waiting for
+  std::deque<Identity> abandoned;     // requests whose SkytroveRequest gave up
   SkytroveCallback callback = nullptr;
   void* context = nullptr;
   std::string problem;
+  HWND trusted = nullptr;
+  DWORD trustedProcess = 0;
 };
+
+bool SkytroveClient::Trusts(HWND agent) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(agent, &processId);
+  if (agent == trusted && processId == trustedProcess && processId != 0) return true;
+  problem = TrustProblem(agent);
+  if (!problem.empty()) return false;
+  trusted = agent;
+  trustedProcess = processId;
+  return true;
+}
+
+void SkytroveClient::Resumed(const Identity& request) {
+  abandoned.erase(std::remove(abandoned.begin(), abandoned.end(), request), abandoned.end());
+}
 
 bool SkytroveClient::Create() {
   WNDCLASSEXW wc{};
@@ -121,9 +209,19 @@ bool SkytroveClient::Create() {
 
 void SkytroveClient::Receive(const COPYDATASTRUCT& data, HWND from) {
   auto reply = std::make_unique<OwnedReply>(data, from);
+  reply->serial = ++received;
   if (callback != nullptr) {
     callback(context, reply.get());
     return;
+  }
+  // The late answer to a request given up: nobody will take it, so it does not pile up.
+  if (awaited == nullptr || !awaited->AnsweredBy(*reply)) {
+    for (auto it = abandoned.begin(); it != abandoned.end(); ++it) {
+      if (it->AnsweredBy(*reply)) {
+        abandoned.erase(it);
+        return;
+      }
+    }
   }
   queue.push_back(std::move(reply));
 }
@@ -149,7 +247,9 @@ LRESULT CALLBACK SkytroveClient::Proc(HWND hwnd, UINT message, WPARAM wParam, LP
 
 extern "C" {
 
-SkytroveClient* SkytroveOpen(void) {
+const char* SKYTROVE_CALL SkytroveVersion(void) { return SKYTROVE_CLIENT_VERSION; }
+
+SkytroveClient* SKYTROVE_CALL SkytroveOpen(void) {
   try {
     auto client = std::make_unique<SkytroveClient>();
     if (!client->Create()) return nullptr;
@@ -159,24 +259,40 @@ SkytroveClient* SkytroveOpen(void) {
   }
 }
 
-void SkytroveClose(SkytroveClient* client) { delete client; }
+void SKYTROVE_CALL SkytroveClose(SkytroveClient* client) {
+  // Its window can only be destroyed on its own thread; a client closed elsewhere stays.
+  if (client != nullptr && client->OnItsThread()) delete client;
+}
 
-HWND SkytroveWindow(const SkytroveClient* client) { return client == nullptr ? nullptr : client->window.get(); }
+HWND SKYTROVE_CALL SkytroveWindow(const SkytroveClient* client) {
+  return client == nullptr ? nullptr : client->window.get();
+}
 
-HWND SkytroveFindAgent(DWORD waitMs) {
-  HWND agent = nullptr;
+HWND SKYTROVE_CALL SkytroveFindAgent(DWORD waitMs) {
   const ULONGLONG end = GetTickCount64() + waitMs;
   for (;;) {
-    agent = FindWindowW(L"frmVelmoraSkytrove", L"Velmora Skytrove v4");
-    if (agent != nullptr || GetTickCount64() >= end) return agent;
+    // Any program can make a window with this class and title; one of lower integrity
+    // must not hide the agent's.
+    HWND first = nullptr;
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"frmVelmoraSkytrove", L"Velmora Skytrove v4"); w != nullptr;
+         w = FindWindowExW(nullptr, w, L"frmVelmoraSkytrove", L"Velmora Skytrove v4")) {
+      if (TrustProblem(w).empty()) return w;
+      if (first == nullptr) first = w;
+    }
+    if (first != nullptr || GetTickCount64() >= end) return first;
     // Nothing announces the agent's window, so look again a little later.
     PumpUntil(static_cast<DWORD>(std::min<ULONGLONG>(100, end - GetTickCount64())), [] { return false; });
   }
 }
 
-SkytroveStatus SkytroveSendText(SkytroveClient* client, HWND agent, const void* bytes, size_t length,
-                                ULONG_PTR code) {
-  if (client == nullptr || agent == nullptr || !IsWindow(agent) || length > ULONG_MAX) return SKYTROVE_NO_AGENT;
+}  // extern "C"
+
+namespace {
+
+// The send itself, once the request is known to be carried.
+SkytroveStatus Deliver(SkytroveClient* client, HWND agent, const void* bytes, size_t length, ULONG_PTR code) {
+  if (agent == nullptr || !IsWindow(agent) || length > ULONG_MAX) return SKYTROVE_NO_AGENT;
+  if (!client->Trusts(agent)) return SKYTROVE_LOWER_INTEGRITY;
   COPYDATASTRUCT cds{};
   cds.dwData = code;
   cds.cbData = static_cast<DWORD>(length);
@@ -188,12 +304,6 @@ SkytroveStatus SkytroveSendText(SkytroveClient* client, HWND agent, const void* 
     return SKYTROVE_NO_AGENT;
   return SKYTROVE_SENT;
 }
-
-const char* SkytroveProblem(const SkytroveClient* client) { return client == nullptr ? "" : client->problem.c_str(); }
-
-}  // extern "C"
-
-namespace {
 
 // The request's text, or nothing (with the problem noted) when it cannot be carried.
 std::optional<std::wstring> Compose(SkytroveClient* client, const SkytroveField* fields, size_t count,
@@ -216,13 +326,53 @@ SkytroveStatus Take(std::unique_ptr<OwnedReply> owned, SkytroveReply** reply) {
   return status;
 }
 
+// Marks what a SkytroveRequest waits for while it waits; one called from inside its wait
+// (a window procedure of the program's) marks its own and gives the outer one back.
+class Awaiting {
+ public:
+  Awaiting(SkytroveClient& client, const Identity& request) : client_(client), outer_(client.awaited) {
+    client_.awaited = &request;
+  }
+  ~Awaiting() { client_.awaited = outer_; }
+  Awaiting(const Awaiting&) = delete;
+  Awaiting& operator=(const Awaiting&) = delete;
+
+ private:
+  SkytroveClient& client_;
+  const Identity* outer_;
+};
+
 }  // namespace
 
 extern "C" {
 
-SkytroveStatus SkytroveSend(SkytroveClient* client, HWND agent, const SkytroveField* fields, size_t count,
-                            int replyOnFailure) {
+SkytroveStatus SKYTROVE_CALL SkytroveSendText(SkytroveClient* client, HWND agent, const void* bytes, size_t length,
+                                              ULONG_PTR code) {
   if (client == nullptr) return SKYTROVE_NO_AGENT;
+  if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
+  try {
+    client->problem.clear();
+    const SkytroveStatus sent = Deliver(client, agent, bytes, length, code);
+    if (sent == SKYTROVE_SENT && bytes != nullptr) {
+      std::wstring text = FromAnsi(static_cast<const char*>(bytes), length);
+      if (code == 3) text.resize(std::min(text.size(), text.find(L'\0')));
+      client->Resumed(Identity(text));
+    }
+    return sent;
+  } catch (...) {
+    return SKYTROVE_NO_AGENT;
+  }
+}
+
+const char* SKYTROVE_CALL SkytroveProblem(const SkytroveClient* client) {
+  if (client == nullptr) return "";
+  return client->OnItsThread() ? client->problem.c_str() : kWrongThread;
+}
+
+SkytroveStatus SKYTROVE_CALL SkytroveSend(SkytroveClient* client, HWND agent, const SkytroveField* fields,
+                                          size_t count, int replyOnFailure) {
+  if (client == nullptr) return SKYTROVE_NO_AGENT;
+  if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
   try {
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return SKYTROVE_BAD_REQUEST;
@@ -233,9 +383,9 @@ SkytroveStatus SkytroveSend(SkytroveClient* client, HWND agent, const SkytroveFi
   }
 }
 
-size_t SkytroveCompose(SkytroveClient* client, const SkytroveField* fields, size_t count, int replyOnFailure,
-                       char* out, size_t size) {
-  if (client == nullptr) return 0;
+size_t SKYTROVE_CALL SkytroveCompose(SkytroveClient* client, const SkytroveField* fields, size_t count,
+                                     int replyOnFailure, char* out, size_t size) {
+  if (client == nullptr || !client->OnItsThread()) return 0;
   try {
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return 0;
@@ -247,35 +397,51 @@ size_t SkytroveCompose(SkytroveClient* client, const SkytroveField* fields, size
   }
 }
 
-SkytroveStatus SkytroveWait(SkytroveClient* client, DWORD timeoutMs, SkytroveReply** reply) {
+SkytroveStatus SKYTROVE_CALL SkytroveWait(SkytroveClient* client, DWORD timeoutMs, SkytroveReply** reply) {
   if (reply != nullptr) *reply = nullptr;
   if (client == nullptr) return SKYTROVE_TIMEOUT;
+  if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
+  if (client->callback != nullptr) return SKYTROVE_CALLBACK_SET;
   if (!PumpUntil(timeoutMs, [client] { return !client->queue.empty(); })) return SKYTROVE_TIMEOUT;
   std::unique_ptr<OwnedReply> owned = std::move(client->queue.front());
   client->queue.pop_front();
   return Take(std::move(owned), reply);
 }
 
-SkytroveStatus SkytroveRequest(SkytroveClient* client, HWND agent, const SkytroveField* fields, size_t count,
-                               int replyOnFailure, DWORD timeoutMs, SkytroveReply** reply) {
+SkytroveStatus SKYTROVE_CALL SkytroveRequest(SkytroveClient* client, HWND agent, const SkytroveField* fields,
+                                             size_t count, int replyOnFailure, DWORD timeoutMs,
+                                             SkytroveReply** reply) {
   if (reply != nullptr) *reply = nullptr;
   if (client == nullptr) return SKYTROVE_NO_AGENT;
+  if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
+  if (client->callback != nullptr) return SKYTROVE_CALLBACK_SET;
   try {
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return SKYTROVE_BAD_REQUEST;
-    const std::wstring source = velmora::GetField(*text, L"SourceFileName", L"=", L" ");
-    const std::wstring destination = velmora::GetField(*text, L"DestinationFileName", L"=", L" ");
+    const Identity request(*text);
     const std::string bytes = ToAnsi(*text);
-    const SkytroveStatus sent = SkytroveSendText(client, agent, bytes.data(), bytes.size(), 4);
+    // Not SkytroveSendText: a request given up earlier stays given up, so that its late
+    // reply, delivered while this send waits, is dropped rather than taken for this one.
+    const SkytroveStatus sent = Deliver(client, agent, bytes.data(), bytes.size(), 4);
     if (sent != SKYTROVE_SENT) return sent;
+    // Whatever arrived until now answers an earlier request.
+    const uint64_t sentAfter = client->received;
     auto& queue = client->queue;
     auto answer = queue.end();
-    const bool answered = PumpUntil(timeoutMs, [&] {
-      for (answer = queue.begin(); answer != queue.end(); ++answer)
-        if ((*answer)->parsed && skytrove::Answers(*(*answer)->parsed, source, destination)) return true;
-      return false;
-    });
-    if (!answered) return SKYTROVE_TIMEOUT;
+    bool answered = false;
+    {
+      Awaiting awaiting(*client, request);
+      answered = PumpUntil(timeoutMs, [&] {
+        for (answer = queue.begin(); answer != queue.end(); ++answer)
+          if ((*answer)->serial > sentAfter && request.AnsweredBy(**answer)) return true;
+        return false;
+      });
+    }
+    if (!answered) {
+      client->abandoned.push_back(request);
+      if (client->abandoned.size() > kAbandonedLimit) client->abandoned.pop_front();
+      return SKYTROVE_TIMEOUT;
+    }
     std::unique_ptr<OwnedReply> owned = std::move(*answer);
     queue.erase(answer);
     return Take(std::move(owned), reply);
@@ -284,10 +450,10 @@ SkytroveStatus SkytroveRequest(SkytroveClient* client, HWND agent, const Skytrov
   }
 }
 
-void SkytroveFreeReply(SkytroveReply* reply) { delete static_cast<OwnedReply*>(reply); }
+void SKYTROVE_CALL SkytroveFreeReply(SkytroveReply* reply) { delete static_cast<OwnedReply*>(reply); }
 
-void SkytroveSetCallback(SkytroveClient* client, SkytroveCallback callback, void* context) {
-  if (client == nullptr) return;
+void SKYTROVE_CALL SkytroveSetCallback(SkytroveClient* client, SkytroveCallback callback, void* context) {
+  if (client == nullptr || !client->OnItsThread()) return;
   client->callback = callback;
   client->context = context;
 }

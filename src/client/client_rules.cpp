@@ -1,5 +1,6 @@
 #include "client/client_rules.h"
 
+#include "app/request_rules.h"
 #include "support/text.h"
 
 namespace skytrove {
@@ -7,11 +8,6 @@ namespace skytrove {
 namespace {
 
 std::wstring Read(const std::wstring& text, const wchar_t* key) { return velmora::GetField(text, key, L"=", L" "); }
-
-// Where the agent looks for a key: at the start or after a space.
-bool Present(const std::wstring& text, const std::wstring& key) {
-  return velmora::FindNoCase(L" " + text, L" " + key + L"=") != std::wstring::npos;
-}
 
 // The agent writes sizes as plain signed decimals; anything else reads as 0.
 int64_t Number(const std::wstring& text) {
@@ -30,33 +26,67 @@ bool KeyWritable(const std::wstring& key) {
   return !key.empty() && key.find_first_of(L" =\"") == std::wstring::npos;
 }
 
+// Where the agent finds a key: its first occurrence at the start or after a space, as an
+// index into the text; npos when it is not there.
+size_t KeyAt(const std::wstring& text, const std::wstring& key) {
+  return velmora::FindNoCase(L" " + text, L" " + key + L"=");
+}
+
+const Field* Given(const std::vector<Field>& fields, const std::wstring& key) {
+  for (const Field& f : fields)
+    if (velmora::EqualsNoCase(f.key, key)) return &f;
+  return nullptr;
+}
+
 }  // namespace
 
 std::wstring ComposeRequest(const std::vector<Field>& fields, bool replyOnFailure, std::wstring& problem) {
   problem.clear();
   std::vector<Field> all = fields;
-  bool asked = false;
-  for (const Field& f : fields) asked = asked || velmora::EqualsNoCase(f.key, L"ReplyOnFailure");
-  if (replyOnFailure && !asked) all.push_back(Field{L"ReplyOnFailure", L"1"});
+  if (replyOnFailure && Given(fields, L"ReplyOnFailure") == nullptr) all.push_back(Field{L"ReplyOnFailure", L"1"});
   if (all.empty()) {
     problem = L"no fields";
     return std::wstring();
   }
   std::wstring text = L"GET ";
+  struct Span {
+    size_t begin, end;
+  };
+  std::vector<Span> values;  // where each field's value (quotes and all) stands in the text
   for (const Field& f : all) {
     if (!KeyWritable(f.key)) {
       problem = L"the key \"" + f.key + L"\" cannot be written";
       return std::wstring();
     }
-    text = velmora::FieldWrite(text, f.key, f.value, L"=", L" ");
-  }
-  // The agent reads each key's first occurrence anywhere in the text, so the only sure
-  // test of a value is to read the whole request back the way the agent will.
-  for (const Field& f : all) {
-    if (velmora::GetField(text, f.key, L"=", L" ") != f.value) {
-      problem = L"the value of " + f.key + L" cannot be carried";
+    if (Given(all, f.key) != &f) {
+      problem = L"the key " + f.key + L" is given twice";
       return std::wstring();
     }
+    const size_t begin = text.size() + (text.back() == L' ' ? 0 : 1) + f.key.size() + 1;
+    text = velmora::FieldWrite(text, f.key, f.value, L"=", L" ");
+    values.push_back(Span{begin, text.size()});
+  }
+  // The agent reads each key's first occurrence anywhere in the text, inside quoted values
+  // too, so the only sure test is to read the whole request back the way the agent will:
+  // every key given, and every key the agent knows, given or not. A value that names
+  // another field is named with the field it would be read as.
+  std::vector<std::wstring> keys;
+  for (const Field& f : all) keys.push_back(f.key);
+  for (const wchar_t* key : velmora::kRequestKeys) keys.push_back(key);
+  for (const std::wstring& key : keys) {
+    const Field* given = Given(all, key);
+    const bool same = given != nullptr ? velmora::GetField(text, key, L"=", L" ") == given->value
+                                       : KeyAt(text, key) == std::wstring::npos;
+    if (same) continue;
+    const size_t at = KeyAt(text, key);
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (&all[i] != given && at >= values[i].begin && at < values[i].end) {
+        problem = L"the value of " + all[i].key + L" would be read as " + key;
+        return std::wstring();
+      }
+    }
+    problem = L"the value of " + key + L" cannot be carried";
+    return std::wstring();
   }
   return text;
 }
@@ -83,7 +113,7 @@ std::optional<ParsedReply> ParseReply(const std::wstring& text) {
   }
   r.sourceFileSize = Number(Read(text, L"SourceFileSize"));
   r.sourceFileLastWriteTime = Read(text, L"SourceFileLastWriteTime");
-  r.linked = Present(text, L"LinkedSourceFileName");
+  r.linked = KeyAt(text, L"LinkedSourceFileName") != std::wstring::npos;
   if (r.linked) {
     r.linkedSourceFileSize = Number(Read(text, L"LinkedSourceFileSize"));
     r.linkedSourceFileName = Read(text, L"LinkedSourceFileName");
@@ -93,8 +123,10 @@ std::optional<ParsedReply> ParseReply(const std::wstring& text) {
   return r;
 }
 
-bool Answers(const ParsedReply& reply, const std::wstring& sourceFileName, const std::wstring& destinationFileName) {
-  return reply.sourceFileName == sourceFileName && reply.destinationFileName == destinationFileName;
+bool Answers(const ParsedReply& reply, const std::wstring& reference, const std::wstring& sourceFileName,
+             const std::wstring& destinationFileName) {
+  return reply.reference == reference && reply.sourceFileName == sourceFileName &&
+         reply.destinationFileName == destinationFileName;
 }
 
 }  // namespace skytrove

@@ -16,10 +16,11 @@ struct Field {
 };
 
 // "GET" and the fields in the given order, with "ReplyOnFailure=1" added when asked for
-// and not already given. A key or value the grammar cannot carry (a value with both a
-// double quote and a space, one that starts with a double quote, one holding another
-// key's " Key=", a key given twice, a key with a space, "=" or a quote) gives an empty
-// text and names the field in `problem`.
+// and not already given. The text is read back the way the agent reads it, for every key
+// given and every key the agent knows (velmora::kRequestKeys); a request that reads back
+// otherwise than asked gives an empty text and names the field in `problem`: a value with
+// both a double quote and a space, one that starts with a double quote, one holding
+// " Key=" of a known or given key, a key given twice, a key with a space, "=" or a quote.
 std::wstring ComposeRequest(const std::vector<Field>& fields, bool replyOnFailure, std::wstring& problem);
 
 enum class ReplyKind { Got, Failed };
@@ -44,7 +45,8 @@ struct ParsedReply {
 // A "GOT" or "FAILED" text (command word in any case); nothing for anything else.
 std::optional<ParsedReply> ParseReply(const std::wstring& text);
 
-// Whether a reply answers the request that carried this source and destination.
-bool Answers(const ParsedReply& reply, const std::wstring& sourceFileName, const std::wstring& destinationFileName);
+// Whether a reply answers the request that carried this reference, source and destination.
+bool Answers(const ParsedReply& reply, const std::wstring& reference, const std::wstring& sourceFileName,
+             const std::wstring& destinationFileName);
 
 }  // namespace skytrove

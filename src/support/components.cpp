@@ -164,6 +164,27 @@ void Save(const std::wstring& key, HWND window) {
                    sizeof(DWORD));
 }
 
+void Forget(const std::wstring& key) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_SET_VALUE, &raw) == ERROR_SUCCESS) {
+    UniqueKey k(raw);
+    for (const wchar_t* name : kNames) RegDeleteValueW(k.get(), name);
+  }
+  auto empty = [](const std::wstring& path) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return false;
+    UniqueKey k(opened);
+    DWORD subkeys = 1, values = 1;
+    return RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                            nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+  };
+  // Up to the maker's key, never the top-level one ("SOFTWARE").
+  for (std::wstring path = key; path.find(L'\\') != std::wstring::npos; path.resize(path.rfind(L'\\'))) {
+    if (!empty(path) || RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str()) != ERROR_SUCCESS) return;
+  }
+}
+
 }  // namespace placement
 
 namespace systemcheck {

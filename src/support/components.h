@@ -51,6 +51,9 @@ namespace placement {
 // writes it under HKEY_CURRENT_USER.
 bool Restore(const std::wstring& key, HWND window);
 void Save(const std::wstring& key, HWND window);
+// Removes what Save wrote for this user; the key, and the keys above it, go as well when
+// nothing else is left in them. The machine's part is not touched.
+void Forget(const std::wstring& key);
 }  // namespace placement
 
 namespace systemcheck {

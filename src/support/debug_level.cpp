@@ -1,5 +1,7 @@
 #include "debug_level.h"
 
+#include <vector>
+
 #include "text.h"
 
 namespace velmora {
@@ -38,17 +40,35 @@ bool HasNoMinimise(const std::wstring& arguments) {
   return FindNoCase(arguments, L"/NoMinimise") != std::wstring::npos;
 }
 
-bool HasExitSwitch(const std::wstring& arguments) {
-  // A whole word only: an installer's command line must never stop the agent by accident.
-  const std::wstring upper = UpperCase(arguments);
+namespace {
+// The arguments split at blanks.
+std::vector<std::wstring> Words(const std::wstring& arguments) {
+  std::vector<std::wstring> words;
   size_t i = 0;
-  while (i < upper.size()) {
-    while (i < upper.size() && (upper[i] == L' ' || upper[i] == L'\t')) ++i;
+  while (i < arguments.size()) {
+    while (i < arguments.size() && (arguments[i] == L' ' || arguments[i] == L'\t')) ++i;
     size_t end = i;
-    while (end < upper.size() && upper[end] != L' ' && upper[end] != L'\t') ++end;
-    if (upper.compare(i, end - i, L"/EXIT") == 0) return true;
+    while (end < arguments.size() && arguments[end] != L' ' && arguments[end] != L'\t') ++end;
+    if (end > i) words.push_back(arguments.substr(i, end - i));
     i = end;
   }
+  return words;
+}
+}  // namespace
+
+std::wstring RestartArguments(const std::wstring& arguments) {
+  std::wstring kept;
+  for (const std::wstring& word : Words(arguments)) {
+    if (!StartsWithNoCase(word, L"/DEBUG")) continue;
+    kept += kept.empty() ? word : L" " + word;
+  }
+  return kept;
+}
+
+bool HasSwitch(const std::wstring& arguments, const std::wstring& name) {
+  // A whole word only: an installer's command line must never stop the agent by accident.
+  for (const std::wstring& word : Words(arguments))
+    if (EqualsNoCase(word, name)) return true;
   return false;
 }
 

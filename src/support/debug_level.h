@@ -20,7 +20,13 @@ std::wstring CommandLineArguments(const std::wstring& commandLine);
 // True when "/NoMinimise" appears anywhere in the arguments, in any case.
 bool HasNoMinimise(const std::wstring& arguments);
 
-// True when one of the arguments is "/Exit", in any case: stop a running agent, start none.
-bool HasExitSwitch(const std::wstring& arguments);
+// True when one of the arguments is `name` as a whole ("/Exit", "/RemoveUserSettings"),
+// in any case.
+bool HasSwitch(const std::wstring& arguments, const std::wstring& name);
+
+// The arguments an agent started again by Windows (after an installer closed it) gets:
+// its "/DEBUG" argument, nothing else. It comes back to the tray, whatever brought the
+// first one up, and never as "/Exit".
+std::wstring RestartArguments(const std::wstring& arguments);
 
 }  // namespace velmora

@@ -108,6 +108,15 @@ void ShowPendingLogBox() noexcept {
 
 std::wstring ProcessArguments() { return CommandLineArguments(GetCommandLineW()); }
 
+void RegisterForRestart() {
+  const std::wstring arguments = RestartArguments(ProcessArguments());
+  const HRESULT result = RegisterApplicationRestart(arguments.empty() ? nullptr : arguments.c_str(),
+                                                    RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
+  if (FAILED(result))
+    WriteDebugLog(L"Registering for a restart after an update FAILED - " + SystemMessage(static_cast<DWORD>(result)), 5,
+                  kMarkNone);
+}
+
 void LoadDebugLevel() {
   SharedSettings& settings = StringUtility::Instance().Settings();
   if (settings.debugLevel != 0) return;

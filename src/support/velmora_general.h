@@ -52,4 +52,9 @@ void CopyStringToBytes(unsigned char* bytes, size_t count, const std::wstring& t
 // The process's arguments (the command line without the program name).
 std::wstring ProcessArguments();
 
+// Asks Windows to start the agent again, with RestartArguments, once an installer's Restart
+// Manager has closed it to replace its files; not after a crash, a hang or a reboot (the
+// sign-in start covers that).
+void RegisterForRestart();
+
 }  // namespace velmora

@@ -52,10 +52,17 @@ TEST(ClientRequest, ValuesTheGrammarCannotCarryAreRefusedNotMangled) {
       {{{L"Type", L"HTTP"}, {L"DestinationFileName", L"C:\\a \"b\".txt"}},
        L"the value of DestinationFileName cannot be carried"},
       {{{L"Type", L"HTTP"}, {L"Reference", L"\"quoted"}}, L"the value of Reference cannot be carried"},
-      // A value holding another key would be read as that key by the agent.
+      // A value holding " Key=" of a field the agent knows, given or not, would be read
+      // as that field: the field that carries it is named.
       {{{L"Reference", L"x SourceFileName=http://evil/"}, {L"SourceFileName", L"http://h/a"}},
-       L"the value of SourceFileName cannot be carried"},
-      {{{L"Type", L"HTTP"}, {L"Type", L"FTP"}}, L"the value of Type cannot be carried"},
+       L"the value of Reference would be read as SourceFileName"},
+      {{{L"Type", L"FTP"}, {L"DestinationFileName", L"C:\\My LinkedSourceFileName=ftp:\\h\\b PassiveMode=1\\a.txt"}},
+       L"the value of DestinationFileName would be read as LinkedSourceFileName"},
+      {{{L"Type", L"HTTP"}, {L"Reference", L"R1 password=x"}}, L"the value of Reference would be read as Password"},
+      {{{L"SourceFileName", L"http://h/a Username=eve"}}, L"the value of SourceFileName would be read as Username"},
+      {{{L"Reference", L"R1 ReplyOnFailure=1"}}, L"the value of Reference would be read as ReplyOnFailure"},
+      {{{L"Reference", L"R1 Retries=9"}}, L"the value of Reference would be read as Retries"},
+      {{{L"Type", L"HTTP"}, {L"type", L"FTP"}}, L"the key type is given twice"},
       {{{L"My Key", L"x"}}, L"the key \"My Key\" cannot be written"},
       {{{L"", L"x"}}, L"the key \"\" cannot be written"},
       {{}, L"no fields"},
@@ -104,7 +111,8 @@ TEST(ClientReply, WhatTheAgentWritesTheLibraryReadsBack) {
   EXPECT_EQ(failed->reason, L"530 'user' refused for ftp://u:***@h/a.txt");
   EXPECT_EQ(failed->sourceFileName, L"ftp://h/a.txt");
   EXPECT_EQ(failed->storyReference, -3);
-  EXPECT_TRUE(skytrove::Answers(*failed, L"ftp://h/a.txt", L"C:\\My Files\\a.txt"));
+  EXPECT_TRUE(skytrove::Answers(*failed, L"R 7", L"ftp://h/a.txt", L"C:\\My Files\\a.txt"));
+  EXPECT_FALSE(skytrove::Answers(*failed, L"R 8", L"ftp://h/a.txt", L"C:\\My Files\\a.txt"));
 
   EXPECT_FALSE(ParseReply(L"GET Type=HTTP"));
   EXPECT_FALSE(ParseReply(L" GOT Type=HTTP"));

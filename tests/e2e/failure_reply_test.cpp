@@ -112,6 +112,32 @@ TEST_F(FailureReply, MixedBurstGetsExactlyOneReplyPerRequestThatAsked) {
   EXPECT_EQ(CountLogged("Parent lost"), 0u);
 }
 
+void SKYTROVE_CALL IgnoreReply(void*, const SkytroveReply*) {}
+
+// A reply that comes after its SkytroveRequest gave up answers no later call: the same
+// request asked again is answered by its own run, and the late reply does not stay behind.
+TEST_F(FailureReply, LateReplyIsNotTakenForTheNextIdenticalRequest) {
+  SkytroveClient* client = SkytroveOpen();
+  ASSERT_NE(client, nullptr);
+  const std::string url = Url("slow/20000?chunk=2000&delay=100");
+  const std::string dest = Dest("late.bin");
+  const SkytroveField fields[] = {
+      {"Type", "HTTP"}, {"Reference", "L1"}, {"SourceFileName", url.c_str()}, {"DestinationFileName", dest.c_str()}};
+  SkytroveReply* reply = nullptr;
+  EXPECT_EQ(SkytroveRequest(client, agent_.Window(), fields, 4, 1, 500, &reply), SKYTROVE_TIMEOUT);
+  // The late "GOT" is delivered to the client while this thread waits for the log.
+  ASSERT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 1, 30000));
+  ASSERT_EQ(SkytroveRequest(client, agent_.Window(), fields, 4, 1, 30000, &reply), SKYTROVE_GOT);
+  EXPECT_EQ(CountLogged("Posting to requesting application"), 2u);  // its own run's reply
+  EXPECT_STREQ(reply->reference, "L1");
+  SkytroveFreeReply(reply);
+  EXPECT_EQ(SkytroveWait(client, 0, &reply), SKYTROVE_TIMEOUT);
+  // With a callback set no reply would ever reach the call: refused at once.
+  SkytroveSetCallback(client, &IgnoreReply, nullptr);
+  EXPECT_EQ(SkytroveRequest(client, agent_.Window(), fields, 4, 1, 30000, &reply), SKYTROVE_CALLBACK_SET);
+  SkytroveClose(client);
+}
+
 // Runs the requester program and returns its exit status; its output lands in `out`.
 DWORD RunRequester(const std::wstring& arguments, std::string& out) {
   const std::wstring path = FreshFolder(L"requester-out") + L"\\out.txt";
@@ -149,10 +175,17 @@ TEST_F(FailureReply, RequesterExitStatusTellsTheOutcome) {
   EXPECT_EQ(RunRequester(args(Url("status/404"), "no.txt"), out), 3u) << out;
   EXPECT_NE(out.find("FAILED: HTTP status 404"), std::string::npos) << out;
   EXPECT_EQ(RunRequester(L"--no-failure-reply --timeout 4 " + args(Url("status/404?2"), "no.txt"), out), 1u) << out;
+  // What the agent echoes is printed escaped and masked: no line of its own, no password.
+  const std::string forged = "\"Reference=x\nGOT forged\" Type=HTTP SourceFileName=http://user:pa55@" +
+                             Narrow(Env("VELMORA_WEB")) + "/status/404?3 DestinationFileName=" + Dest("no.txt");
+  EXPECT_EQ(RunRequester(std::wstring(forged.begin(), forged.end()), out), 3u) << out;
+  EXPECT_EQ(out.find("\nGOT"), std::string::npos) << out;
+  EXPECT_NE(out.find("x<LF>GOT forged"), std::string::npos) << out;
+  EXPECT_EQ(out.find("pa55"), std::string::npos) << out;
   EXPECT_EQ(RunRequester(L"--bogus", out), 2u) << out;
   // A reference the agent would read as the source: refused before anything is sent.
   EXPECT_EQ(RunRequester(L"Type=HTTP \"Reference=a SourceFileName=y\" SourceFileName=x", out), 2u) << out;
-  EXPECT_NE(out.find("the value of SourceFileName cannot be carried"), std::string::npos) << out;
+  EXPECT_NE(out.find("the value of Reference would be read as SourceFileName"), std::string::npos) << out;
   ASSERT_TRUE(agent_.Stop());
   EXPECT_EQ(RunRequester(args(Url("files/tool.txt"), "late.txt"), out), 2u) << out;
   EXPECT_NE(out.find("the agent is not running"), std::string::npos) << out;

@@ -153,6 +153,19 @@ TEST_F(Lifecycle, WindowsEndingAndTaskManagerAskNothing) {
     ASSERT_TRUE(agent.WaitExit(10000));
     EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
   }
+  {
+    // The Restart Manager's pair, as an installer sends it to free the executable: even a
+    // window on show, where the close box would ask, ends without a question.
+    Agent agent;
+    ASSERT_TRUE(agent.Start(L"/NoMinimise"));
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(agent.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &r);
+    EXPECT_EQ(r, TRUE);
+    PostMessageW(agent.Window(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    ASSERT_TRUE(agent.WaitExit(10000));
+    EXPECT_EQ(FindWindowW(L"#32770", L"Velmora Skytrove v4"), nullptr);
+    EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());  // shown: stored
+  }
 }
 
 TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {

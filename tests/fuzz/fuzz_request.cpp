@@ -33,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto request = velmora::ParseRequest(composed, 1);
     if (!request || request->Reference != text || request->SourceFileName != L"x y" || !request->ReplyOnFailure)
       __builtin_trap();
+    // Nor does it read a field that was not given, one still to come included.
+    for (const wchar_t* key : velmora::kRequestKeys) {
+      const std::wstring k = key;
+      if (k != L"Reference" && k != L"SourceFileName" && k != L"ReplyOnFailure" &&
+          !velmora::GetField(composed, k, L"=", L" ").empty())
+        __builtin_trap();
+    }
   }
   velmora::MaskField(text, L"Password");
   // Any text as a URL's password is masked whole, with a scheme and without one (where
@@ -55,5 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (line.find_first_of(L"\r\n") != std::wstring::npos) __builtin_trap();
   velmora::DebugLevelFromCommandLine(text);
   velmora::CommandLineArguments(text);
+  velmora::RestartArguments(text);
   return 0;
 }

@@ -42,9 +42,15 @@ TEST(CommandLine, NoMinimiseAnywhereInAnyCase) {
 }
 
 TEST(CommandLine, ExitOnlyAsAWholeArgument) {
-  EXPECT_TRUE(HasExitSwitch(L"/Exit"));
-  EXPECT_TRUE(HasExitSwitch(L"/DEBUG=MAX\t/EXIT "));
-  EXPECT_FALSE(HasExitSwitch(L"/Exiting"));
-  EXPECT_FALSE(HasExitSwitch(L"/DEBUG=/exit2 x/exit"));
-  EXPECT_FALSE(HasExitSwitch(L""));
+  EXPECT_TRUE(HasSwitch(L"/Exit", L"/Exit"));
+  EXPECT_TRUE(HasSwitch(L"/DEBUG=MAX\t/EXIT ", L"/Exit"));
+  EXPECT_FALSE(HasSwitch(L"/Exiting", L"/Exit"));
+  EXPECT_FALSE(HasSwitch(L"/DEBUG=/exit2 x/exit", L"/Exit"));
+  EXPECT_FALSE(HasSwitch(L"", L"/Exit"));
+}
+
+TEST(CommandLine, RestartKeepsTheDebugLevelOnly) {
+  EXPECT_EQ(RestartArguments(L"/NoMinimise /debug=NORMAL"), L"/debug=NORMAL");
+  EXPECT_EQ(RestartArguments(L"\t/DEBUG  /Exit x/DEBUG"), L"/DEBUG");
+  EXPECT_EQ(RestartArguments(L"/nominimise"), L"");
 }
