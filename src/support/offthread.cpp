@@ -43,6 +43,7 @@ HANDLE ShutdownEvent() {
 }
 
 thread_local std::shared_ptr<Waker> t_wake;
+thread_local AbandonScope* t_abandon = nullptr;
 
 // Without an event (the system refused one) the waiter is still made: it then looks at
 // the call's flag every kPollMs instead of being woken.
@@ -96,6 +97,16 @@ Outcome WaitFor(Job& job, const std::function<void()>& cancel) {
   for (;;) {
     // A call that is back already costs no wait and no message round.
     if (job.finished.load()) return Outcome{true, job.error};
+    if (!cancelled && Abandoned()) {
+      if (cancel) {
+        try {
+          cancel();
+        } catch (...) {
+          // The wait ends all the same; the call owns what it uses.
+        }
+      }
+      return Outcome{false, ERROR_INTERNET_OPERATION_CANCELLED};
+    }
     if (!cancelled && ShuttingDown()) {
       cancelled = true;
       giveUpAt = GetTickCount64() + kCancelGraceMs;
@@ -109,7 +120,7 @@ Outcome WaitFor(Job& job, const std::function<void()>& cancel) {
       continue;
     }
     if (pumping && !timing::RunWaitingMessages()) pumping = false;
-    DWORD timeout = polling ? kPollMs : INFINITE;
+    DWORD timeout = polling ? kPollMs : t_abandon != nullptr ? kAbandonPollMs : INFINITE;
     if (cancelled) {
       const ULONGLONG now = GetTickCount64();
       if (now >= giveUpAt) return Outcome{false, ERROR_INTERNET_OPERATION_CANCELLED};
@@ -183,6 +194,23 @@ void CloseInternetHandle(HINTERNET handle) noexcept {
   } catch (...) {
     InternetCloseHandle(handle);
   }
+}
+
+AbandonScope::AbandonScope(std::function<bool()> abandon) : abandon_(std::move(abandon)), outer_(t_abandon) {
+  t_abandon = this;
+}
+
+AbandonScope::~AbandonScope() { t_abandon = outer_; }
+
+bool Abandoned() {
+  for (AbandonScope* scope = t_abandon; scope != nullptr; scope = scope->outer_) {
+    try {
+      if (scope->abandon_ && scope->abandon_()) return true;
+    } catch (...) {
+      return true;  // a question that cannot be answered is no reason to wait on
+    }
+  }
+  return false;
 }
 
 void BeginShutdown() noexcept {

@@ -82,6 +82,28 @@ auto Call(F work, const std::function<void()>& cancel = {}) -> Result<decltype(w
   return Begin(std::move(work)).Wait(cancel);
 }
 
+// While one lives, every wait on this thread also asks `abandon` (at least every
+// kAbandonPollMs): once it says true, the wait runs its cancel and ends at once as not
+// finished, the call left behind on its worker (Wine cannot end a blocked WinINet call).
+// This is how one transfer is given up (a stall, a cancel) without closing the agent.
+// Scopes nest; any one of them abandons. Only for the thread that made it.
+class AbandonScope {
+ public:
+  explicit AbandonScope(std::function<bool()> abandon);
+  ~AbandonScope();
+  AbandonScope(const AbandonScope&) = delete;
+  AbandonScope& operator=(const AbandonScope&) = delete;
+  friend bool Abandoned();
+
+ private:
+  std::function<bool()> abandon_;
+  AbandonScope* outer_;
+};
+// Whether a scope of this thread says to give up now.
+bool Abandoned();
+
+inline constexpr DWORD kAbandonPollMs = 100;
+
 // Closes a WinINet handle off this thread: closing an FTP connection says goodbye to the
 // server and waits for its answer. Waits like Run; once the shut-down has begun it does
 // not wait at all.
