@@ -137,6 +137,9 @@ bool frmVelmoraSkytrove::StallCheck() {
       if (size != stallWatchSize_) {
         stallWatchSize_ = size;
         lastProgress_ = now;
+        // The FTP transfer's count, shown as the HTTP one is.
+        SetStatusCount(L" Downloaded " + GroupThousands(size, GroupSeparator()) + L" bytes");
+        ShowTrayTip(statusBar1_.Text());
       }
     }
   }

@@ -37,6 +37,9 @@ inline constexpr size_t kTransferBufferSize = 10240;
 // requester's own send has returned.
 inline constexpr UINT kSendRefusalsMessage = WM_APP + 11;
 
+// The user's thousands separator, for the byte counts shown while a file arrives.
+std::wstring GroupSeparator();
+
 // The tip field of a tray record: the text in the ANSI code page, at most 63 bytes of it,
 // zero-filled to the end of the field's first-version size (64 bytes).
 void FillTrayTip(NOTIFYICONDATAA& record, const std::wstring& tip);

@@ -138,6 +138,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     if (!downloaded) steps.Note(DescribeFtpFailure(*ftp_));
   });
   stallWatchFile_.clear();
+  if (stallWatchSize_ > 0) ShowTrayTip(L"");  // the count shown while it grew
   NoteProgress();
   // A failed transfer has already decided the outcome; a second login to ask for the
   // time would only hold the agent longer on a server that is not answering.

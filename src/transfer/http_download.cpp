@@ -30,12 +30,6 @@ namespace {
 
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
 
-std::wstring GroupSeparator() {
-  wchar_t buffer[8] = {};
-  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, 8) > 0) return buffer;
-  return L",";
-}
-
 }  // namespace
 
 bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {

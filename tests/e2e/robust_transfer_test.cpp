@@ -40,6 +40,33 @@ TEST_F(RobustTransfer, StalledBodyFailsWithinTheLimitAndTheQueueMovesOn) {
   EXPECT_EQ(ReadFileBytes(D("after.bin")), Generated(3000));
 }
 
+// FtpGetFileA is one call: its progress is the growth of the file it writes.
+TEST_F(RobustTransfer, FtpTransferStallsOnlyWhenItsFileStopsGrowing) {
+  ASSERT_TRUE(PutRemote("grow.bin", Generated(7000000)));  // 7 s at 1 MB/s: longer than the limit
+  ASSERT_TRUE(Send(Request(Source("grow.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("grow.bin"),
+                           " ReplyOnFailure=1 StallSeconds=5")));
+  auto reply = requester_.WaitReply(60000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("grow.bin")).size(), 7000000u);
+
+  ASSERT_TRUE(PutRemote("stall.bin", Generated(400000)));
+  ASSERT_TRUE(WriteFileBytes(D("stall.bin"), "old"));
+  const DWORD sent = GetTickCount();
+  ASSERT_TRUE(Send(Request(Source("stall.bin", Narrow(Env("VELMORA_FTP_STALL_HOST"))), Dest("stall.bin"),
+                           " ReplyOnFailure=1 StallSeconds=5")));
+  ASSERT_TRUE(Send(Request(Source("stall.bin"), Dest("after.bin"))));
+  reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_LT(GetTickCount() - sent, 12000u);
+  EXPECT_EQ(reply->Field("Reason"), "stalled: no data for 5 s") << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("stall.bin")), "old");
+  reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("after.bin")), Generated(400000));
+}
+
 TEST_F(RobustTransfer, RetriesOnlyTransientFailuresAndWaitWithoutHoldingTheQueue) {
   // 503 with Retry-After: 2, then the file; the request behind it is served meanwhile.
   const std::string flaky = Url("flaky/5000?fails=1&after=2&key=" + Key("a"));
