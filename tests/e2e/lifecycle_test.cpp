@@ -198,7 +198,9 @@ TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {
   DeleteMachineValue(kVelmora, L"DebugMode");
 }
 
-TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedOnEveryLine) {
+// The box is shown by the message loop once start-up is over: the start-up's lines bring
+// one (more would come from lines written after it is answered).
+TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedInABox) {
   SetMachineString(kVelmora, L"DebugPath", L"Q:\\no drive\\logs");
   Agent agent;
   ASSERT_TRUE(agent.Start(L"/DEBUG=MAX", 0));
@@ -210,11 +212,11 @@ TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedOnEveryLine) {
     PressButton(box, IDOK);
     ++boxes;
   }
-  EXPECT_EQ(boxes, 4);  // one per start-up line
+  EXPECT_EQ(boxes, 1);
   ASSERT_NE(FindAgentWindow(5000), nullptr);
   EXPECT_TRUE(agent.Running());
   PostMessageW(FindAgentWindow(1000), WM_CLOSE, 0, 0);
-  // Closing writes the FTP object's lines: one more box each.
+  // A box noted by the close's lines is never shown: the loop ends first.
   for (int i = 0; i < 4 && agent.Running(); ++i) {
     HWND box = WaitForWindow(L"#32770", L"Velmora Skytrove v4", 2000);
     if (box) PressButton(box, IDOK);

@@ -248,26 +248,32 @@ TEST_F(Responsive, LogMessageBoxesNeitherRepeatARequestNorCrashTheClose) {
     }
   };
   ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
+  // The start-up's lines bring one box; requests go out under the boxes after it.
+  for (DWORD end = GetTickCount() + 10000; answerer.boxes < 1;) {
+    ASSERT_GT(static_cast<int32_t>(end - GetTickCount()), 0) << "no box at start-up";
+    Pump(20);
+  }
   agent = agent_.Window();
-  // Its lines bring the boxes under which the others arrive (each for a source of its own:
-  // the same source twice from one window is refused). A box comes only with new lines:
-  // the start-up's, then those of a tick after it.
+  // Its lines bring a box, under which the next one arrives, and so on: a box comes with the
+  // lines of an intake or a tick outside a box. Each has a source of its own (the same
+  // source twice from one window is refused).
   ASSERT_TRUE(Send(HttpRequest(Web("gen/1000"), Dest("boxed0.bin"))));
   std::set<std::string> served;
-  for (int i = 0; i < 3; ++i) {
-    const auto reply = requester_.WaitReply(60000);
-    ASSERT_TRUE(reply) << "a request sent under a box was lost";
+  size_t replies = 0;
+  while (const auto reply = requester_.WaitReply(replies < 1 + static_cast<size_t>(sent) ? 60000 : 8000)) {
+    ++replies;
     EXPECT_EQ(reply->bytes.compare(0, 4, "GOT "), 0) << reply->bytes;
     served.insert(reply->Field("DestinationFileName"));
   }
-  EXPECT_EQ(served.size(), 3u) << "one request was answered twice";
-  EXPECT_FALSE(requester_.WaitReply(8000)) << "a request ran twice";
+  EXPECT_GE(sent.load(), 1) << "no request arrived under a box";
+  EXPECT_EQ(replies, 1u + sent) << "a request was lost or ran twice";
+  EXPECT_EQ(served.size(), replies) << "one request was answered twice";
 
   ASSERT_TRUE(PutRemote("boxed.bin", Generated(5000000)));  // 5 s at the slow peer's 1 MB/s
   ASSERT_TRUE(Send(Request(Source("boxed.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("boxed.bin"),
                            " ReplyOnFailure=1")));
   // The transfer writes beside its destination: once that file is there, it runs.
-  for (DWORD end = GetTickCount() + 60000; Leftovers({}).size() <= 3;) {
+  for (DWORD end = GetTickCount() + 60000; Leftovers({}).size() <= served.size();) {
     ASSERT_GT(static_cast<int32_t>(end - GetTickCount()), 0) << "the FTP request never started";
     Pump(50);
   }
