@@ -1,7 +1,11 @@
 // skytrove-request: sends one request to the running agent and waits for its reply.
 //
-//   skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply] Key=Value...
+//   skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]
+//                    [--stall S] [--retries N] [--sha256 HEX] Key=Value...
 //   skytrove-request [--timeout S] [--no-failure-reply] --raw "GET Type=HTTP ..."
+//
+// --stall, --retries and --sha256 add StallSeconds=, Retries= and Sha256= to the request
+// (Key=Value form only; a raw text carries its own keys).
 //
 // Exit status: 0 a "GOT" reply arrived (its fields are printed), 3 a "FAILED" reply
 // arrived (its reason is printed), 1 no reply in time, 2 usage error or no agent window.
@@ -40,8 +44,8 @@ std::string Shown(const char* text) { return Shown(text, std::strlen(text)); }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply] "
-               "Key=Value...\n"
+               "usage: skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]\n"
+               "                        [--stall S] [--retries N] [--sha256 HEX] Key=Value...\n"
                "       skytrove-request [--timeout S] [--no-failure-reply] --raw \"GET Type=HTTP ...\"\n"
                "example: skytrove-request Type=HTTP Reference=R1 SourceFileName=http://127.0.0.1:8080/a.txt "
                "DestinationFileName=C:\\a.txt\n");
@@ -97,6 +101,9 @@ int main(int argc, char** argv) {
       code = std::strtoul(argv[++i], nullptr, 10);
     } else if (a == "--raw" && i + 1 < argc) {
       raw = argv[++i];
+    } else if ((a == "--stall" || a == "--retries" || a == "--sha256") && i + 1 < argc) {
+      keys.push_back(a == "--stall" ? "StallSeconds" : a == "--retries" ? "Retries" : "Sha256");
+      values.push_back(argv[++i]);
     } else if (a == "--no-failure-reply") {
       failureReply = false;
     } else if (a.rfind("--", 0) == 0 || a.find('=') == std::string::npos) {

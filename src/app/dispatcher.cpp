@@ -6,7 +6,10 @@
 
 #include "app/main_window.h"
 #include "app/request_rules.h"
+#include "app/transfer_rules.h"
+#include "support/components.h"
 #include "support/debug_log.h"
+#include "support/offthread.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
 
@@ -63,6 +66,90 @@ void frmVelmoraSkytrove::PostToRequester(int32_t parent, const std::wstring& rep
                   5, kMarkNone);
 }
 
+// One attempt of a request, under the stall limit: whatever phase goes without a byte for
+// that long is given up (handles closed, the call left on its worker) and the attempt
+// fails as a stall.
+void frmVelmoraSkytrove::RunAttempt(DownloadRequest& work, bool& outcome, bool& linkedOutcome) {
+  failureKind_ = FailureKind::Permanent;
+  failureCode_ = 0;
+  retryAfter_ = -1;
+  sha256_.clear();
+  const std::wstring type = UpperCase(work.Type);
+  if (!work.Sha256.empty()) {
+    if (!IsSha256Text(work.Sha256)) {
+      SetFailureReason(L"checksum: Sha256 is not 64 hex digits");
+      return;
+    }
+    if (type == L"HTTP" || type == L"FTP") sha256_ = work.Sha256;
+  }
+  const int stallSeconds = EffectiveStallSeconds(
+      work.StallSeconds, registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"StallSeconds", 0));
+  stallMs_ = static_cast<ULONGLONG>(stallSeconds) * 1000;
+  stalled_ = false;
+  stallWatchFile_.clear();
+  NoteProgress();
+  {
+    offthread::AbandonScope stallLimit([this] { return StallCheck(); });
+    try {
+      if (type == L"HTTP") {
+        Log(L"Calling Download HTTP File " + work.SourceFileName, kMarkNone);
+        outcome = DownloadHTTPFile(work);
+      } else if (type == L"FTP") {
+        Log(L"Calling Download FTP File " + work.SourceFileName, kMarkNone);
+        outcome = DownloadFTPFile(work, false);
+        if (outcome && !unloaded_ && !work.LinkedSourceFileName.empty()) {
+          Log(L"Downloading Linked FTP File " + work.LinkedSourceFileName, kMarkNone);
+          linkedOutcome = DownloadFTPFile(work, true);
+        }
+      } else if (type == L"FTPDELETE") {
+        Log(L"Deleting FTP File " + work.SourceFileName, kMarkNone);
+        outcome = DeleteFTPFile(work);
+      }
+    } catch (const std::exception& e) {
+      // A run-time error inside a transfer costs that request only: no reply, the request
+      // leaves the list and the queue carries on.
+      SetFailureReason(Describe(e));
+      WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
+      outcome = false;
+    }
+  }
+  stallWatchFile_.clear();
+  stallMs_ = 0;
+  if (stalled_ && !unloaded_) {
+    outcome = false;
+    SetFailureReason(StallReason(stallSeconds));
+    SetFailureKind(FailureKind::Stalled);
+  }
+}
+
+void frmVelmoraSkytrove::NoteProgress() {
+  if (!stalled_) lastProgress_ = GetTickCount64();
+}
+
+bool frmVelmoraSkytrove::StallCheck() {
+  if (stalled_) return true;
+  if (stallMs_ == 0) return false;
+  const ULONGLONG now = GetTickCount64();
+  if (!stallWatchFile_.empty()) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(stallWatchFile_.c_str(), GetFileExInfoStandard, &data)) {
+      const int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      if (size != stallWatchSize_) {
+        stallWatchSize_ = size;
+        lastProgress_ = now;
+        // The FTP transfer's count, shown as the HTTP one is.
+        SetStatusCount(L" Downloaded " + GroupThousands(size, GroupSeparator()) + L" bytes");
+        ShowTrayTip(statusBar1_.Text());
+      }
+    }
+  }
+  if (now - lastProgress_ < stallMs_) return false;
+  stalled_ = true;
+  WriteDebugLog(L"Transfer stalled - no data for " + ToDecimal(static_cast<int64_t>(stallMs_ / 1000)) + L" s", 5,
+                kMarkNone);
+  return true;
+}
+
 void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   // Anything below can run messages (a wait, a reply, a box), and a message can bring a
   // new request or another tick: every guard is set before the first of them, so that no
@@ -75,7 +162,12 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No downloads needed", kMarkEnd);
     return;
   }
-  DownloadRequest work = downloadList_.At(0);
+  const size_t next = downloadList_.NextRunnable(GetTickCount64());
+  if (next == downloadList_.Count()) {
+    Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Waiting for a retry", kMarkEnd);
+    return;
+  }
+  DownloadRequest work = downloadList_.At(next);
   bool outcome = false;
   bool linkedOutcome = false;
   SetCurrentFile(CurrentFileLabel(work));
@@ -93,29 +185,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   failureReason_.clear();
   Log(L"Mark as Runnnig", kMarkNone);
 
-  try {
-    const std::wstring type = UpperCase(work.Type);
-    if (type == L"HTTP") {
-      Log(L"Calling Download HTTP File " + work.SourceFileName, kMarkNone);
-      outcome = DownloadHTTPFile(work);
-    } else if (type == L"FTP") {
-      Log(L"Calling Download FTP File " + work.SourceFileName, kMarkNone);
-      outcome = DownloadFTPFile(work, false);
-      if (outcome && !unloaded_ && !work.LinkedSourceFileName.empty()) {
-        Log(L"Downloading Linked FTP File " + work.LinkedSourceFileName, kMarkNone);
-        linkedOutcome = DownloadFTPFile(work, true);
-      }
-    } else if (type == L"FTPDELETE") {
-      Log(L"Deleting FTP File " + work.SourceFileName, kMarkNone);
-      outcome = DeleteFTPFile(work);
-    }
-  } catch (const std::exception& e) {
-    // A run-time error inside a transfer costs that request only: no reply, the request
-    // leaves the list and the queue carries on.
-    SetFailureReason(Describe(e));
-    WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
-    outcome = false;
-  }
+  RunAttempt(work, outcome, linkedOutcome);
 
   if (unloaded_) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Window Unloaded", kMarkEnd);
@@ -129,8 +199,18 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
       WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
     }
   }
-  if (!outcome) ReplyFailure(work, failureReason_);
-  RemoveFromDownloadList(work);
+  const int32_t attempts = work.Attempts + 1;
+  if (!outcome && attempts <= work.Retries && IsTransient(failureKind_, failureCode_)) {
+    // The request stays where it is and lets the others run until its retry is due.
+    const int delay = RetryDelaySeconds(retryAfter_, attempts);
+    Log(L"Retrying in " + ToDecimal(delay) + L" s - " + failureReason_ + L" (attempt " + ToDecimal(attempts) +
+            L" of " + ToDecimal(work.Retries + 1) + L")",
+        kMarkNone);
+    downloadList_.Reschedule(work, GetTickCount64() + static_cast<uint64_t>(delay) * 1000, attempts);
+  } else {
+    if (!outcome) ReplyFailure(work, WithAttempts(failureReason_, attempts));
+    RemoveFromDownloadList(work);
+  }
   if (!session_) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No internet handle", kMarkEnd);
     return;

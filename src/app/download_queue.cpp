@@ -73,18 +73,36 @@ void DownloadQueue::EraseAt(size_t index) {
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-bool DownloadQueue::RemoveFirstMatch(const DownloadRequest& request, std::wstring* removedSource) {
+size_t DownloadQueue::FindFirstMatch(const DownloadRequest& request) const {
   for (size_t i = 0; i < entries_.size(); ++i) {
     const DownloadRequest& e = entries_[i].request;
-    if (e.SourceFileName == request.SourceFileName &&
-        e.DestinationFileName == request.DestinationFileName &&
-        (request.ParentHWnd == 0 || e.ParentHWnd == request.ParentHWnd)) {
-      if (removedSource) *removedSource = e.SourceFileName;
-      EraseAt(i);
-      return true;
-    }
+    if (e.SourceFileName == request.SourceFileName && e.DestinationFileName == request.DestinationFileName &&
+        (request.ParentHWnd == 0 || e.ParentHWnd == request.ParentHWnd))
+      return i;
   }
-  return false;
+  return entries_.size();
+}
+
+bool DownloadQueue::RemoveFirstMatch(const DownloadRequest& request, std::wstring* removedSource) {
+  const size_t i = FindFirstMatch(request);
+  if (i == entries_.size()) return false;
+  if (removedSource) *removedSource = entries_[i].request.SourceFileName;
+  EraseAt(i);
+  return true;
+}
+
+size_t DownloadQueue::NextRunnable(uint64_t now) const {
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].request.DueAt <= now) return i;
+  return entries_.size();
+}
+
+bool DownloadQueue::Reschedule(const DownloadRequest& request, uint64_t dueAt, int32_t attempts) {
+  const size_t i = FindFirstMatch(request);
+  if (i == entries_.size()) return false;
+  entries_[i].request.DueAt = dueAt;
+  entries_[i].request.Attempts = attempts;
+  return true;
 }
 
 size_t DownloadQueue::RemoveParent(int32_t parent) {

@@ -36,6 +36,13 @@ class DownloadQueue {
   // 0-based: At(0) is the head.
   const DownloadRequest& At(size_t index) const { return entries_[index].request; }
 
+  // The index of the first entry whose retry is due at tick `now` (DueAt 0 is always
+  // due); Count() when none is.
+  size_t NextRunnable(uint64_t now) const;
+  // Sets the first matching entry (as RemoveFirstMatch matches) to wait until `dueAt`
+  // with `attempts` made; false when none matched (it was removed meanwhile).
+  bool Reschedule(const DownloadRequest& request, uint64_t dueAt, int32_t attempts);
+
   // Removes the first entry with the same source and destination (exact) whose window
   // matches (any window when the request's is 0). Returns false when none matched.
   bool RemoveFirstMatch(const DownloadRequest& request, std::wstring* removedSource = nullptr);
@@ -54,6 +61,7 @@ class DownloadQueue {
   static std::wstring Key(int32_t parent, const std::wstring& type, const std::wstring& source);
   void Unindex(const Entry& entry);
   void EraseAt(size_t index);
+  size_t FindFirstMatch(const DownloadRequest& request) const;
 
   std::deque<Entry> entries_;
   Index bySource_;  // rivals by their own source

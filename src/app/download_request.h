@@ -25,6 +25,13 @@ struct DownloadRequest {
   std::wstring Password;
   // The requester asked to hear about a failure or refusal too ("ReplyOnFailure=1").
   bool ReplyOnFailure = false;
+
+  // Retries and resume
+  int32_t StallSeconds = 0;  // 0: not given (the administrator's default, else 60)
+  int32_t Retries = 0;       // more attempts after a transient failure, 0..10
+  std::wstring Sha256;       // 64 hex digits the data must hash to; empty: no check
+  int32_t Attempts = 0;      // attempts made so far
+  uint64_t DueAt = 0;        // tick count at which a waiting retry may run; 0: now
 };
 
 }  // namespace velmora

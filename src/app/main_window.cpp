@@ -375,6 +375,12 @@ void frmVelmoraSkytrove::SetStatusText(const std::wstring& text, bool refresh) {
 // chunk does; counts that change with every chunk or request are repainted at most once
 // every 50 ms, so a burst of requests or a fast transfer is not slowed down by them. A
 // count that is not repainted at once is painted when the window is next idle.
+std::wstring GroupSeparator() {
+  wchar_t buffer[8] = {};
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, 8) > 0) return buffer;
+  return L",";
+}
+
 void frmVelmoraSkytrove::SetStatusCount(const std::wstring& text) {
   statusBar1_.SetText(text);
   const ULONGLONG now = GetTickCount64();

@@ -13,6 +13,7 @@
 #include "app/controls.h"
 #include "app/download_queue.h"
 #include "app/download_request.h"
+#include "app/transfer_rules.h"
 #include "support/handles.h"
 #include "transfer/cftp.h"
 
@@ -35,6 +36,9 @@ inline constexpr size_t kTransferBufferSize = 10240;
 // Posted to ourselves: the "FAILED" replies of refused requests go out once the
 // requester's own send has returned.
 inline constexpr UINT kSendRefusalsMessage = WM_APP + 11;
+
+// The user's thousands separator, for the byte counts shown while a file arrives.
+std::wstring GroupSeparator();
 
 // The tip field of a tray record: the text in the ANSI code page, at most 63 bytes of it,
 // zero-filled to the end of the field's first-version size (64 bytes).
@@ -74,6 +78,11 @@ class frmVelmoraSkytrove {
   // Failure replies (failure_reply.cpp): the transfers note why they gave up, the
   // dispatcher and the list answer the requesters that asked for it.
   void SetFailureReason(const std::wstring& reason) { failureReason_ = reason; }
+  // Whether another attempt could help, for Retries=N; the transfers say it with the reason.
+  void SetFailureKind(FailureKind kind, int code = 0) {
+    failureKind_ = kind;
+    failureCode_ = code;
+  }
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -138,6 +147,22 @@ class frmVelmoraSkytrove {
     std::wstring reply;
   };
   std::vector<Refusal> refusals_;  // "FAILED" replies waiting for kSendRefusalsMessage
+
+  // Retries and resume: the running attempt's stall watch and how it failed.
+  // The transfer notes each byte received (or a new phase begun); a watched file's
+  // growth counts too, since FTP's transfer is one call that only the file shows.
+  void NoteProgress();
+  bool StallCheck();
+  void RunAttempt(DownloadRequest& work, bool& outcome, bool& linkedOutcome);
+  ULONGLONG lastProgress_ = 0;
+  ULONGLONG stallMs_ = 0;
+  bool stalled_ = false;
+  std::wstring stallWatchFile_;
+  int64_t stallWatchSize_ = 0;
+  FailureKind failureKind_ = FailureKind::Permanent;
+  int failureCode_ = 0;
+  int retryAfter_ = -1;  // the server's Retry-After in seconds, -1 without one
+  std::wstring sha256_;  // the running request's expected digest; empty: no check
 
   HWND lblCurrentFileDesc_ = nullptr;
   HWND lblCurrentFile_ = nullptr;

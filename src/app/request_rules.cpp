@@ -1,5 +1,6 @@
 #include "app/request_rules.h"
 
+#include "app/transfer_rules.h"
 #include "support/paths.h"
 #include "support/text.h"
 
@@ -27,6 +28,9 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   r.PassiveMode = LeadingNumberIsNonZero(field(L"PassiveMode"));
   // Exactly "1": a requester written before failure replies never sees one.
   r.ReplyOnFailure = field(L"ReplyOnFailure") == L"1";
+  r.StallSeconds = LeadingNumberToInt32(field(L"StallSeconds"));
+  r.Retries = ClampRetries(LeadingNumberToInt32(field(L"Retries")));
+  r.Sha256 = field(L"Sha256");
   return r;
 }
 

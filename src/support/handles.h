@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <wininet.h>
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -84,6 +85,17 @@ struct FontTraits {
   static void close(type h) noexcept { DeleteObject(h); }
 };
 
+struct HashAlgorithmTraits {
+  using type = BCRYPT_ALG_HANDLE;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct HashTraits {
+  using type = BCRYPT_HASH_HANDLE;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { BCryptDestroyHash(h); }
+};
+
 struct WindowTraits {
   using type = HWND;
   static type invalid() noexcept { return nullptr; }
@@ -100,5 +112,7 @@ using UniqueIcon = Unique<IconTraits>;
 using UniqueMenu = Unique<MenuTraits>;
 using UniqueFont = Unique<FontTraits>;
 using UniqueWindow = Unique<WindowTraits>;
+using UniqueHashAlgorithm = Unique<HashAlgorithmTraits>;
+using UniqueHash = Unique<HashTraits>;
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <array>
 #include <cmath>
 #include <exception>
 
@@ -16,6 +17,7 @@
 #include "transfer/cftp.h"
 #include "transfer/ftp_rules.h"
 #include "transfer/local_target.h"
+#include "transfer/sha256.h"
 
 namespace velmora {
 
@@ -122,13 +124,22 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   Log(L"'GET'ting file from server - " + split.hostAndPath, -1);
 
   bool downloaded = false;
+  // Each phase has the whole stall limit; the transfer itself is one call, whose progress
+  // is the growth of the file it writes.
+  NoteProgress();
   steps.Run([&] {
     ftp_->Connect(server, kFtpPort, login.user, login.password, request.PassiveMode);
   });
+  NoteProgress();
+  stallWatchFile_ = fetched.Path();
+  stallWatchSize_ = 0;
   steps.Run([&] {
     downloaded = ftp_->DownloadFile(currentRemotePath_, fetched.Path(), false, 0, kBinary, kNeedFile);
     if (!downloaded) steps.Note(DescribeFtpFailure(*ftp_));
   });
+  stallWatchFile_.clear();
+  if (stallWatchSize_ > 0) ShowTrayTip(L"");  // the count shown while it grew
+  NoteProgress();
   // A failed transfer has already decided the outcome; a second login to ask for the
   // time would only hold the agent longer on a server that is not answering.
   if (downloaded) {
@@ -146,6 +157,11 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   if (steps.Failed()) {
     const std::wstring why = steps.Description().empty() ? L"the file did not arrive" : steps.Description();
     SetFailureReason(why);
+    // A server's reply code decides; without one the server was not reached or went away.
+    const int code = FtpReplyCode(why);
+    if (!split.hasPath) SetFailureKind(FailureKind::Permanent);
+    else if (code != 0) SetFailureKind(FailureKind::FtpReply, code);
+    else SetFailureKind(FailureKind::NoConnection);
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
     return false;
   }
@@ -164,6 +180,20 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     return false;
   }
   (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize_;
+  // The checksum names the request's own file, not the linked one.
+  if (!sha256_.empty() && !isLinked) {
+    std::array<unsigned char, 32> digest{};
+    const bool hashed = HashFile(fetched.Path(), digest);
+    if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
+      const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
+                                      : std::wstring(L"checksum could not be computed");
+      SetFailureReason(why);
+      Log(L"Exiting DownloadFTPFile as " + why, 5, kMarkEnd);
+      SetStatusText(L"", false);
+      prgProgress_.SetValue(0);
+      return false;
+    }
+  }
 
   // Checked last thing before the replace: a closing agent never replaces a file.
   if (unloaded_) {

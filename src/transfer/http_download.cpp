@@ -5,6 +5,8 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -20,18 +22,13 @@
 #include "support/velmora_general.h"
 #include "transfer/http_header.h"
 #include "transfer/local_target.h"
+#include "transfer/sha256.h"
 
 namespace velmora {
 
 namespace {
 
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
-
-std::wstring GroupSeparator() {
-  wchar_t buffer[8] = {};
-  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, buffer, 8) > 0) return buffer;
-  return L",";
-}
 
 }  // namespace
 
@@ -70,10 +67,23 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   Log(L"InternetOpenURL " + url);
   // The open waits for the server's answer: on the worker, with the window answering
   // meanwhile. Closing the session is what ends it when the agent is closed.
-  UniqueNetwork handle(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url)] {
-                         return InternetOpenUrlA(session, ansiUrl.c_str(), nullptr, 0,
-                                                 INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-                       }, [this] { session_.reset(); }).value);
+  // A stall gives the open up without the session: the handle it may still bring back
+  // is closed by the worker itself.
+  auto gaveUp = std::make_shared<std::atomic<bool>>(false);
+  NoteProgress();
+  UniqueNetwork handle(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url), gaveUp] {
+                         HINTERNET opened = InternetOpenUrlA(session, ansiUrl.c_str(), nullptr, 0,
+                                                             INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+                         if (opened != nullptr && gaveUp->load()) {
+                           InternetCloseHandle(opened);
+                           opened = nullptr;
+                         }
+                         return opened;
+                       }, [this, gaveUp] {
+                         gaveUp->store(true);
+                         if (offthread::ShuttingDown()) session_.reset();
+                       }).value);
+  NoteProgress();
   timing::Pause(0.5);
   if (unloaded_) {
     handle.release();  // closed with the session by the shut-down
@@ -87,6 +97,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     Log(L"Deleting destination file" + destination);
     SetStatusText(L"");
     SetFailureReason(L"failed to get Internet Connection to URL");
+    SetFailureKind(FailureKind::NoConnection);
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL", kMarkEnd);
     return false;
   }
@@ -97,6 +108,11 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   if (HttpHeaderNumber(handle.get(), HTTP_QUERY_STATUS_CODE, status) && status >= 400) {
     SetStatusText(L"");
     SetFailureReason(L"HTTP status " + ToDecimal(status));
+    SetFailureKind(FailureKind::HttpStatus, static_cast<int>(status));
+    int64_t retryAfter = -1;
+    // Seconds only; a date form is read as no advice (the doubling delays apply).
+    if (HttpHeaderNumber(handle.get(), HTTP_QUERY_RETRY_AFTER, retryAfter))
+      retryAfter_ = static_cast<int>(std::min<int64_t>(retryAfter, 300));
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status " + ToDecimal(status), kMarkEnd);
     return false;
   }
@@ -122,12 +138,18 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
       return r;
     });
   };
+  // Hashed as written, so the check costs no second pass over the file.
+  std::unique_ptr<Sha256Hasher> hasher;
+  if (!sha256_.empty()) hasher = std::make_unique<Sha256Hasher>();
   auto pending = startRead();
   for (;;) {
     const Read read = pending.Wait([&handle] { handle.reset(); }).value;
     DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(kTransferBufferSize)) : 0;
     if (!read.ok && !unloaded_) readFailed = true;
-    if (got > 0) std::memcpy(buffer_, chunk->data(), got);
+    if (got > 0) {
+      std::memcpy(buffer_, chunk->data(), got);
+      NoteProgress();
+    }
     total += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(total) + L" total");
     if (unloaded_) break;
@@ -143,6 +165,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
       writeShort = true;
       break;
     }
+    if (hasher) hasher->Add(buffer_, got);
   }
   Log(L"Finished download loop");
   if (unloaded_) {
@@ -160,8 +183,22 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
                              : writeShort ? L"failed to write to file"
                                           : L"received " + ToDecimal(total) + L" of " + ToDecimal(announced) + L" bytes";
     SetFailureReason(why);
+    if (!writeShort) SetFailureKind(FailureKind::CutShort);
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + why, kMarkEnd);
     return false;
+  }
+  if (hasher) {
+    std::array<unsigned char, 32> digest{};
+    const bool hashed = hasher->Finish(digest);
+    if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
+      ShowTrayTip(L"");
+      SetStatusText(L"");
+      const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
+                                      : std::wstring(L"checksum could not be computed");
+      SetFailureReason(why);
+      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + why, kMarkEnd);
+      return false;
+    }
   }
 
   SetStatusText(L" Finished downloading file");

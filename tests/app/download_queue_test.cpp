@@ -100,3 +100,18 @@ TEST(DownloadQueue, ResultFieldsStartEmptyAndTheListIsBounded) {
   EXPECT_EQ(big.Add(Req(1, L"HTTP", L"one more")), AddOutcome::Full);
   EXPECT_EQ(big.Add(Req(1, L"HTTP", L"s5")), AddOutcome::AlreadyInList);  // duplicates still named as such
 }
+
+// A request waiting for its retry lets the others run, and runs once due.
+TEST(DownloadQueue, WaitingRetryDoesNotHoldTheQueue) {
+  DownloadQueue q;
+  ASSERT_EQ(q.Add(Req(1, L"HTTP", L"http://h/a", L"C:\\a")), AddOutcome::Accepted);
+  ASSERT_EQ(q.Add(Req(1, L"HTTP", L"http://h/b", L"C:\\b")), AddOutcome::Accepted);
+  EXPECT_EQ(q.NextRunnable(100), 0u);
+  ASSERT_TRUE(q.Reschedule(Req(1, L"HTTP", L"http://h/a", L"C:\\a"), 500, 1));
+  EXPECT_EQ(q.NextRunnable(100), 1u);
+  EXPECT_EQ(q.At(0).Attempts, 1);
+  EXPECT_EQ(q.NextRunnable(500), 0u);
+  ASSERT_TRUE(q.Reschedule(Req(1, L"HTTP", L"http://h/b", L"C:\\b"), 800, 2));
+  EXPECT_EQ(q.NextRunnable(499), q.Count());
+  EXPECT_FALSE(q.Reschedule(Req(1, L"HTTP", L"http://h/c", L"C:\\c"), 1, 1));
+}

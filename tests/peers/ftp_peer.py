@@ -2,11 +2,13 @@
 """An FTP server for the tests (pyftpdlib). Users and folders come from the arguments:
 
   ftp_peer.py --host 127.0.0.1 --port 21 --root DIR [--user NAME:PASSWORD]... [--anonymous]
-              [--single-login] [--cut-after N] [--silent [--hold S]] [--rate B]
+              [--single-login] [--cut-after N] [--stall-after N] [--silent [--hold S]] [--rate B]
 
 --single-login refuses a second simultaneous login of the same user (some servers do).
 --cut-after N  closes the data connection of every download after N bytes and answers
                426, as a server does that loses its disk or its patience mid-file.
+--stall-after N  sends N bytes of every download, then nothing more with the data
+               connection left open (a server that stalls mid-file).
 --silent       accepts connections and never says a word (a hung server); no FTP at all.
 --hold S       with --silent: closes each connection after S seconds instead of never.
 --rate B       sends and receives file data at B bytes per second (a slow line)."""
@@ -36,6 +38,7 @@ def main():
     p.add_argument('--anonymous', action='store_true')
     p.add_argument('--single-login', action='store_true')
     p.add_argument('--cut-after', type=int, default=0)
+    p.add_argument('--stall-after', type=int, default=0)
     p.add_argument('--silent', action='store_true')
     p.add_argument('--hold', type=float, default=0)
     p.add_argument('--rate', type=int, default=0)
@@ -69,6 +72,27 @@ def main():
                 return sent
 
         Handler.dtp_handler = CuttingDTP
+        Handler.use_sendfile = False
+    if a.stall_after > 0:
+        stall = a.stall_after
+
+        class StallingDTP(DTPHandler):
+            def send(self, data):
+                if not self.receive:
+                    data = data[:max(0, stall - self.tot_bytes_sent)]
+                return DTPHandler.send(self, data) if data else 0
+
+            def initiate_send(self):
+                if not self.receive and self.tot_bytes_sent >= stall:
+                    # Nothing more, and no end: the connection stays open, and the
+                    # loop stops asking to write (which would spin).
+                    if self._wanted_io_events != self.ioloop.READ:
+                        self.ioloop.modify(self._fileno, self.ioloop.READ)
+                        self._wanted_io_events = self.ioloop.READ
+                    return
+                DTPHandler.initiate_send(self)
+
+        Handler.dtp_handler = StallingDTP
         Handler.use_sendfile = False
     if a.rate > 0:
         from pyftpdlib.handlers import ThrottledDTPHandler

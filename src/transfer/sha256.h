@@ -1,0 +1,34 @@
+// SHA-256 through the system's CNG, for the checksum a request may ask for.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <string>
+
+#include "support/handles.h"
+
+namespace velmora {
+
+class Sha256Hasher {
+ public:
+  // Ready() is false when the system gave no hash object (then the check fails).
+  Sha256Hasher();
+  bool Ready() const { return static_cast<bool>(hash_) && ok_; }
+  void Add(const void* data, DWORD size);
+  // The digest of everything added; the object is spent afterwards.
+  bool Finish(std::array<unsigned char, 32>& digest);
+
+ private:
+  UniqueHashAlgorithm algorithm_;
+  UniqueHash hash_;
+  bool ok_ = true;
+};
+
+// The digest of a whole file; false when it cannot be read.
+bool HashFile(const std::wstring& path, std::array<unsigned char, 32>& digest);
+
+// Lower-case hex, for the log and the reason.
+std::wstring DigestText(const std::array<unsigned char, 32>& digest);
+
+}  // namespace velmora

@@ -1,0 +1,135 @@
+// Transfers against servers that stall, refuse for a while or send the wrong bytes: the
+// stall limit, retries and the checksum, as a requester sees them.
+#include "ftp_e2e_support.h"
+
+namespace ftp_e2e {
+namespace {
+
+// SHA-256 of "abc".
+const char kAbcSha[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const char kWrongSha[] = "0000000000000000000000000000000000000000000000000000000000000000";
+
+class RobustTransfer : public FtpAgent {
+ protected:
+  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
+  std::string Http(const std::string& url, const std::string& dest, const std::string& extra = "") {
+    return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest +
+           " ReplyOnFailure=1" + extra;
+  }
+  std::wstring D(const std::string& name) { return dest_ + L"\\" + std::wstring(name.begin(), name.end()); }
+  std::string Key(const std::string& k) { return Narrow(name_) + "-" + k + "-" + std::to_string(GetTickCount()); }
+};
+
+TEST_F(RobustTransfer, StalledBodyFailsWithinTheLimitAndTheQueueMovesOn) {
+  ASSERT_TRUE(WriteFileBytes(D("stall.bin"), "old"));
+  const std::string stall = Url("stall/100000?announce=1000000");
+  const DWORD sent = GetTickCount();
+  ASSERT_TRUE(Send(Http(stall, Dest("stall.bin"), " StallSeconds=5")));
+  ASSERT_TRUE(Send(Http(Url("gen/3000"), Dest("after.bin"))));
+  auto reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  const DWORD took = GetTickCount() - sent;
+  EXPECT_EQ(reply->bytes.rfind("FAILED ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(reply->Field("Reason"), "stalled: no data for 5 s");
+  // The limit, plus the open's pause and a tick: not the minutes WinINet would wait.
+  EXPECT_LT(took, 9000u);
+  EXPECT_EQ(ReadFileBytes(D("stall.bin")), "old");
+  reply = requester_.WaitReply(20000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("after.bin")), Generated(3000));
+}
+
+// FtpGetFileA is one call: its progress is the growth of the file it writes.
+TEST_F(RobustTransfer, FtpTransferStallsOnlyWhenItsFileStopsGrowing) {
+  ASSERT_TRUE(PutRemote("grow.bin", Generated(7000000)));  // 7 s at 1 MB/s: longer than the limit
+  ASSERT_TRUE(Send(Request(Source("grow.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("grow.bin"),
+                           " ReplyOnFailure=1 StallSeconds=5")));
+  auto reply = requester_.WaitReply(60000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("grow.bin")).size(), 7000000u);
+
+  ASSERT_TRUE(PutRemote("stall.bin", Generated(400000)));
+  ASSERT_TRUE(WriteFileBytes(D("stall.bin"), "old"));
+  const DWORD sent = GetTickCount();
+  ASSERT_TRUE(Send(Request(Source("stall.bin", Narrow(Env("VELMORA_FTP_STALL_HOST"))), Dest("stall.bin"),
+                           " ReplyOnFailure=1 StallSeconds=5")));
+  ASSERT_TRUE(Send(Request(Source("stall.bin"), Dest("after.bin"))));
+  reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_LT(GetTickCount() - sent, 12000u);
+  EXPECT_EQ(reply->Field("Reason"), "stalled: no data for 5 s") << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("stall.bin")), "old");
+  reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("after.bin")), Generated(400000));
+}
+
+TEST_F(RobustTransfer, RetriesOnlyTransientFailuresAndWaitWithoutHoldingTheQueue) {
+  // 503 with Retry-After: 2, then the file; the request behind it is served meanwhile.
+  const std::string flaky = Url("flaky/5000?fails=1&after=2&key=" + Key("a"));
+  ASSERT_TRUE(Send(Http(flaky, Dest("flaky.bin"), " Retries=2")));
+  ASSERT_TRUE(Send(Http(Url("gen/2000"), Dest("other.bin"))));
+  auto reply = requester_.WaitReply(20000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Field("DestinationFileName"), Dest("other.bin"));
+  EXPECT_TRUE(Logged("Retrying in 2 s - HTTP status 503 (attempt 1 of 3)"));
+  reply = requester_.WaitReply(20000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("flaky.bin")), Generated(5000));
+
+  // Permanent: one attempt whatever Retries says.
+  ASSERT_TRUE(Send(Http(Url("status/404"), Dest("missing.bin"), " Retries=3")));
+  reply = requester_.WaitReply(20000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Field("Reason"), "HTTP status 404");
+  EXPECT_EQ(CountLogged("Retrying in"), 1u);
+
+  // Transient every time: the attempts run out and the reason says how many were made.
+  const std::string busy = Url("flaky/10?fails=9&after=0&key=" + Key("b"));
+  ASSERT_TRUE(Send(Http(busy, Dest("busy.bin"), " Retries=1")));
+  reply = requester_.WaitReply(20000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Field("Reason"), "HTTP status 503 (after 2 attempts)");
+  EXPECT_FALSE(FileExists(D("busy.bin")));
+}
+
+TEST_F(RobustTransfer, WrongChecksumKeepsTheOldFileOverHttpAndFtp) {
+  ASSERT_TRUE(WriteFileBytes(PeerData(L"web") + L"\\abc.txt", "abc"));
+  ASSERT_TRUE(PutRemote("abc.txt", "abc"));
+  ASSERT_TRUE(WriteFileBytes(D("h.txt"), "old"));
+  ASSERT_TRUE(WriteFileBytes(D("f.txt"), "old"));
+
+  ASSERT_TRUE(Send(Http(Url("files/abc.txt"), Dest("h.txt"), std::string(" Sha256=") + kWrongSha)));
+  auto reply = requester_.WaitReply(20000);
+  ASSERT_TRUE(reply);
+  EXPECT_NE(reply->Field("Reason").find("checksum"), std::string::npos) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("h.txt")), "old");
+
+  ASSERT_TRUE(Send(Request(Source("abc.txt"), Dest("f.txt"), std::string(" ReplyOnFailure=1 Sha256=") + kWrongSha)));
+  reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_NE(reply->Field("Reason").find("checksum"), std::string::npos) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("f.txt")), "old");
+  EXPECT_EQ(Leftovers({L"h.txt", L"f.txt"}), std::vector<std::wstring>());
+
+  // The right digest (in capitals too) lets both through.
+  std::string upper = kAbcSha;
+  for (auto& c : upper) c = static_cast<char>(toupper(c));
+  ASSERT_TRUE(Send(Http(Url("files/abc.txt?2"), Dest("h.txt"), " Sha256=" + upper)));
+  reply = requester_.WaitReply(20000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("h.txt")), "abc");
+  ASSERT_TRUE(Send(Request(Source("abc.txt"), Dest("f.txt"), std::string(" Sha256=") + kAbcSha)));
+  reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("f.txt")), "abc");
+}
+
+}  // namespace
+}  // namespace ftp_e2e
