@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/request_rules.h"
 #include "support/debug_log.h"
+#include "support/offthread.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
 
@@ -33,6 +34,10 @@ class frmVelmoraSkytrove::Dispatching {
   }
   ~Dispatching() {
     form_.dispatching_ = false;
+    form_.downloadList_.EndRun();
+    form_.runningCancelled_ = false;
+    form_.runningSettled_ = false;
+    form_.progressFile_.clear();
     if (form_.unloaded_) {
       // The shut-down left what the transfer was using alone while it was on the stack.
       form_.ReleaseTransferObjects();
@@ -71,11 +76,16 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   if (dispatching_ || questionsUp_ > 0 || unloaded_) return;
   Dispatching running(*this);
   Log(L"Start frmVelmoraSkytrove:tmrDownloadFiles_Timer", kMarkStart);
-  if (downloadList_.Empty()) {
+  const size_t next = downloadList_.NextRunnable(GetTickCount64());
+  if (next >= downloadList_.Count()) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - No downloads needed", kMarkEnd);
     return;
   }
-  DownloadRequest work = downloadList_.At(0);
+  DownloadRequest work = downloadList_.BeginRun(next);
+  running_ = work;
+  runningCancelled_ = false;
+  runningSettled_ = false;
+  lastProgress_ = 0;
   bool outcome = false;
   bool linkedOutcome = false;
   SetCurrentFile(CurrentFileLabel(work));
@@ -94,6 +104,12 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   Log(L"Mark as Runnnig", kMarkNone);
 
   try {
+    // A cancel gives up the transfer's current wait; the transfer then leaves by its
+    // clean exit. Every wait also looks at the FTP file's growth for PROGRESS.
+    offthread::AbandonScope cancellable([this] {
+      PollProgress();
+      return runningCancelled_;
+    });
     const std::wstring type = UpperCase(work.Type);
     if (type == L"HTTP") {
       Log(L"Calling Download HTTP File " + work.SourceFileName, kMarkNone);
@@ -101,7 +117,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     } else if (type == L"FTP") {
       Log(L"Calling Download FTP File " + work.SourceFileName, kMarkNone);
       outcome = DownloadFTPFile(work, false);
-      if (outcome && !unloaded_ && !work.LinkedSourceFileName.empty()) {
+      if (outcome && !unloaded_ && !runningCancelled_ && !work.LinkedSourceFileName.empty()) {
         Log(L"Downloading Linked FTP File " + work.LinkedSourceFileName, kMarkNone);
         linkedOutcome = DownloadFTPFile(work, true);
       }
@@ -117,10 +133,19 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     outcome = false;
   }
 
+  runningSettled_ = true;
   if (unloaded_) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Window Unloaded", kMarkEnd);
     return;
   }
+  // A transfer that completed before it heard of the cancel has put its file in place:
+  // it counts as done. Otherwise it left by its clean exit.
+  const bool cancelled = runningCancelled_ && !outcome;
+  if (cancelled) failureReason_ = cancelledBy_;
+  work.BytesDone = running_.BytesDone;
+  work.BytesTotal = running_.BytesTotal;
+  history_.Add(work, outcome ? RequestState::Done : cancelled ? RequestState::Cancelled : RequestState::Failed,
+               failureReason_, GetTickCount64());
   if (outcome) {
     try {
       PostToRequester(work.ParentHWnd, ComposeReply(work, linkedOutcome));

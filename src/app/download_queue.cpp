@@ -145,7 +145,7 @@ std::vector<DownloadRequest> DownloadQueue::RemoveMatching(const std::function<b
       kept.push_back(std::move(entry));
     }
   }
-  if (!removed.empty()) entries_.swap(kept);
+  entries_.swap(kept);  // even when none went: the entries were moved into `kept`
   return removed;
 }
 
@@ -162,6 +162,8 @@ void RequestHistory::Forget(uint64_t now) {
 
 void RequestHistory::Add(const DownloadRequest& request, RequestState state, const std::wstring& reason, uint64_t now) {
   kept_.push_back(FinishedRequest{request, state, reason, now});
+  // STATUS never shows it, and it need not outlive its request.
+  kept_.back().request.Password.clear();
   Forget(now);
 }
 

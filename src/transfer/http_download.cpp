@@ -73,11 +73,20 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   UniqueNetwork handle(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url)] {
                          return InternetOpenUrlA(session, ansiUrl.c_str(), nullptr, 0,
                                                  INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-                       }, [this] { session_.reset(); }).value);
+                       }, [this] {
+                         // A cancelled request leaves the open to finish on its worker; the
+                         // session is everyone's.
+                         if (offthread::ShuttingDown()) session_.reset();
+                       }).value);
   timing::Pause(0.5);
   if (unloaded_) {
     handle.release();  // closed with the session by the shut-down
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    return false;
+  }
+  if (RunningCancelled()) {
+    SetStatusText(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
     return false;
   }
   if (!handle) {
@@ -104,6 +113,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   HttpHeaderNumber(handle.get(), HTTP_QUERY_CONTENT_LENGTH, announced);  // stays -1 without one
 
   int64_t total = 0;
+  NoteProgress(0, announced);
   SetStatusText(L" Downloading file - " + url);
   const std::wstring groupSeparator = GroupSeparator();
   bool readFailed = false;
@@ -130,13 +140,14 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     if (got > 0) std::memcpy(buffer_, chunk->data(), got);
     total += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(total) + L" total");
-    if (unloaded_) break;
+    if (unloaded_ || RunningCancelled()) break;
+    if (got > 0) NoteProgress(total, announced);
     SetStatusCount(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
     ShowTrayTip(statusBar1_.Text());
     // The next chunk is on its way while this one is paused over and written.
     if (got > 0) pending = startRead();
     timing::Pause(0.001);
-    if (unloaded_ || got == 0) break;
+    if (unloaded_ || RunningCancelled() || got == 0) break;
     Log(L"Writing bytes to file");
     DWORD written = 0;
     if (!WriteFile(file.get(), buffer_, got, &written, nullptr) || written != got) {
@@ -149,6 +160,13 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     ShowTrayTip(L"");
     handle.release();  // closed with the session by the shut-down
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    return false;
+  }
+  if (RunningCancelled()) {
+    // The partial file goes with its guard; the destination was never touched.
+    SetStatusText(L"");
+    ShowTrayTip(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
     return false;
   }
 
@@ -169,10 +187,12 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   handle.reset();
   Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
   file.reset();
-  // Closing the URL waited (running messages): a closing agent never replaces a file.
-  if (unloaded_) {
+  // Closing the URL waited (running messages): a closing agent, or a cancelled request,
+  // never replaces a file.
+  if (unloaded_ || RunningCancelled()) {
     ShowTrayTip(L"");
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + std::wstring(unloaded_ ? L"Window Unloaded" : L"cancelled"),
+        kMarkEnd);
     return false;
   }
   if (!guard.PutInPlace(destination)) {

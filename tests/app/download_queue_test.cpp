@@ -124,6 +124,10 @@ TEST(DownloadQueue, PriorityClassesAndTheRunningRequest) {
   add(L"f", RequestPriority::Low);
   EXPECT_EQ(order(), L"cebdaf");
   EXPECT_EQ(q.Position(0), 1u);
+  // Another program's cancel takes nothing and leaves every request as it was.
+  EXPECT_TRUE(q.RemoveMatching([](const DownloadRequest& r) { return r.ParentHWnd == 2; }).empty());
+  EXPECT_EQ(order(), L"cebdaf");
+  EXPECT_EQ(q.At(5).Reference, L"R");
   ASSERT_EQ(q.NextRunnable(0), 0u);
   // A Low request runs when the others are gone; a High arriving then waits behind it.
   q.RemoveMatching([](const DownloadRequest& r) { return r.SourceFileName != L"a" && r.SourceFileName != L"f"; });
