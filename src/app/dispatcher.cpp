@@ -154,6 +154,8 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
       WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
     }
   }
+  // The CANCELLED reply is waiting for the message loop; it goes ahead of this FAILED.
+  if (cancelled) SendRefusals();
   if (!outcome) ReplyFailure(work, failureReason_);
   RemoveFromDownloadList(work);
   if (!session_) {

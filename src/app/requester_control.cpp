@@ -110,7 +110,11 @@ size_t frmVelmoraSkytrove::CancelWhere(const std::function<bool(const DownloadRe
     if (r.ReplyOnFailure) DeferReply(r.ParentHWnd, ComposeFailure(r, by));
   }
   if (!removed.empty()) {
-    UpdateQueuedList();
+    // Redrawn like a burst of arrivals, by the list timer: setting the text of 10,000 lines
+    // would hold the reply a quarter of a second.
+    SetQueuedText(L"Updating...");
+    shownSequences_.clear();
+    tmrUpdateList_.Restart();
     ShowRemaining();
   }
   return removed.size();

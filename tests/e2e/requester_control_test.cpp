@@ -171,3 +171,50 @@ TEST_F(RequesterControl, DeleteInThePendingListCancelsTheSelectedRequest) {
 
 }  // namespace
 }  // namespace ftp_e2e
+
+namespace ftp_e2e {
+namespace {
+
+void SKYTROVE_CALL CountProgress(void* context, const SkytroveReply* reply) {
+  if (reply->status == SKYTROVE_PROGRESS && reply->bytesTotal == 400000) ++*static_cast<int*>(context);
+}
+
+// The library's calls read the new replies into their fields, and PROGRESS goes to its
+// own callback, never into the queue where it could be taken for an answer.
+TEST_F(RequesterControl, ClientLibraryCalls) {
+  SkytroveClient* client = SkytroveOpen();
+  ASSERT_NE(client, nullptr);
+  int progress = 0;
+  SkytroveSetProgressCallback(client, &CountProgress, &progress);
+  const std::string url = Url("slow/400000?chunk=2000&delay=100");
+  const std::string dest = Dest("p.bin");
+  const SkytroveField fields[] = {{"Type", "HTTP"},         {"Reference", "P"},   {"SourceFileName", url.c_str()},
+                                  {"DestinationFileName", dest.c_str()}, {"Priority", "High"}, {"Progress", "1"}};
+  ASSERT_EQ(SkytroveSend(client, agent_.Window(), fields, 6, 1), SKYTROVE_SENT);
+  SkytroveReply* reply = nullptr;
+  for (int i = 0; i < 100 && progress == 0; ++i) EXPECT_EQ(SkytroveWait(client, 100, &reply), SKYTROVE_TIMEOUT);
+  ASSERT_GT(progress, 0);
+  SkytroveReply* states[4] = {};
+  size_t count = 0;
+  ASSERT_EQ(SkytroveQueryStatus(client, agent_.Window(), "P", 15000, states, 4, &count), SKYTROVE_STATE);
+  ASSERT_EQ(count, 1u);
+  EXPECT_STREQ(states[0]->state, "running");
+  EXPECT_EQ(states[0]->position, 0);
+  EXPECT_EQ(states[0]->bytesTotal, 400000);
+  EXPECT_STREQ(states[0]->sourceFileName, url.c_str());
+  SkytroveFreeReply(states[0]);
+  long long cancelled = 0;
+  ASSERT_EQ(SkytroveCancel(client, agent_.Window(), "P", 15000, &cancelled), SKYTROVE_CANCELLED);
+  EXPECT_EQ(cancelled, 1);
+  ASSERT_EQ(SkytroveWait(client, 5000, &reply), SKYTROVE_FAILED);
+  EXPECT_NE(std::string(reply->reason).find("cancelled"), std::string::npos);
+  SkytroveFreeReply(reply);
+  ASSERT_EQ(SkytroveQueryStatus(client, agent_.Window(), "none", 15000, states, 4, &count), SKYTROVE_STATE);
+  ASSERT_EQ(count, 1u);
+  EXPECT_STREQ(states[0]->state, "unknown");
+  SkytroveFreeReply(states[0]);
+  SkytroveClose(client);
+}
+
+}  // namespace
+}  // namespace ftp_e2e
