@@ -46,7 +46,17 @@ second=$(echo "$out" | val burst_second_half_seconds)
 printf '\n10,000 requests in a burst\n  first 5,000 %.2f s, second 5,000 %.2f s: all in %.2f s (goal < 10 s), second / first = %.2f (goal <= 1.5)\n' \
   "$first" "$second" "$(echo "$first + $second" | bc -l)" "$(echo "$second / $first" | bc -l)"
 
-# A fresh agent for the memory figure: the burst left thousands of requests queued.
+# A fresh agent for each of the next figures: the burst left thousands of requests queued.
+wineserver -k; sleep 1
+wineserver -p 60 >/dev/null 2>&1 &
+wine "$bin/VelmoraSkytrove4.exe" /DEBUG=OFF >/dev/null 2>&1 &
+sleep 2
+out=$(wine "$bin/bench_agent.exe" control 10000 "http://127.0.0.1:$port/slow/100000000?chunk=10000&delay=50" \
+  "http://127.0.0.1:$port/files/small.txt" "$(winpath "$work/dest")")
+printf '\nRequester control with 10,000 queued\n  STATUS of the last %.0f ms (goal < 50), CANCEL of the running one answered in %.0f ms (goal < 250), next started after %.2f s (goal <= 1.5), old destination intact: %s\n' \
+  "$(echo "$(echo "$out" | val control_status_seconds) * 1000" | bc -l)" \
+  "$(echo "$(echo "$out" | val control_cancel_reply_seconds) * 1000" | bc -l)" \
+  "$(echo "$out" | val control_next_start_seconds)" "$(echo "$out" | val control_old_destination_intact)"
 wineserver -k; sleep 1
 wineserver -p 60 >/dev/null 2>&1 &
 if [ "${SKIP_MEMORY:-0}" != 1 ]; then

@@ -3,12 +3,15 @@
 //   skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]
 //                    [--stall S] [--retries N] [--sha256 HEX] Key=Value...
 //   skytrove-request [--timeout S] [--no-failure-reply] --raw "GET Type=HTTP ..."
+//   skytrove-request [--timeout S] --cancel REF | --status REF
+//   (--progress with a request: prints its PROGRESS messages while it runs)
 //
 // --stall, --retries and --sha256 add StallSeconds=, Retries= and Sha256= to the request
 // (Key=Value form only; a raw text carries its own keys).
 //
 // Exit status: 0 a "GOT" reply arrived (its fields are printed), 3 a "FAILED" reply
 // arrived (its reason is printed), 1 no reply in time, 2 usage error or no agent window.
+// --cancel and --status: 0 with their replies printed, 1 no reply in time.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +50,8 @@ int Usage() {
                "usage: skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]\n"
                "                        [--stall S] [--retries N] [--sha256 HEX] Key=Value...\n"
                "       skytrove-request [--timeout S] [--no-failure-reply] --raw \"GET Type=HTTP ...\"\n"
+               "       skytrove-request [--timeout S] --cancel REF | --status REF\n"
+               "       (--progress with a request prints its progress while it runs)\n"
                "example: skytrove-request Type=HTTP Reference=R1 SourceFileName=http://127.0.0.1:8080/a.txt "
                "DestinationFileName=C:\\a.txt\n");
   return 2;
@@ -76,6 +81,11 @@ void Print(const SkytroveReply& r) {
 
 DWORD Milliseconds(double seconds) { return seconds <= 0 ? 0 : static_cast<DWORD>(seconds * 1000); }
 
+void SKYTROVE_CALL PrintProgress(void*, const SkytroveReply* r) {
+  std::printf("%s\n", Shown(r->text, r->length).c_str());
+  std::fflush(stdout);
+}
+
 // Owns the client for the whole run.
 struct Client {
   SkytroveClient* c = SkytroveOpen();
@@ -89,7 +99,8 @@ int main(int argc, char** argv) {
   double waitAgent = 0;
   unsigned long code = 4;
   bool failureReply = true;
-  std::string raw;
+  std::string raw, cancel, asked;
+  bool progress = false;
   std::vector<std::string> keys, values;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -104,6 +115,12 @@ int main(int argc, char** argv) {
     } else if ((a == "--stall" || a == "--retries" || a == "--sha256") && i + 1 < argc) {
       keys.push_back(a == "--stall" ? "StallSeconds" : a == "--retries" ? "Retries" : "Sha256");
       values.push_back(argv[++i]);
+    } else if (a == "--cancel" && i + 1 < argc) {
+      cancel = argv[++i];
+    } else if (a == "--status" && i + 1 < argc) {
+      asked = argv[++i];
+    } else if (a == "--progress") {
+      progress = true;
     } else if (a == "--no-failure-reply") {
       failureReply = false;
     } else if (a.rfind("--", 0) == 0 || a.find('=') == std::string::npos) {
@@ -113,7 +130,14 @@ int main(int argc, char** argv) {
       values.push_back(a.substr(a.find('=') + 1));
     }
   }
-  if (raw.empty() == keys.empty()) return Usage();
+  const bool control = !cancel.empty() || !asked.empty();
+  if (control ? (!raw.empty() || !keys.empty() || progress || (!cancel.empty() && !asked.empty()))
+              : raw.empty() == keys.empty())
+    return Usage();
+  if (progress && raw.empty()) {
+    keys.push_back("Progress");
+    values.push_back("1");
+  }
 
   Client client;
   if (client.c == nullptr) {
@@ -125,6 +149,38 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "skytrove-request: the agent is not running (no window \"Velmora Skytrove v4\")\n");
     return 2;
   }
+
+  if (control) {
+    SkytroveStatus got;
+    if (!cancel.empty()) {
+      long long count = 0;
+      got = SkytroveCancel(client.c, agent, cancel.c_str(), Milliseconds(timeout), &count);
+      if (got == SKYTROVE_CANCELLED) std::printf("CANCELLED Reference=%s Count=%lld\n", Shown(cancel.c_str()).c_str(), count);
+    } else {
+      SkytroveReply* replies[1000] = {};
+      size_t count = 0;
+      got = SkytroveQueryStatus(client.c, agent, asked.c_str(), Milliseconds(timeout), replies, 1000, &count);
+      for (size_t i = 0; i < count; ++i) {
+        std::printf("%s\n", Shown(replies[i]->text, replies[i]->length).c_str());
+        SkytroveFreeReply(replies[i]);
+      }
+    }
+    if (got == SKYTROVE_BAD_REQUEST || got == SKYTROVE_LOWER_INTEGRITY) {
+      std::fprintf(stderr, "skytrove-request: %s\n", SkytroveProblem(client.c));
+      return 2;
+    }
+    if (got == SKYTROVE_NO_AGENT) {
+      std::fprintf(stderr, "skytrove-request: the agent did not take the message\n");
+      return 2;
+    }
+    if (got == SKYTROVE_TIMEOUT) {
+      std::fprintf(stderr, "skytrove-request: no reply within %.0f s (an agent before 4.0.0.18 does not answer)\n",
+                   timeout);
+      return 1;
+    }
+    return 0;
+  }
+  if (progress) SkytroveSetProgressCallback(client.c, &PrintProgress, nullptr);
 
   SkytroveStatus sent;
   if (!raw.empty()) {

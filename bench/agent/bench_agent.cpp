@@ -6,6 +6,9 @@
 //   bench_agent request URL DEST       send one request, time until its reply
 //   bench_agent many N URLBASE DIR     N requests at once, time until the last reply
 //   bench_agent burst N                N distinct requests, time of each half of the sends
+//   bench_agent control N SLOW SMALL DIR  N queued; STATUS of the last, then CANCEL of a
+//                                      running SLOW download: reply time, time until the
+//                                      next (SMALL) starts, the old destination kept
 //   bench_agent memory URL DEST        the agent's working set during one request
 //   bench_agent pause                  cost of Pause(0.001) and Pause(0.5)
 //   bench_agent startup EXE            process start until start-up has finished
@@ -40,9 +43,12 @@ double Now() {
 }
 
 int g_replies = 0;
+std::vector<std::string> g_texts;
 LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (m == WM_COPYDATA) {
     ++g_replies;
+    const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(l);
+    g_texts.emplace_back(static_cast<const char*>(cds->lpData), cds->cbData);
     return TRUE;
   }
   return DefWindowProcA(h, m, w, l);
@@ -176,6 +182,56 @@ int Burst(int n) {
   return 0;
 }
 
+// Waits for a reply that starts with `prefix` among those after `from`; its arrival time.
+double WaitText(size_t from, const std::string& prefix, double seconds) {
+  const double end = Now() + seconds;
+  for (;;) {
+    for (size_t i = from; i < g_texts.size(); ++i)
+      if (g_texts[i].compare(0, prefix.size(), prefix) == 0) return Now();
+    if (Now() > end) return -1;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+}
+
+int Control(int n, const char* slow, const char* small, const char* dir) {
+  HWND self = Requester();
+  HWND agent = Agent();
+  const std::string dest = std::string(dir) + "\\control-old.bin";
+  HANDLE f = CreateFileA(dest.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(f, "old", 3, &written, nullptr);
+  CloseHandle(f);
+  for (int i = 0; i < n; ++i)
+    Send(agent, self, "GET Type=HTTP Reference=q" + std::to_string(i) + " SourceFileName=http://127.0.0.1:9/c/" +
+                          std::to_string(i) + " DestinationFileName=Z:\\nonexistent\\c" + std::to_string(i));
+  size_t mark = g_texts.size();
+  Send(agent, self, "GET Type=HTTP Reference=run Priority=High Progress=1 SourceFileName=" + std::string(slow) +
+                        " DestinationFileName=" + dest);
+  if (WaitText(mark, "PROGRESS Type=HTTP Reference=run", 60) < 0) return 1;
+  mark = g_texts.size();
+  double start = Now();
+  Send(agent, self, "STATUS Reference=q" + std::to_string(n - 1));
+  const double status = WaitText(mark, "STATUS ", 30) - start;
+  Send(agent, self, "GET Type=HTTP Reference=next Priority=High Progress=1 SourceFileName=" + std::string(small) +
+                        " DestinationFileName=" + std::string(dir) + "\\control-next.bin");
+  mark = g_texts.size();
+  start = Now();
+  Send(agent, self, "CANCEL Reference=run");
+  const double cancelled = WaitText(mark, "CANCELLED Reference=run Count=1", 30) - start;
+  const double next = WaitText(mark, "PROGRESS Type=HTTP Reference=next", 30) - start;
+  char old[8] = {};
+  f = CreateFileA(dest.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD got = 0;
+  ReadFile(f, old, 7, &got, nullptr);
+  CloseHandle(f);
+  std::printf("control_status_seconds %.3f\ncontrol_cancel_reply_seconds %.3f\ncontrol_next_start_seconds %.3f\n"
+              "control_old_destination_intact %d\n",
+              status, cancelled, next, std::string(old) == "old" ? 1 : 0);
+  return 0;
+}
+
 int Memory(const char* url, const char* dest) {
   DWORD pid = 0;
   GetWindowThreadProcessId(Agent(), &pid);
@@ -292,6 +348,7 @@ int main(int argc, char** argv) {
   if (cmd == "request" && argc == 4) return One(argv[2], argv[3]);
   if (cmd == "many" && argc == 5) return Many(std::atoi(argv[2]), argv[3], argv[4]);
   if (cmd == "burst" && argc == 3) return Burst(std::atoi(argv[2]));
+  if (cmd == "control" && argc == 6) return Control(std::atoi(argv[2]), argv[3], argv[4], argv[5]);
   if (cmd == "memory" && argc == 4) return Memory(argv[2], argv[3]);
   if (cmd == "pause") return PauseCost();
   if (cmd == "startup" && argc == 3) return Startup(argv[2]);

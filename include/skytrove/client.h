@@ -68,8 +68,11 @@ typedef enum SkytroveStatus {
   SKYTROVE_OTHER = 6,           /* a message that is neither "GOT" nor "FAILED" */
   SKYTROVE_WRONG_THREAD = 7,    /* called from another thread than the client's: nothing done */
   SKYTROVE_CALLBACK_SET = 8,    /* SkytroveWait or SkytroveRequest while a callback is set */
-  SKYTROVE_LOWER_INTEGRITY = 9  /* the window's process runs below the caller's integrity
+  SKYTROVE_LOWER_INTEGRITY = 9, /* the window's process runs below the caller's integrity
                                    level, or its level cannot be read: nothing was sent */
+  SKYTROVE_CANCELLED = 10,      /* a "CANCELLED" reply: count says how many were cancelled */
+  SKYTROVE_STATE = 11,          /* a "STATUS" reply: state, position, bytesDone, bytesTotal */
+  SKYTROVE_PROGRESS = 12        /* a "PROGRESS" message: bytesDone, bytesTotal */
 } SkytroveStatus;
 
 typedef struct SkytroveField {
@@ -99,6 +102,13 @@ typedef struct SkytroveReply {
   size_t length;         /* how many bytes were received */
   ULONG_PTR code;        /* the message's data code (4 from the agent) */
   HWND sender;           /* the message's wParam: the agent's window */
+  /* Requester control (STATUS, PROGRESS, CANCELLED; zero or "" in the others). A reason
+   * for a failed request in STATUS is in `reason`. */
+  const char* state;     /* queued, waiting, running, done, failed, cancelled, unknown */
+  long long position;    /* 0 running, 1.. queued, -1 finished or unknown */
+  long long bytesDone;
+  long long bytesTotal;  /* -1 when not known */
+  long long count;       /* CANCELLED */
 } SkytroveReply;
 
 typedef struct SkytroveClient SkytroveClient;
@@ -166,6 +176,30 @@ void SKYTROVE_CALL SkytroveFreeReply(SkytroveReply* reply);
 /* From now on every reply goes to the callback instead of the queue, so SkytroveWait and
  * SkytroveRequest are refused (NULL: back to the queue). */
 void SKYTROVE_CALL SkytroveSetCallback(SkytroveClient* client, SkytroveCallback callback, void* context);
+
+/* Requester control (see docs/protocol.md; an agent older than 4.0.0.18 ignores these and
+ * the calls time out). A request's priority and its progress messages are asked for with
+ * the fields {"Priority", "High"|"Normal"|"Low"} and {"Progress", "1"} of the request.
+ *
+ * Cancels every queued or running request of this client with that reference and waits
+ * for the agent's "CANCELLED"; *count (may be NULL) gets how many. Returns
+ * SKYTROVE_CANCELLED, SKYTROVE_TIMEOUT, or as SkytroveRequest does without sending.
+ * A cancelled request that asked for failure replies also gets its "FAILED" (its reason
+ * contains "cancelled"), left for SkytroveWait. */
+SkytroveStatus SKYTROVE_CALL SkytroveCancel(SkytroveClient* client, HWND agent, const char* reference,
+                                            DWORD timeoutMs, long long* count);
+/* Asks for the state of this client's requests with that reference: one "STATUS" reply
+ * per request (queued, running or finished in the last ten minutes), or one with state
+ * "unknown". Up to `max` replies go to replies[] (each freed with SkytroveFreeReply),
+ * *count how many; the agent sends them together, so the call takes those that follow
+ * the first within 200 ms. Returns SKYTROVE_STATE, SKYTROVE_TIMEOUT, or as
+ * SkytroveRequest does without sending. */
+SkytroveStatus SKYTROVE_CALL SkytroveQueryStatus(SkytroveClient* client, HWND agent, const char* reference,
+                                                 DWORD timeoutMs, SkytroveReply** replies, size_t max,
+                                                 size_t* count);
+/* From now on "PROGRESS" messages go to this callback (NULL: to the queue or the general
+ * callback again), also while SkytroveRequest waits. */
+void SKYTROVE_CALL SkytroveSetProgressCallback(SkytroveClient* client, SkytroveCallback callback, void* context);
 
 #ifdef __cplusplus
 }

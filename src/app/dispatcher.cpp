@@ -36,6 +36,10 @@ class frmVelmoraSkytrove::Dispatching {
   }
   ~Dispatching() {
     form_.dispatching_ = false;
+    form_.downloadList_.EndRun();
+    form_.runningCancelled_ = false;
+    form_.runningSettled_ = false;
+    form_.progressFile_.clear();
     if (form_.unloaded_) {
       // The shut-down left what the transfer was using alone while it was on the stack.
       form_.ReleaseTransferObjects();
@@ -87,7 +91,7 @@ void frmVelmoraSkytrove::RunAttempt(DownloadRequest& work, bool& outcome, bool& 
   stallMs_ = static_cast<ULONGLONG>(stallSeconds) * 1000;
   stalled_ = false;
   stallWatchFile_.clear();
-  NoteProgress();
+  NoteData();
   {
     offthread::AbandonScope stallLimit([this] { return StallCheck(); });
     try {
@@ -97,7 +101,7 @@ void frmVelmoraSkytrove::RunAttempt(DownloadRequest& work, bool& outcome, bool& 
       } else if (type == L"FTP") {
         Log(L"Calling Download FTP File " + work.SourceFileName, kMarkNone);
         outcome = DownloadFTPFile(work, false);
-        if (outcome && !unloaded_ && !work.LinkedSourceFileName.empty()) {
+        if (outcome && !unloaded_ && !runningCancelled_ && !work.LinkedSourceFileName.empty()) {
           Log(L"Downloading Linked FTP File " + work.LinkedSourceFileName, kMarkNone);
           linkedOutcome = DownloadFTPFile(work, true);
         }
@@ -122,8 +126,8 @@ void frmVelmoraSkytrove::RunAttempt(DownloadRequest& work, bool& outcome, bool& 
   }
 }
 
-void frmVelmoraSkytrove::NoteProgress() {
-  if (!stalled_) lastProgress_ = GetTickCount64();
+void frmVelmoraSkytrove::NoteData() {
+  if (!stalled_) lastDataAt_ = GetTickCount64();
 }
 
 bool frmVelmoraSkytrove::StallCheck() {
@@ -136,14 +140,14 @@ bool frmVelmoraSkytrove::StallCheck() {
       const int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
       if (size != stallWatchSize_) {
         stallWatchSize_ = size;
-        lastProgress_ = now;
+        lastDataAt_ = now;
         // The FTP transfer's count, shown as the HTTP one is.
         SetStatusCount(L" Downloaded " + GroupThousands(size, GroupSeparator()) + L" bytes");
         ShowTrayTip(statusBar1_.Text());
       }
     }
   }
-  if (now - lastProgress_ < stallMs_) return false;
+  if (now - lastDataAt_ < stallMs_) return false;
   stalled_ = true;
   WriteDebugLog(L"Transfer stalled - no data for " + ToDecimal(static_cast<int64_t>(stallMs_ / 1000)) + L" s", 5,
                 kMarkNone);
@@ -167,7 +171,11 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Waiting for a retry", kMarkEnd);
     return;
   }
-  DownloadRequest work = downloadList_.At(next);
+  DownloadRequest work = downloadList_.BeginRun(next);
+  running_ = work;
+  runningCancelled_ = false;
+  runningSettled_ = false;
+  lastProgress_ = 0;
   bool outcome = false;
   bool linkedOutcome = false;
   SetCurrentFile(CurrentFileLabel(work));
@@ -185,12 +193,27 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   failureReason_.clear();
   Log(L"Mark as Runnnig", kMarkNone);
 
-  RunAttempt(work, outcome, linkedOutcome);
+  {
+    // A cancel gives up the transfer's current wait; the transfer then leaves by its
+    // clean exit. Every wait also looks at the FTP file's growth for PROGRESS.
+    offthread::AbandonScope cancellable([this] {
+      PollProgress();
+      return runningCancelled_;
+    });
+    RunAttempt(work, outcome, linkedOutcome);
+  }
 
+  runningSettled_ = true;
   if (unloaded_) {
     Log(L"Exit frmVelmoraSkytrove:tmrDownloadFiles_Timer - Window Unloaded", kMarkEnd);
     return;
   }
+  // A transfer that completed before it heard of the cancel has put its file in place:
+  // it counts as done. Otherwise it left by its clean exit.
+  const bool cancelled = runningCancelled_ && !outcome;
+  if (cancelled) failureReason_ = cancelledBy_;
+  work.BytesDone = running_.BytesDone;
+  work.BytesTotal = running_.BytesTotal;
   if (outcome) {
     try {
       PostToRequester(work.ParentHWnd, ComposeReply(work, linkedOutcome));
@@ -199,15 +222,20 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
       WriteDebugLog(L"Run-time error in frmVelmoraSkytrove:tmrDownloadFiles_Timer - " + Describe(e), 5, kMarkNone);
     }
   }
+  // The CANCELLED reply is waiting for the message loop; it goes ahead of this FAILED.
+  if (cancelled) SendRefusals();
   const int32_t attempts = work.Attempts + 1;
-  if (!outcome && attempts <= work.Retries && IsTransient(failureKind_, failureCode_)) {
+  if (!outcome && !cancelled && attempts <= work.Retries && IsTransient(failureKind_, failureCode_)) {
     // The request stays where it is and lets the others run until its retry is due.
     const int delay = RetryDelaySeconds(retryAfter_, attempts);
     Log(L"Retrying in " + ToDecimal(delay) + L" s - " + failureReason_ + L" (attempt " + ToDecimal(attempts) +
             L" of " + ToDecimal(work.Retries + 1) + L")",
         kMarkNone);
     downloadList_.Reschedule(work, GetTickCount64() + static_cast<uint64_t>(delay) * 1000, attempts);
+    downloadList_.EndRun();
   } else {
+    history_.Add(work, outcome ? RequestState::Done : cancelled ? RequestState::Cancelled : RequestState::Failed,
+                 outcome ? failureReason_ : WithAttempts(failureReason_, attempts), GetTickCount64());
     if (!outcome) ReplyFailure(work, WithAttempts(failureReason_, attempts));
     RemoveFromDownloadList(work);
   }

@@ -54,6 +54,7 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
   // acceptance together.
   wchar_t shown[16] = {};
   if (GetWindowTextW(txtQueued_, shown, 16) != 11 || std::wstring(shown) != L"Updating...") SetQueuedText(L"Updating...");
+  shownSequences_.clear();  // no line stands for a request until the redraw
   tmrUpdateList_.Restart();
   ShowRemaining();
   // Started when idle, never pushed back: a requester sending every 0.9 s must not hold
@@ -66,9 +67,12 @@ void frmVelmoraSkytrove::UpdateQueuedList() {
   WriteDebugLog(L"Start frmVelmoraSkytrove:UpdateQueuedList", 10, kMarkStart);
   tmrUpdateList_.Disable();
   std::wstring text;
+  shownSequences_.clear();
+  shownSequences_.reserve(downloadList_.Count());
   for (size_t i = 0; i < downloadList_.Count(); ++i) {
     text += PendingLine(downloadList_.At(i));
     text += L"\r\n";
+    shownSequences_.push_back(downloadList_.At(i).Sequence);
   }
   SetQueuedText(text);
   SendMessageW(txtQueued_, EM_SETSEL, 0, 0);
@@ -83,7 +87,10 @@ void frmVelmoraSkytrove::RemoveFromDownloadList(const DownloadRequest& request) 
     return;
   }
   std::wstring removed;
-  if (downloadList_.RemoveFirstMatch(request, &removed)) {
+  // By its number: a request cancelled while it ran is gone already, and a twin sent
+  // since then must stay.
+  if (request.Sequence != 0 ? downloadList_.RemoveSequence(request.Sequence, &removed)
+                            : downloadList_.RemoveFirstMatch(request, &removed)) {
     WriteDebugLog(L"Removing file " + removed + L" from download request list", 10, kMarkNone);
     UpdateQueuedList();
   }

@@ -47,12 +47,19 @@ AddOutcome DownloadQueue::Add(const DownloadRequest& request) {
   if (entries_.size() >= kMaxPending) return AddOutcome::Full;
 
   Entry entry{nextSequence_++, request};
+  entry.request.Sequence = entry.sequence;
   entry.request.SourceFileLastWriteTime.clear();
   entry.request.LinkedSourceFileLastWriteTime.clear();
+  entry.request.BytesDone = 0;
+  entry.request.BytesTotal = -1;
   bySource_[key].insert(entry.sequence);
   if (!request.LinkedSourceFileName.empty())
     byLinked_[Key(request.ParentHWnd, request.Type, request.LinkedSourceFileName)].insert(entry.sequence);
-  entries_.push_back(std::move(entry));
+  // Behind every request of its class or a more urgent one, and behind the running one.
+  // Searched from the tail: a burst of one class costs nothing per request.
+  size_t at = entries_.size();
+  while (at > 0 && entries_[at - 1].request.Priority > request.Priority && entries_[at - 1].sequence != running_) --at;
+  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
   return AddOutcome::Accepted;
 }
 
@@ -98,7 +105,14 @@ size_t DownloadQueue::NextRunnable(uint64_t now) const {
 }
 
 bool DownloadQueue::Reschedule(const DownloadRequest& request, uint64_t dueAt, int32_t attempts) {
-  const size_t i = FindFirstMatch(request);
+  // By its number when it has one: a twin sent meanwhile must not take its place.
+  size_t i = entries_.size();
+  if (request.Sequence != 0) {
+    for (size_t k = 0; k < entries_.size(); ++k)
+      if (entries_[k].sequence == request.Sequence) i = k;
+  } else {
+    i = FindFirstMatch(request);
+  }
   if (i == entries_.size()) return false;
   entries_[i].request.DueAt = dueAt;
   entries_[i].request.Attempts = attempts;
@@ -118,10 +132,70 @@ size_t DownloadQueue::RemoveParent(int32_t parent) {
   return removed;
 }
 
+const DownloadRequest& DownloadQueue::BeginRun(size_t index) {
+  if (index != 0) {
+    Entry entry = std::move(entries_[index]);
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+    entries_.push_front(std::move(entry));
+  }
+  running_ = entries_.front().sequence;
+  return entries_.front().request;
+}
+
+uint64_t DownloadQueue::Running() const {
+  return running_ != 0 && !entries_.empty() && entries_.front().sequence == running_ ? running_ : 0;
+}
+
+bool DownloadQueue::RemoveSequence(uint64_t sequence, std::wstring* removedSource) {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].sequence != sequence) continue;
+    if (removedSource) *removedSource = entries_[i].request.SourceFileName;
+    EraseAt(i);
+    return true;
+  }
+  return false;
+}
+
+// One pass that keeps the rest in order: cancelling thousands stays linear.
+std::vector<DownloadRequest> DownloadQueue::RemoveMatching(const std::function<bool(const DownloadRequest&)>& match) {
+  std::vector<DownloadRequest> removed;
+  std::deque<Entry> kept;
+  for (Entry& entry : entries_) {
+    if (match(entry.request)) {
+      Unindex(entry);
+      removed.push_back(std::move(entry.request));
+    } else {
+      kept.push_back(std::move(entry));
+    }
+  }
+  entries_.swap(kept);  // even when none went: the entries were moved into `kept`
+  return removed;
+}
+
 void DownloadQueue::Clear() {
+  running_ = 0;
   entries_.clear();
   bySource_.clear();
   byLinked_.clear();
+}
+
+void RequestHistory::Forget(uint64_t now) {
+  while (!kept_.empty() && (kept_.size() > kMaxKept || now - kept_.front().finishedAt >= kKeepMs)) kept_.pop_front();
+}
+
+void RequestHistory::Add(const DownloadRequest& request, RequestState state, const std::wstring& reason, uint64_t now) {
+  kept_.push_back(FinishedRequest{request, state, reason, now});
+  // STATUS never shows it, and it need not outlive its request.
+  kept_.back().request.Password.clear();
+  Forget(now);
+}
+
+std::vector<FinishedRequest> RequestHistory::Find(int32_t parent, const std::wstring& reference, uint64_t now) {
+  Forget(now);
+  std::vector<FinishedRequest> found;
+  for (const FinishedRequest& f : kept_)
+    if (f.request.ParentHWnd == parent && f.request.Reference == reference) found.push_back(f);
+  return found;
 }
 
 }  // namespace velmora

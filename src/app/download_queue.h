@@ -1,10 +1,12 @@
-// The download list: pending requests in arrival order, head first, with the rules that
-// accept, refuse and remove them. Plain C++; the window shows and drives it.
+// The download list: pending requests in run order, head first (by priority class, then
+// arrival), with the rules that accept, refuse and remove them; and the history of
+// finished requests that STATUS reads. Plain C++; the window shows and drives it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -42,6 +44,19 @@ class DownloadQueue {
   // Sets the first matching entry (as RemoveFirstMatch matches) to wait until `dueAt`
   // with `attempts` made; false when none matched (it was removed meanwhile).
   bool Reschedule(const DownloadRequest& request, uint64_t dueAt, int32_t attempts);
+  // The request at `index` starts: it moves to the head and stays there, never passed by
+  // a later arrival however urgent, until EndRun or its removal.
+  const DownloadRequest& BeginRun(size_t index);
+  void EndRun() { running_ = 0; }
+  // The sequence number of the running request still in the list; 0 when none.
+  uint64_t Running() const;
+  // What STATUS calls the place at `index`: 0 the running request, 1.. those waiting.
+  size_t Position(size_t index) const { return Running() != 0 ? index : index + 1; }
+  // Removes the request with that sequence number; false when it is no longer listed.
+  bool RemoveSequence(uint64_t sequence, std::wstring* removedSource = nullptr);
+  // Removes every request `match` accepts, the running one included, and returns them in
+  // run order.
+  std::vector<DownloadRequest> RemoveMatching(const std::function<bool(const DownloadRequest&)>& match);
 
   // Removes the first entry with the same source and destination (exact) whose window
   // matches (any window when the request's is 0). Returns false when none matched.
@@ -64,9 +79,38 @@ class DownloadQueue {
   size_t FindFirstMatch(const DownloadRequest& request) const;
 
   std::deque<Entry> entries_;
+  uint64_t running_ = 0;  // sequence number of the running request
   Index bySource_;  // rivals by their own source
   Index byLinked_;  // rivals by their linked source
   uint64_t nextSequence_ = 1;
+};
+
+// How a request ended, or where it stands.
+enum class RequestState { Queued, Waiting, Running, Done, Failed, Cancelled };
+
+struct FinishedRequest {
+  DownloadRequest request;
+  RequestState state = RequestState::Done;
+  std::wstring reason;  // why it failed
+  uint64_t finishedAt = 0;
+};
+
+// Finished requests, for STATUS: each kept kKeepMs after it ended, and never more than the
+// last kMaxKept, so a requester sending thousands keeps the agent's memory bounded.
+class RequestHistory {
+ public:
+  static constexpr size_t kMaxKept = 1000;
+  static constexpr uint64_t kKeepMs = 10 * 60 * 1000;
+
+  // `now` is a millisecond tick count; the ticks passed in never go back.
+  void Add(const DownloadRequest& request, RequestState state, const std::wstring& reason, uint64_t now);
+  // The requests of window `parent` with that reference, oldest first.
+  std::vector<FinishedRequest> Find(int32_t parent, const std::wstring& reference, uint64_t now);
+  size_t Count() const { return kept_.size(); }
+
+ private:
+  void Forget(uint64_t now);
+  std::deque<FinishedRequest> kept_;
 };
 
 }  // namespace velmora

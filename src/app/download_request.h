@@ -7,6 +7,9 @@
 
 namespace velmora {
 
+// Which class a request runs in; a class runs only when the more urgent ones are empty.
+enum class RequestPriority : int8_t { High = 0, Normal = 1, Low = 2 };
+
 struct DownloadRequest {
   std::wstring Reference;
   int32_t ParentHWnd = 0;
@@ -32,6 +35,12 @@ struct DownloadRequest {
   std::wstring Sha256;       // 64 hex digits the data must hash to; empty: no check
   int32_t Attempts = 0;      // attempts made so far
   uint64_t DueAt = 0;        // tick count at which a waiting retry may run; 0: now
+  // Requester control (cancel, status, progress, priority)
+  RequestPriority Priority = RequestPriority::Normal;
+  bool Progress = false;   // "Progress=1": PROGRESS messages while it runs
+  uint64_t Sequence = 0;   // the list's number for it, unique for the agent's life
+  int64_t BytesDone = 0;
+  int64_t BytesTotal = -1;  // -1: not known (no length announced, or FTP)
 };
 
 }  // namespace velmora

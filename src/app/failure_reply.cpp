@@ -30,8 +30,13 @@ void frmVelmoraSkytrove::ReplyFailure(const DownloadRequest& request, const std:
 // the middle of its send (and stall a sender that blocks such calls), so the reply
 // waits for our next turn of the message loop.
 void frmVelmoraSkytrove::RefuseWithReply(const DownloadRequest& request, const std::wstring& reason) {
-  if (!request.ReplyOnFailure || request.ParentHWnd == 0 || hwnd_ == nullptr) return;
-  refusals_.push_back(Refusal{request.ParentHWnd, ComposeFailure(request, reason)});
+  if (!request.ReplyOnFailure) return;
+  DeferReply(request.ParentHWnd, ComposeFailure(request, reason));
+}
+
+void frmVelmoraSkytrove::DeferReply(int32_t parent, const std::wstring& reply) {
+  if (parent == 0 || hwnd_ == nullptr) return;
+  refusals_.push_back(Refusal{parent, reply});
   if (refusals_.size() == 1) PostMessageW(hwnd_, kSendRefusalsMessage, 0, 0);
 }
 

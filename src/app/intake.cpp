@@ -18,6 +18,10 @@ void frmVelmoraSkytrove::CopyDataReceivedEx(const COPYDATASTRUCT* data, WPARAM w
     WriteDebugLog(L"Received GET command from " + ToDecimal(parent) + L" - " + MaskField(text, L"Password"), 10,
                   kMarkNone);
     AddToDownloadList(*request);
+  } else if (auto control = ParseControl(text)) {
+    WriteDebugLog(L"Received " + control->command + L" command from " + ToDecimal(parent) + L" - " + text, 10,
+                  kMarkNone);
+    HandleControl(*control, parent);
   }
   WriteDebugLog(L"Finished HWndGrab1_CopyDataReceivedEx", 5, kMarkEnd);
 }

@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <exception>
 
@@ -145,6 +146,7 @@ void frmVelmoraSkytrove::CreateControls() {
   txtQueued_ = make(L"EDIT", L"", WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 120,
                     1020, 6195, 1695);
   SendMessageW(txtQueued_, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
+  AttachPendingListMenu(txtQueued_);
   statusBar1_.Attach(make(STATUSCLASSNAMEW, L"", 0, 0, 4410, 6435, 315));
   SendMessageW(statusBar1_.hwnd(), SB_SIMPLE, TRUE, 0);
   statusBar1_.SetText(kApplicationTitle);
@@ -184,6 +186,21 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case kSendRefusalsMessage:
       SendRefusals();
       return 0;
+    case kPendingListMessage:
+      if (wParam == kListCancelCaretLine) {
+        CancelShownLine(SelectedLine());
+      } else {
+        ShowListMenu(SelectedLine(), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      }
+      return 0;
+    case WM_CONTEXTMENU: {
+      // Over the running file's label: "Cancel" is about the running request.
+      POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      RECT label{};
+      GetWindowRect(lblCurrentFile_, &label);
+      if (PtInRect(&label, pt) && downloadList_.Running() != 0 && !runningSettled_) ShowListMenu(-1, pt.x, pt.y);
+      return 0;
+    }
     case WM_TIMER:
       if (wParam == kTimerUpdateList) {
         tmrUpdateList_.Disable();
@@ -215,6 +232,7 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND:
       if (LOWORD(wParam) == kMenuRestore) mPopRestore_Click();
       if (LOWORD(wParam) == kMenuExit) mnuExit_Click();
+      if (LOWORD(wParam) == kCancelSelectedCommand) CancelShownLine(menuLine_);
       return 0;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_CLOSE) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "app/download_queue.h"
 #include "app/download_request.h"
 #include "app/transfer_rules.h"
+#include "app/request_rules.h"
 #include "support/handles.h"
 #include "transfer/cftp.h"
 
@@ -36,6 +38,14 @@ inline constexpr size_t kTransferBufferSize = 10240;
 // Posted to ourselves: the "FAILED" replies of refused requests go out once the
 // requester's own send has returned.
 inline constexpr UINT kSendRefusalsMessage = WM_APP + 11;
+// From the pending list to the window: its context menu (lParam the point) or Delete.
+inline constexpr UINT kPendingListMessage = WM_APP + 12;
+inline constexpr WPARAM kListShowMenu = 0;
+inline constexpr WPARAM kListCancelCaretLine = 1;
+inline constexpr UINT kCancelSelectedCommand = 0x5100;
+// How long a PROGRESS message may take, and how often one goes.
+inline constexpr UINT kProgressTimeoutMs = 200;
+inline constexpr ULONGLONG kProgressEveryMs = 500;
 
 // The user's thousands separator, for the byte counts shown while a file arrives.
 std::wstring GroupSeparator();
@@ -43,6 +53,8 @@ std::wstring GroupSeparator();
 // The tip field of a tray record: the text in the ANSI code page, at most 63 bytes of it,
 // zero-filled to the end of the field's first-version size (64 bytes).
 void FillTrayTip(NOTIFYICONDATAA& record, const std::wstring& tip);
+// Gives the pending list its "Cancel" menu and Delete key (requester_control.cpp).
+void AttachPendingListMenu(HWND list);
 
 class frmVelmoraSkytrove {
  public:
@@ -83,6 +95,10 @@ class frmVelmoraSkytrove {
     failureKind_ = kind;
     failureCode_ = code;
   }
+  // Requester control (requester_control.cpp): the transfers report their bytes and ask
+  // whether the running request was cancelled after every wait.
+  void NoteProgress(int64_t done, int64_t total);
+  bool RunningCancelled() const { return runningCancelled_; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -124,6 +140,21 @@ class frmVelmoraSkytrove {
   void ReplyFailure(const DownloadRequest& request, const std::wstring& reason);
   void RefuseWithReply(const DownloadRequest& request, const std::wstring& reason);
   void SendRefusals();
+  // A reply that goes out once the requester's own send has returned.
+  void DeferReply(int32_t parent, const std::wstring& reply);
+
+  // Requester control (requester_control.cpp).
+  void HandleControl(const ControlMessage& message, int32_t parent);
+  // Cancels every listed request `match` accepts (the running one by giving up its
+  // transfer); `by` says who, in the FAILED reason. Returns how many.
+  size_t CancelWhere(const std::function<bool(const DownloadRequest&)>& match, const std::wstring& by);
+  // Called by every wait of the running transfer: the FTP file's growth as progress.
+  void PollProgress();
+  void SendProgress();
+  // The person's "Cancel" on the pending list (`line` from 0) or the running file (-1).
+  void CancelShownLine(int line);
+  void ShowListMenu(int line, int x, int y);
+  int SelectedLine() const;
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
@@ -147,14 +178,23 @@ class frmVelmoraSkytrove {
     std::wstring reply;
   };
   std::vector<Refusal> refusals_;  // "FAILED" replies waiting for kSendRefusalsMessage
+  RequestHistory history_;         // finished requests, for STATUS
+  DownloadRequest running_;        // the running request with its bytes so far
+  bool runningCancelled_ = false;  // its transfer is being given up
+  bool runningSettled_ = false;    // its transfer has returned: too late to cancel
+  std::wstring cancelledBy_;       // the FAILED reason for it
+  std::wstring progressFile_;      // FTP: the file whose growth is the progress
+  ULONGLONG lastProgress_ = 0;
+  std::vector<uint64_t> shownSequences_;  // the request on each line of the pending list
+  int menuLine_ = -2;                      // what the open "Cancel" menu is about
 
   // Retries and resume: the running attempt's stall watch and how it failed.
   // The transfer notes each byte received (or a new phase begun); a watched file's
   // growth counts too, since FTP's transfer is one call that only the file shows.
-  void NoteProgress();
+  void NoteData();
   bool StallCheck();
   void RunAttempt(DownloadRequest& work, bool& outcome, bool& linkedOutcome);
-  ULONGLONG lastProgress_ = 0;
+  ULONGLONG lastDataAt_ = 0;  // when the last byte (or a new phase) came
   ULONGLONG stallMs_ = 0;
   bool stalled_ = false;
   std::wstring stallWatchFile_;

@@ -31,7 +31,31 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   r.StallSeconds = LeadingNumberToInt32(field(L"StallSeconds"));
   r.Retries = ClampRetries(LeadingNumberToInt32(field(L"Retries")));
   r.Sha256 = field(L"Sha256");
+  // Anything but the three words is the default: an older requester's typo runs as before.
+  const std::wstring priority = UpperCase(field(L"Priority"));
+  if (priority == L"HIGH") r.Priority = RequestPriority::High;
+  if (priority == L"LOW") r.Priority = RequestPriority::Low;
+  r.Progress = field(L"Progress") == L"1";
   return r;
+}
+
+std::optional<ControlMessage> ParseControl(const std::wstring& text) {
+  ControlMessage m;
+  m.command = CommandWord(text);
+  if (m.command != L"CANCEL" && m.command != L"STATUS") return std::nullopt;
+  auto field = [&](const wchar_t* key) { return GetField(text, key, L"=", L" "); };
+  m.reference = field(L"Reference");
+  if (m.command == L"CANCEL") {
+    m.source = field(L"SourceFileName");
+    m.destination = field(L"DestinationFileName");
+  }
+  return m;
+}
+
+bool ControlMatches(const ControlMessage& m, int32_t parent, const DownloadRequest& r) {
+  return parent != 0 && r.ParentHWnd == parent && r.Reference == m.reference &&
+         (m.source.empty() || r.SourceFileName == m.source) &&
+         (m.destination.empty() || r.DestinationFileName == m.destination);
 }
 
 namespace {
@@ -39,7 +63,64 @@ namespace {
 std::wstring PutField(const std::wstring& text, const wchar_t* key, const std::wstring& value) {
   return FieldWrite(text, key, value, L"=", L" ");
 }
+
+// A reason comes from servers and the system, so it is made carriable: a double quote
+// inside a quoted value would end it early, so quotes become apostrophes. A password is
+// masked where it can stand (a URL's user information, a Password field), never by
+// searching for its text: that would star out "in" of "Login incorrect" and so tell it.
+std::wstring CarriableReason(const std::wstring& reason) {
+  std::wstring why = MaskUrlPasswords(MaskField(reason, L"Password"));
+  for (auto& c : why)
+    if (c == L'"') c = L'\'';
+  return why;
+}
+
+std::wstring StateName(RequestState state) {
+  switch (state) {
+    case RequestState::Queued: return L"queued";
+    case RequestState::Waiting: return L"waiting";
+    case RequestState::Running: return L"running";
+    case RequestState::Done: return L"done";
+    case RequestState::Failed: return L"failed";
+    case RequestState::Cancelled: return L"cancelled";
+  }
+  return L"unknown";
+}
+
+// The fields that name a request in STATUS and PROGRESS.
+std::wstring Named(const wchar_t* word, const DownloadRequest& r) {
+  std::wstring text = word;
+  text = PutField(text, L"Type", r.Type);
+  text = PutField(text, L"Reference", r.Reference);
+  text = PutField(text, L"SourceFileName", r.SourceFileName);
+  return PutField(text, L"DestinationFileName", r.DestinationFileName);
+}
 }  // namespace
+
+std::wstring ComposeCancelled(const std::wstring& reference, size_t count) {
+  std::wstring reply = PutField(L"CANCELLED ", L"Reference", reference);
+  return PutField(reply, L"Count", ToDecimal(static_cast<int64_t>(count)));
+}
+
+std::wstring ComposeStatus(const DownloadRequest& r, RequestState state, int64_t position, const std::wstring& reason) {
+  std::wstring reply = Named(L"STATUS ", r);
+  reply = PutField(reply, L"State", StateName(state));
+  reply = PutField(reply, L"Position", ToDecimal(position));
+  reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));
+  reply = PutField(reply, L"BytesTotal", ToDecimal(r.BytesTotal));
+  if (state == RequestState::Failed) reply = PutField(reply, L"Reason", CarriableReason(reason));
+  return reply;
+}
+
+std::wstring ComposeUnknownStatus(const std::wstring& reference) {
+  return PutField(PutField(L"STATUS ", L"Reference", reference), L"State", L"unknown");
+}
+
+std::wstring ComposeProgress(const DownloadRequest& r) {
+  std::wstring reply = Named(L"PROGRESS ", r);
+  reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));
+  return PutField(reply, L"BytesTotal", ToDecimal(r.BytesTotal));
+}
 
 std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
   std::wstring reply = L"GOT ";
@@ -59,14 +140,8 @@ std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
   return reply;
 }
 
-// The reason comes from servers and the system, so it is made carriable: a double quote
-// inside a quoted value would end it early, so quotes become apostrophes. A password is
-// masked where it can stand (a URL's user information, a Password field), never by
-// searching for its text: that would star out "in" of "Login incorrect" and so tell it.
 std::wstring ComposeFailure(const DownloadRequest& r, const std::wstring& reason) {
-  std::wstring why = MaskUrlPasswords(MaskField(reason, L"Password"));
-  for (auto& c : why)
-    if (c == L'"') c = L'\'';
+  const std::wstring why = CarriableReason(reason);
   std::wstring reply = L"FAILED ";
   reply = PutField(reply, L"Type", r.Type);
   reply = PutField(reply, L"Reference", r.Reference);

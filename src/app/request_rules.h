@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/download_queue.h"
 #include "app/download_request.h"
 
 namespace velmora {
@@ -31,6 +32,27 @@ std::wstring ComposeReply(const DownloadRequest& request, bool linked);
 // The "FAILED" reply for a request that asked for one: the request's own fields and why
 // it failed. A password in the reason is masked.
 std::wstring ComposeFailure(const DownloadRequest& request, const std::wstring& reason);
+
+// "CANCEL" and "STATUS": the requester asking about, or taking back, its own requests.
+struct ControlMessage {
+  std::wstring command;  // "CANCEL" or "STATUS"
+  std::wstring reference;
+  std::wstring source;       // CANCEL only: narrows when not empty
+  std::wstring destination;  // CANCEL only: narrows when not empty
+};
+std::optional<ControlMessage> ParseControl(const std::wstring& text);
+// Whether `request` is one that `message`, sent with window `parent`, speaks of.
+bool ControlMatches(const ControlMessage& message, int32_t parent, const DownloadRequest& request);
+
+// "CANCELLED Reference=<r> Count=<n>".
+std::wstring ComposeCancelled(const std::wstring& reference, size_t count);
+// One "STATUS" reply; `position` -1 for a finished request, `reason` only for a failed one.
+std::wstring ComposeStatus(const DownloadRequest& request, RequestState state, int64_t position,
+                           const std::wstring& reason);
+// The one "STATUS" reply when no request of the asker has that reference.
+std::wstring ComposeUnknownStatus(const std::wstring& reference);
+// "PROGRESS" with the request's bytes done and total.
+std::wstring ComposeProgress(const DownloadRequest& request);
 
 // One line of the pending list, without its line end.
 std::wstring PendingLine(const DownloadRequest& request);

@@ -47,7 +47,16 @@ struct OwnedReply : SkytroveReply {
     std::wstring wide = FromAnsi(bytes);
     if (data.dwData == 3) wide.resize(std::min(wide.size(), wide.find(L'\0')));
     parsed = skytrove::ParseReply(wide);
-    status = !parsed ? SKYTROVE_OTHER : parsed->kind == skytrove::ReplyKind::Got ? SKYTROVE_GOT : SKYTROVE_FAILED;
+    status = SKYTROVE_OTHER;
+    if (parsed) {
+      switch (parsed->kind) {
+        case skytrove::ReplyKind::Got: status = SKYTROVE_GOT; break;
+        case skytrove::ReplyKind::Failed: status = SKYTROVE_FAILED; break;
+        case skytrove::ReplyKind::Cancelled: status = SKYTROVE_CANCELLED; break;
+        case skytrove::ReplyKind::Status: status = SKYTROVE_STATE; break;
+        case skytrove::ReplyKind::Progress: status = SKYTROVE_PROGRESS; break;
+      }
+    }
     if (parsed) {
       const skytrove::ParsedReply& p = *parsed;
       const std::wstring* from_[kTexts] = {&p.type, &p.reference, &p.sourceFileName, &p.destinationFileName,
@@ -58,7 +67,13 @@ struct OwnedReply : SkytroveReply {
       sourceFileSize = p.sourceFileSize;
       linked = p.linked ? 1 : 0;
       linkedSourceFileSize = p.linkedSourceFileSize;
+      stateText = ToAnsi(p.state);
+      position = p.position;
+      bytesDone = p.bytesDone;
+      bytesTotal = p.bytesTotal;
+      count = p.count;
     }
+    state = stateText.c_str();
     const char** to[kTexts] = {&type, &reference, &sourceFileName, &destinationFileName, &sourceFileLastWriteTime,
                                &linkedSourceFileName, &linkedDestinationFileName, &linkedSourceFileLastWriteTime,
                                &reason};
@@ -72,6 +87,7 @@ struct OwnedReply : SkytroveReply {
   uint64_t serial = 0;  // the how-manieth reply of its client
   std::string bytes;
   std::string texts[kTexts];
+  std::string stateText;
   std::optional<skytrove::ParsedReply> parsed;
 };
 
@@ -174,6 +190,8 @@ struct SkytroveClient {
   std::deque<Identity> abandoned;     // requests whose SkytroveRequest gave up
   SkytroveCallback callback = nullptr;
   void* context = nullptr;
+  SkytroveCallback progressCallback = nullptr;
+  void* progressContext = nullptr;
   std::string problem;
   HWND trusted = nullptr;
   DWORD trustedProcess = 0;
@@ -210,6 +228,10 @@ bool SkytroveClient::Create() {
 void SkytroveClient::Receive(const COPYDATASTRUCT& data, HWND from) {
   auto reply = std::make_unique<OwnedReply>(data, from);
   reply->serial = ++received;
+  if (progressCallback != nullptr && reply->status == SKYTROVE_PROGRESS) {
+    progressCallback(progressContext, reply.get());
+    return;
+  }
   if (callback != nullptr) {
     callback(context, reply.get());
     return;
@@ -452,10 +474,106 @@ SkytroveStatus SKYTROVE_CALL SkytroveRequest(SkytroveClient* client, HWND agent,
 
 void SKYTROVE_CALL SkytroveFreeReply(SkytroveReply* reply) { delete static_cast<OwnedReply*>(reply); }
 
+void SKYTROVE_CALL SkytroveSetProgressCallback(SkytroveClient* client, SkytroveCallback callback, void* context) {
+  if (client == nullptr || !client->OnItsThread()) return;
+  client->progressCallback = callback;
+  client->progressContext = context;
+}
+
 void SKYTROVE_CALL SkytroveSetCallback(SkytroveClient* client, SkytroveCallback callback, void* context) {
   if (client == nullptr || !client->OnItsThread()) return;
   client->callback = callback;
   client->context = context;
+}
+
+}  // extern "C"
+
+namespace {
+
+// Sends "CANCEL" or "STATUS" and waits for the first reply of `kind` with the reference
+// that arrived after the send; it is taken from the queue.
+SkytroveStatus AskControl(SkytroveClient* client, HWND agent, const wchar_t* command, const char* reference,
+                          SkytroveStatus kind, DWORD timeoutMs, std::unique_ptr<OwnedReply>& answer) {
+  if (client == nullptr) return SKYTROVE_NO_AGENT;
+  if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
+  if (client->callback != nullptr) return SKYTROVE_CALLBACK_SET;
+  client->problem.clear();
+  std::wstring problem;
+  const std::wstring wanted = Wide(reference);
+  const std::wstring text = skytrove::ComposeControl(command, wanted, problem);
+  if (text.empty()) {
+    client->problem = ToAnsi(problem);
+    return SKYTROVE_BAD_REQUEST;
+  }
+  const std::string bytes = ToAnsi(text);
+  const uint64_t sentAfter = client->received;
+  const SkytroveStatus sent = Deliver(client, agent, bytes.data(), bytes.size(), 4);
+  if (sent != SKYTROVE_SENT) return sent;
+  auto& queue = client->queue;
+  auto found = queue.end();
+  const bool answered = PumpUntil(timeoutMs, [&] {
+    for (found = queue.begin(); found != queue.end(); ++found)
+      if ((*found)->serial > sentAfter && (*found)->status == kind && (*found)->parsed->reference == wanted) return true;
+    return false;
+  });
+  if (!answered) return SKYTROVE_TIMEOUT;
+  answer = std::move(*found);
+  queue.erase(found);
+  return kind;
+}
+
+}  // namespace
+
+extern "C" {
+
+SkytroveStatus SKYTROVE_CALL SkytroveCancel(SkytroveClient* client, HWND agent, const char* reference,
+                                            DWORD timeoutMs, long long* count) {
+  if (count != nullptr) *count = 0;
+  try {
+    std::unique_ptr<OwnedReply> answer;
+    const SkytroveStatus status = AskControl(client, agent, L"CANCEL", reference, SKYTROVE_CANCELLED, timeoutMs, answer);
+    if (answer && count != nullptr) *count = answer->count;
+    return status;
+  } catch (...) {
+    return SKYTROVE_TIMEOUT;
+  }
+}
+
+SkytroveStatus SKYTROVE_CALL SkytroveQueryStatus(SkytroveClient* client, HWND agent, const char* reference,
+                                                 DWORD timeoutMs, SkytroveReply** replies, size_t max,
+                                                 size_t* count) {
+  if (count != nullptr) *count = 0;
+  try {
+    std::unique_ptr<OwnedReply> first;
+    const SkytroveStatus status = AskControl(client, agent, L"STATUS", reference, SKYTROVE_STATE, timeoutMs, first);
+    if (status != SKYTROVE_STATE) return status;
+    std::vector<std::unique_ptr<OwnedReply>> got;
+    const uint64_t after = first->serial;
+    const std::wstring wanted = first->parsed->reference;
+    got.push_back(std::move(first));
+    // The rest come back to back; a quiet 200 ms ends them.
+    for (;;) {
+      auto& queue = client->queue;
+      auto found = queue.end();
+      const bool more = PumpUntil(200, [&] {
+        for (found = queue.begin(); found != queue.end(); ++found)
+          if ((*found)->serial > after && (*found)->status == SKYTROVE_STATE && (*found)->parsed->reference == wanted)
+            return true;
+        return false;
+      });
+      if (!more) break;
+      got.push_back(std::move(*found));
+      queue.erase(found);
+    }
+    size_t n = 0;
+    for (auto& r : got) {
+      if (replies != nullptr && n < max) replies[n++] = r.release();
+    }
+    if (count != nullptr) *count = n;
+    return SKYTROVE_STATE;
+  } catch (...) {
+    return SKYTROVE_TIMEOUT;
+  }
 }
 
 }  // extern "C"

@@ -99,6 +99,25 @@ std::optional<ParsedReply> ParseReply(const std::wstring& text) {
     r.kind = ReplyKind::Got;
   } else if (word == L"FAILED") {
     r.kind = ReplyKind::Failed;
+  } else if (word == L"CANCELLED") {
+    r.kind = ReplyKind::Cancelled;
+    r.reference = Read(text, L"Reference");
+    r.count = Number(Read(text, L"Count"));
+    return r;
+  } else if (word == L"STATUS" || word == L"PROGRESS") {
+    r.kind = word == L"STATUS" ? ReplyKind::Status : ReplyKind::Progress;
+    r.type = Read(text, L"Type");
+    r.reference = Read(text, L"Reference");
+    r.sourceFileName = Read(text, L"SourceFileName");
+    r.destinationFileName = Read(text, L"DestinationFileName");
+    r.state = Read(text, L"State");
+    const std::wstring position = Read(text, L"Position");
+    r.position = position.empty() ? -1 : Number(position);
+    r.bytesDone = Number(Read(text, L"BytesDone"));
+    const std::wstring total = Read(text, L"BytesTotal");
+    r.bytesTotal = total.empty() ? -1 : Number(total);
+    r.reason = Read(text, L"Reason");
+    return r;
   } else {
     return std::nullopt;
   }
@@ -123,8 +142,18 @@ std::optional<ParsedReply> ParseReply(const std::wstring& text) {
   return r;
 }
 
+std::wstring ComposeControl(const std::wstring& command, const std::wstring& reference, std::wstring& problem) {
+  const std::wstring text = velmora::FieldWrite(command + L" ", L"Reference", reference, L"=", L" ");
+  if (Read(text, L"Reference") != reference || (reference.find(L'"') != std::wstring::npos)) {
+    problem = L"Reference cannot be carried as given";
+    return std::wstring();
+  }
+  return text;
+}
+
 bool Answers(const ParsedReply& reply, const std::wstring& reference, const std::wstring& sourceFileName,
              const std::wstring& destinationFileName) {
+  if (reply.kind != ReplyKind::Got && reply.kind != ReplyKind::Failed) return false;
   return reply.reference == reference && reply.sourceFileName == sourceFileName &&
          reply.destinationFileName == destinationFileName;
 }

@@ -23,7 +23,8 @@ struct Field {
 // " Key=" of a known or given key, a key given twice, a key with a space, "=" or a quote.
 std::wstring ComposeRequest(const std::vector<Field>& fields, bool replyOnFailure, std::wstring& problem);
 
-enum class ReplyKind { Got, Failed };
+// The answers to a request (GOT, FAILED) and the requester-control messages.
+enum class ReplyKind { Got, Failed, Cancelled, Status, Progress };
 
 struct ParsedReply {
   ReplyKind kind = ReplyKind::Got;
@@ -39,13 +40,24 @@ struct ParsedReply {
   std::wstring linkedSourceFileName;
   std::wstring linkedDestinationFileName;
   std::wstring linkedSourceFileLastWriteTime;
-  std::wstring reason;  // "FAILED" only
+  std::wstring reason;  // "FAILED", and "STATUS" of a failed request
+  // "STATUS" and "PROGRESS"
+  std::wstring state;
+  int64_t position = -1;
+  int64_t bytesDone = 0;
+  int64_t bytesTotal = -1;
+  int64_t count = 0;  // "CANCELLED"
 };
 
-// A "GOT" or "FAILED" text (command word in any case); nothing for anything else.
+// A "GOT", "FAILED", "CANCELLED", "STATUS" or "PROGRESS" text (command word in any case);
+// nothing for anything else.
 std::optional<ParsedReply> ParseReply(const std::wstring& text);
 
-// Whether a reply answers the request that carried this reference, source and destination.
+// "CANCEL Reference=<r>" or "STATUS Reference=<r>"; empty, with the problem, when the
+// reference would be read back otherwise.
+std::wstring ComposeControl(const std::wstring& command, const std::wstring& reference, std::wstring& problem);
+
+// Whether a reply (GOT or FAILED) answers the request that carried this reference, source and destination.
 bool Answers(const ParsedReply& reply, const std::wstring& reference, const std::wstring& sourceFileName,
              const std::wstring& destinationFileName);
 

@@ -126,20 +126,23 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   bool downloaded = false;
   // Each phase has the whole stall limit; the transfer itself is one call, whose progress
   // is the growth of the file it writes.
-  NoteProgress();
+  NoteData();
   steps.Run([&] {
     ftp_->Connect(server, kFtpPort, login.user, login.password, request.PassiveMode);
   });
-  NoteProgress();
+  NoteData();
   stallWatchFile_ = fetched.Path();
   stallWatchSize_ = 0;
   steps.Run([&] {
+    progressFile_ = fetched.Path();
     downloaded = ftp_->DownloadFile(currentRemotePath_, fetched.Path(), false, 0, kBinary, kNeedFile);
+    progressFile_.clear();
     if (!downloaded) steps.Note(DescribeFtpFailure(*ftp_));
   });
   stallWatchFile_.clear();
   if (stallWatchSize_ > 0) ShowTrayTip(L"");  // the count shown while it grew
-  NoteProgress();
+  NoteData();
+  progressFile_.clear();
   // A failed transfer has already decided the outcome; a second login to ask for the
   // time would only hold the agent longer on a server that is not answering.
   if (downloaded) {
@@ -152,6 +155,12 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
 
   if (unloaded_) {
     Log(L"Exiting DownloadFTPFile as Skytrove has been unloaded", 5, kMarkEnd);
+    return false;
+  }
+  if (RunningCancelled()) {
+    SetStatusText(L"", false);
+    prgProgress_.SetValue(0);
+    Log(L"Exiting DownloadFTPFile as cancelled", 5, kMarkEnd);
     return false;
   }
   if (steps.Failed()) {
@@ -195,9 +204,11 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     }
   }
 
-  // Checked last thing before the replace: a closing agent never replaces a file.
-  if (unloaded_) {
-    Log(L"Exiting DownloadFTPFile as Skytrove has been unloaded", 5, kMarkEnd);
+  // Checked last thing before the replace: a closing agent, or a cancelled request, never
+  // replaces a file.
+  if (unloaded_ || RunningCancelled()) {
+    Log(unloaded_ ? L"Exiting DownloadFTPFile as Skytrove has been unloaded" : L"Exiting DownloadFTPFile as cancelled", 5,
+        kMarkEnd);
     return false;
   }
   if (!fetched.PutInPlace(destination)) {

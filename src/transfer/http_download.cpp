@@ -70,7 +70,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   // A stall gives the open up without the session: the handle it may still bring back
   // is closed by the worker itself.
   auto gaveUp = std::make_shared<std::atomic<bool>>(false);
-  NoteProgress();
+  NoteData();
   UniqueNetwork handle(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url), gaveUp] {
                          HINTERNET opened = InternetOpenUrlA(session, ansiUrl.c_str(), nullptr, 0,
                                                              INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
@@ -83,11 +83,16 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
                          gaveUp->store(true);
                          if (offthread::ShuttingDown()) session_.reset();
                        }).value);
-  NoteProgress();
+  NoteData();
   timing::Pause(0.5);
   if (unloaded_) {
     handle.release();  // closed with the session by the shut-down
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    return false;
+  }
+  if (RunningCancelled()) {
+    SetStatusText(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
     return false;
   }
   if (!handle) {
@@ -120,6 +125,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   HttpHeaderNumber(handle.get(), HTTP_QUERY_CONTENT_LENGTH, announced);  // stays -1 without one
 
   int64_t total = 0;
+  NoteProgress(0, announced);
   SetStatusText(L" Downloading file - " + url);
   const std::wstring groupSeparator = GroupSeparator();
   bool readFailed = false;
@@ -148,17 +154,18 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     if (!read.ok && !unloaded_) readFailed = true;
     if (got > 0) {
       std::memcpy(buffer_, chunk->data(), got);
-      NoteProgress();
+      NoteData();
     }
     total += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(total) + L" total");
-    if (unloaded_) break;
+    if (unloaded_ || RunningCancelled()) break;
+    if (got > 0) NoteProgress(total, announced);
     SetStatusCount(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
     ShowTrayTip(statusBar1_.Text());
     // The next chunk is on its way while this one is paused over and written.
     if (got > 0) pending = startRead();
     timing::Pause(0.001);
-    if (unloaded_ || got == 0) break;
+    if (unloaded_ || RunningCancelled() || got == 0) break;
     Log(L"Writing bytes to file");
     DWORD written = 0;
     if (!WriteFile(file.get(), buffer_, got, &written, nullptr) || written != got) {
@@ -172,6 +179,13 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     ShowTrayTip(L"");
     handle.release();  // closed with the session by the shut-down
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    return false;
+  }
+  if (RunningCancelled()) {
+    // The partial file goes with its guard; the destination was never touched.
+    SetStatusText(L"");
+    ShowTrayTip(L"");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
     return false;
   }
 
@@ -206,10 +220,12 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   handle.reset();
   Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
   file.reset();
-  // Closing the URL waited (running messages): a closing agent never replaces a file.
-  if (unloaded_) {
+  // Closing the URL waited (running messages): a closing agent, or a cancelled request,
+  // never replaces a file.
+  if (unloaded_ || RunningCancelled()) {
     ShowTrayTip(L"");
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + std::wstring(unloaded_ ? L"Window Unloaded" : L"cancelled"),
+        kMarkEnd);
     return false;
   }
   if (!guard.PutInPlace(destination)) {

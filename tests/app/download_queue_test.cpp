@@ -115,3 +115,72 @@ TEST(DownloadQueue, WaitingRetryDoesNotHoldTheQueue) {
   EXPECT_EQ(q.NextRunnable(499), q.Count());
   EXPECT_FALSE(q.Reschedule(Req(1, L"HTTP", L"http://h/c", L"C:\\c"), 1, 1));
 }
+
+// Run order: High before Normal before Low, first come first served within a class, and
+// the running request never passed, even by a High arriving while it runs.
+TEST(DownloadQueue, PriorityClassesAndTheRunningRequest) {
+  DownloadQueue q;
+  auto add = [&](const wchar_t* source, RequestPriority p) {
+    DownloadRequest r = Req(1, L"HTTP", source);
+    r.Priority = p;
+    r.Reference = L"R";
+    return q.Add(r);
+  };
+  auto order = [&] {
+    std::wstring seen;
+    for (size_t i = 0; i < q.Count(); ++i) seen += q.At(i).SourceFileName;
+    return seen;
+  };
+  add(L"a", RequestPriority::Low);
+  add(L"b", RequestPriority::Normal);
+  add(L"c", RequestPriority::High);
+  add(L"d", RequestPriority::Normal);
+  add(L"e", RequestPriority::High);
+  add(L"f", RequestPriority::Low);
+  EXPECT_EQ(order(), L"cebdaf");
+  EXPECT_EQ(q.Position(0), 1u);
+  // Another program's cancel takes nothing and leaves every request as it was.
+  EXPECT_TRUE(q.RemoveMatching([](const DownloadRequest& r) { return r.ParentHWnd == 2; }).empty());
+  EXPECT_EQ(order(), L"cebdaf");
+  EXPECT_EQ(q.At(5).Reference, L"R");
+  ASSERT_EQ(q.NextRunnable(0), 0u);
+  // A Low request runs when the others are gone; a High arriving then waits behind it.
+  q.RemoveMatching([](const DownloadRequest& r) { return r.SourceFileName != L"a" && r.SourceFileName != L"f"; });
+  EXPECT_EQ(q.BeginRun(q.NextRunnable(0)).SourceFileName, L"a");
+  const uint64_t running = q.Running();
+  EXPECT_NE(running, 0u);
+  add(L"g", RequestPriority::High);
+  add(L"h", RequestPriority::Normal);
+  EXPECT_EQ(order(), L"aghf");
+  EXPECT_EQ(q.Position(0), 0u);
+  EXPECT_EQ(q.Position(1), 1u);
+  // The running request cancelled: it leaves at once and the next arrival may lead.
+  const auto gone = q.RemoveMatching([](const DownloadRequest& r) { return r.SourceFileName == L"a"; });
+  ASSERT_EQ(gone.size(), 1u);
+  EXPECT_EQ(gone[0].Sequence, running);
+  EXPECT_EQ(q.Running(), 0u);
+  EXPECT_FALSE(q.RemoveSequence(running));
+  add(L"i", RequestPriority::High);
+  EXPECT_EQ(order(), L"gihf");
+  // A cancelled request no longer counts as a duplicate.
+  EXPECT_EQ(add(L"a", RequestPriority::Normal), AddOutcome::Accepted);
+}
+
+// The history keeps every finished request ten minutes, and never more than the last 1,000.
+TEST(RequestHistory, KeepsTenMinutesAndAtMostTheLastThousand) {
+  RequestHistory h;
+  DownloadRequest r = Req(1, L"HTTP", L"s");
+  r.Reference = L"old";
+  h.Add(r, RequestState::Done, L"", 1000);
+  r.Reference = L"mine";
+  r.ParentHWnd = 2;
+  h.Add(r, RequestState::Failed, L"why", 2000);
+  EXPECT_EQ(h.Find(1, L"old", 1000 + RequestHistory::kKeepMs - 1).size(), 1u);
+  EXPECT_TRUE(h.Find(2, L"old", 1000 + RequestHistory::kKeepMs - 1).empty());  // another window's
+  EXPECT_TRUE(h.Find(1, L"old", 1000 + RequestHistory::kKeepMs).empty());
+  ASSERT_EQ(h.Find(2, L"mine", 1000 + RequestHistory::kKeepMs).size(), 1u);
+  r.Reference = L"burst";
+  for (int i = 0; i < 1000; ++i) h.Add(r, RequestState::Done, L"", 3000);
+  EXPECT_TRUE(h.Find(2, L"mine", 3000).empty());
+  EXPECT_EQ(h.Count(), RequestHistory::kMaxKept);
+}

@@ -132,3 +132,49 @@ TEST(DisplayLines, ShorteningLinkedFilesAndDeletes) {
   EXPECT_EQ(PendingLine(r), L"ftp://u:***@h/d/story.txt");
   EXPECT_EQ(CurrentFileLabel(r), L" ftp://u:***@h/d/story.txt");
 }
+
+// The requester-control texts exactly as callers read them, quoted the way GOT is, and
+// CANCEL taking only the asker's own requests.
+TEST(RequesterControl, ParsingAndTheExactTexts) {
+  auto get = ParseRequest(L"GET Type=HTTP Reference=R1 SourceFileName=s Priority=high Progress=1", 7);
+  ASSERT_TRUE(get);
+  EXPECT_EQ(get->Priority, RequestPriority::High);
+  EXPECT_TRUE(get->Progress);
+  get = ParseRequest(L"GET Type=HTTP Priority=Urgent Progress=yes", 7);
+  EXPECT_EQ(get->Priority, RequestPriority::Normal);
+  EXPECT_FALSE(get->Progress);
+  EXPECT_EQ(ParseRequest(L"GET Priority=LOW", 7)->Priority, RequestPriority::Low);
+
+  EXPECT_FALSE(ParseControl(L"GET Reference=R1"));
+  const auto status = ParseControl(L"status Reference=\"my ref\" SourceFileName=ignored");
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->command, L"STATUS");
+  EXPECT_EQ(status->reference, L"my ref");
+  EXPECT_TRUE(status->source.empty());
+  const auto cancel = ParseControl(L"CANCEL Reference=R1 DestinationFileName=C:\\d\\b.bin");
+  ASSERT_TRUE(cancel);
+  DownloadRequest r;
+  r.ParentHWnd = 7;
+  r.Reference = L"R1";
+  r.Type = L"HTTP";
+  r.SourceFileName = L"http://h/a b.bin";
+  r.DestinationFileName = L"C:\\d\\b.bin";
+  EXPECT_TRUE(ControlMatches(*cancel, 7, r));
+  EXPECT_FALSE(ControlMatches(*cancel, 8, r));  // another program's request
+  r.DestinationFileName = L"C:\\d\\c.bin";
+  EXPECT_FALSE(ControlMatches(*cancel, 7, r));
+  r.DestinationFileName = L"C:\\d\\b.bin";
+
+  EXPECT_EQ(ComposeCancelled(L"R1", 2), L"CANCELLED Reference=R1 Count=2");
+  EXPECT_EQ(ComposeUnknownStatus(L"my ref"), L"STATUS Reference=\"my ref\" State=unknown");
+  r.BytesDone = 2048;
+  EXPECT_EQ(ComposeStatus(r, RequestState::Running, 0, L""),
+            L"STATUS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b.bin\" DestinationFileName=C:\\d\\b.bin "
+            L"State=running Position=0 BytesDone=2048 BytesTotal=-1");
+  r.BytesTotal = 4096;
+  EXPECT_EQ(ComposeStatus(r, RequestState::Failed, -1, L"said \"no\""),
+            L"STATUS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b.bin\" DestinationFileName=C:\\d\\b.bin "
+            L"State=failed Position=-1 BytesDone=2048 BytesTotal=4096 Reason=\"said 'no'\"");
+  EXPECT_EQ(ComposeProgress(r), L"PROGRESS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b.bin\" "
+                                L"DestinationFileName=C:\\d\\b.bin BytesDone=2048 BytesTotal=4096");
+}

@@ -134,3 +134,36 @@ TEST(ClientReply, FailedLayoutMatchesTheGotFieldRules) {
             L"FAILED Type=HTTP Reference=R1 StoryReference=5 SourceFileName=http://host/a.bin "
             L"DestinationFileName=\"C:\\My Files\\a.bin\" Reason=\"no type\"");
 }
+
+// The requester-control messages read back as the agent writes them, and none of them is
+// taken for the answer to a request: a PROGRESS of the same three fields must not end a
+// SkytroveRequest.
+TEST(ClientReply, ControlMessagesReadBackAndNeverAnswerARequest) {
+  const auto status = ParseReply(L"STATUS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b\" "
+                                 L"DestinationFileName=C:\\a State=failed Position=-1 BytesDone=3000000000 "
+                                 L"BytesTotal=-1 Reason=\"HTTP status 404\"");
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->kind, ReplyKind::Status);
+  EXPECT_EQ(status->sourceFileName, L"http://h/a b");
+  EXPECT_EQ(status->state, L"failed");
+  EXPECT_EQ(status->position, -1);
+  EXPECT_EQ(status->bytesDone, 3000000000LL);
+  EXPECT_EQ(status->bytesTotal, -1);
+  EXPECT_EQ(status->reason, L"HTTP status 404");
+  using skytrove::Answers;
+  using skytrove::ComposeControl;
+  EXPECT_FALSE(Answers(*status, L"R1", L"http://h/a b", L"C:\\a"));
+  const auto progress = ParseReply(L"PROGRESS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b\" "
+                                   L"DestinationFileName=C:\\a BytesDone=10 BytesTotal=20");
+  ASSERT_TRUE(progress);
+  EXPECT_EQ(progress->kind, ReplyKind::Progress);
+  EXPECT_EQ(progress->bytesTotal, 20);
+  EXPECT_FALSE(Answers(*progress, L"R1", L"http://h/a b", L"C:\\a"));
+  const auto cancelled = ParseReply(L"CANCELLED Reference=R1 Count=2");
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ(cancelled->count, 2);
+  std::wstring problem;
+  EXPECT_EQ(ComposeControl(L"CANCEL", L"my ref", problem), L"CANCEL Reference=\"my ref\"");
+  EXPECT_EQ(ComposeControl(L"STATUS", L"a\" b", problem), L"");
+  EXPECT_FALSE(problem.empty());
+}
