@@ -39,7 +39,6 @@ class frmVelmoraSkytrove::Dispatching {
     form_.downloadList_.EndRun();
     form_.runningCancelled_ = false;
     form_.runningSettled_ = false;
-    form_.progressFile_.clear();
     if (form_.unloaded_) {
       // The shut-down left what the transfer was using alone while it was on the stack.
       form_.ReleaseTransferObjects();
@@ -141,9 +140,11 @@ bool frmVelmoraSkytrove::StallCheck() {
       if (size != stallWatchSize_) {
         stallWatchSize_ = size;
         lastDataAt_ = now;
-        // The FTP transfer's count, shown as the HTTP one is.
+        // The FTP transfer's count, shown as the HTTP one is, and told to a requester
+        // that asked for PROGRESS.
         SetStatusCount(L" Downloaded " + GroupThousands(size, GroupSeparator()) + L" bytes");
         ShowTrayTip(statusBar1_.Text());
+        if (!runningCancelled_) NoteProgress(size, -1);
       }
     }
   }
@@ -195,11 +196,8 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
 
   {
     // A cancel gives up the transfer's current wait; the transfer then leaves by its
-    // clean exit. Every wait also looks at the FTP file's growth for PROGRESS.
-    offthread::AbandonScope cancellable([this] {
-      PollProgress();
-      return runningCancelled_;
-    });
+    // clean exit. (The stall watch inside looks at the FTP file's growth for PROGRESS.)
+    offthread::AbandonScope cancellable([this] { return runningCancelled_; });
     RunAttempt(work, outcome, linkedOutcome);
   }
 

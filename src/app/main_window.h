@@ -148,8 +148,6 @@ class frmVelmoraSkytrove {
   // Cancels every listed request `match` accepts (the running one by giving up its
   // transfer); `by` says who, in the FAILED reason. Returns how many.
   size_t CancelWhere(const std::function<bool(const DownloadRequest&)>& match, const std::wstring& by);
-  // Called by every wait of the running transfer: the FTP file's growth as progress.
-  void PollProgress();
   void SendProgress();
   // The person's "Cancel" on the pending list (`line` from 0) or the running file (-1).
   void CancelShownLine(int line);
@@ -183,7 +181,6 @@ class frmVelmoraSkytrove {
   bool runningCancelled_ = false;  // its transfer is being given up
   bool runningSettled_ = false;    // its transfer has returned: too late to cancel
   std::wstring cancelledBy_;       // the FAILED reason for it
-  std::wstring progressFile_;      // FTP: the file whose growth is the progress
   ULONGLONG lastProgress_ = 0;
   std::vector<uint64_t> shownSequences_;  // the request on each line of the pending list
   int menuLine_ = -2;                      // what the open "Cancel" menu is about

@@ -147,13 +147,6 @@ void frmVelmoraSkytrove::SendProgress() {
 
 // FtpGetFile is one call that says nothing until the end; the file it writes grows
 // meanwhile, and its size is the progress (looked at with every wait's poll).
-void frmVelmoraSkytrove::PollProgress() {
-  if (progressFile_.empty() || runningCancelled_) return;
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(progressFile_.c_str(), GetFileExInfoStandard, &data)) return;
-  const int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  if (size != running_.BytesDone) NoteProgress(size, -1);
-}
 
 int frmVelmoraSkytrove::SelectedLine() const {
   if (shownSequences_.empty()) return -2;

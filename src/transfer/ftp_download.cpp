@@ -134,15 +134,12 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   stallWatchFile_ = fetched.Path();
   stallWatchSize_ = 0;
   steps.Run([&] {
-    progressFile_ = fetched.Path();
     downloaded = ftp_->DownloadFile(currentRemotePath_, fetched.Path(), false, 0, kBinary, kNeedFile);
-    progressFile_.clear();
     if (!downloaded) steps.Note(DescribeFtpFailure(*ftp_));
   });
   stallWatchFile_.clear();
   if (stallWatchSize_ > 0) ShowTrayTip(L"");  // the count shown while it grew
   NoteData();
-  progressFile_.clear();
   // A failed transfer has already decided the outcome; a second login to ask for the
   // time would only hold the agent longer on a server that is not answering.
   if (downloaded) {
