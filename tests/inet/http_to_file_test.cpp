@@ -95,12 +95,16 @@ TEST(DownloadFile, SessionOfTheCallerStaysOpen) {
   }
 }
 
-// Thread timers are generated only while messages are pumped, at most one per pump, so
-// counting them counts the times the download let messages run.
+// Thread timers are generated only while messages are pumped, so counting them counts the
+// times the download let messages run. Each one re-arms its timer far beyond the time one
+// pump takes (even on a loaded machine) and well within the 360 ms between the two pumps,
+// so one pump can never see two.
 std::vector<int64_t> g_sizesAtTimer;
 std::wstring g_watchFolder;
+constexpr UINT kRearmMs = 200;
 
-void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD) noexcept {
+void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) noexcept {
+  SetTimer(nullptr, id, kRearmMs, OnTimer);
   int64_t size = -1;
   WIN32_FIND_DATAW fd;
   HANDLE h = FindFirstFileW((g_watchFolder + L"\\*.tmp").c_str(), &fd);
@@ -118,7 +122,8 @@ TEST(DownloadFile, ElevenChunksLetMessagesRunTwiceWhenAsked) {
     const std::wstring target = g_watchFolder + L"\\p.bin";
     const UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTimer);
     ASSERT_NE(timer, 0u);
-    Sleep(30);
+    // The first pump must find the timer due.
+    while (!(HIWORD(GetQueueStatus(QS_TIMER)) & QS_TIMER)) MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_TIMER);
     cWinINET inet;
     // 1024 bytes every 40 ms: each read is one chunk, and the timer is due at every one.
     EXPECT_EQ(inet.DownloadFile(Url(L"/slow/11264?chunk=1024&delay=40"), target, 0, L"", L"", nullptr, nullptr, pump),
