@@ -122,7 +122,7 @@ bool DownloadQueue::Reschedule(const DownloadRequest& request, uint64_t dueAt, i
 size_t DownloadQueue::RemoveParent(int32_t parent) {
   size_t removed = 0;
   for (size_t i = 0; i < entries_.size();) {
-    if (entries_[i].request.ParentHWnd != parent) {
+    if (entries_[i].request.ParentHWnd != parent || entries_[i].request.Persist) {
       ++i;
       continue;
     }

@@ -61,7 +61,8 @@ class DownloadQueue {
   // Removes the first entry with the same source and destination (exact) whose window
   // matches (any window when the request's is 0). Returns false when none matched.
   bool RemoveFirstMatch(const DownloadRequest& request, std::wstring* removedSource = nullptr);
-  // Removes every entry of `parent`, keeping the others in order; returns how many went.
+  // Removes every entry of `parent` but the persisted ones (they outlive their requester),
+  // keeping the others in order; returns how many went.
   size_t RemoveParent(int32_t parent);
   void Clear();
 

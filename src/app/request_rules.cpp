@@ -36,6 +36,7 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   if (priority == L"HIGH") r.Priority = RequestPriority::High;
   if (priority == L"LOW") r.Priority = RequestPriority::Low;
   r.Progress = field(L"Progress") == L"1";
+  r.Persist = field(L"Persist") == L"1";
   return r;
 }
 

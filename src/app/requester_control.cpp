@@ -57,10 +57,13 @@ void AttachPendingListMenu(HWND list) { SetWindowSubclass(list, &PendingListProc
 // reply inside its send would run its window procedure in the middle of that send.
 void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t parent) {
   if (parent == 0) return;  // no one to answer, and no requests of its own
+  // After a restart a window handle may have passed to another program: it neither sees
+  // nor takes back the requests of the one that had it.
+  auto owns = [&](const DownloadRequest& r) { return ControlMatches(message, parent, r) && ReplyAllowed(r, false); };
   if (message.command == L"CANCEL") {
     const size_t before = refusals_.size();
     const size_t count = CancelWhere(
-        [&](const DownloadRequest& r) { return ControlMatches(message, parent, r); }, L"cancelled by the requester");
+        owns, L"cancelled by the requester");
     // The CANCELLED reply goes ahead of the FAILED replies of the requests it took back.
     refusals_.insert(refusals_.begin() + static_cast<std::ptrdiff_t>(before),
                      Refusal{parent, ComposeCancelled(message.reference, count)});
@@ -71,7 +74,7 @@ void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t pa
   size_t replies = 0;
   for (size_t i = 0; i < downloadList_.Count(); ++i) {
     const DownloadRequest& r = downloadList_.At(i);
-    if (!ControlMatches(message, parent, r)) continue;
+    if (!owns(r)) continue;
     const bool isRunning = r.Sequence == running && running_.Sequence == running;
     const RequestState state = isRunning ? RequestState::Running
                                : r.DueAt > GetTickCount64() ? RequestState::Waiting
@@ -81,11 +84,12 @@ void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t pa
     ++replies;
   }
   // Cancelled while running, its transfer not yet gone: already what it will be.
-  if (dispatching_ && runningCancelled_ && !runningSettled_ && ControlMatches(message, parent, running_)) {
+  if (dispatching_ && runningCancelled_ && !runningSettled_ && owns(running_)) {
     DeferReply(parent, ComposeStatus(running_, RequestState::Cancelled, -1, L""));
     ++replies;
   }
   for (const FinishedRequest& f : history_.Find(parent, message.reference, GetTickCount64())) {
+    if (!ReplyAllowed(f.request, false)) continue;
     DeferReply(parent, ComposeStatus(f.request, f.state, -1, f.reason));
     ++replies;
   }
@@ -110,7 +114,8 @@ size_t frmVelmoraSkytrove::CancelWhere(const std::function<bool(const DownloadRe
     }
     Log(L"Cancelled queued request " + r.SourceFileName);
     history_.Add(r, RequestState::Cancelled, L"", now);
-    if (r.ReplyOnFailure) DeferReply(r.ParentHWnd, ComposeFailure(r, by));
+    journal_.Done(r);
+    if (r.ReplyOnFailure && ReplyAllowed(r, true)) DeferReply(r.ParentHWnd, ComposeFailure(r, by));
   }
   if (!removed.empty()) {
     // Redrawn like a burst of arrivals, by the list timer: setting the text of 10,000 lines
@@ -130,7 +135,7 @@ void frmVelmoraSkytrove::NoteProgress(int64_t done, int64_t total) {
   const ULONGLONG now = GetTickCount64();
   if (lastProgress_ != 0 && now - lastProgress_ < kProgressEveryMs) return;
   lastProgress_ = now;
-  SendProgress();
+  if (ReplyAllowed(running_, false)) SendProgress();
 }
 
 // A slow requester misses a message rather than hold the transfer: a short time-out, and
