@@ -13,10 +13,9 @@ bool Flip(const std::string& in, std::string& out) {
   for (char& c : out) c = static_cast<char>(~c);
   return true;
 }
-}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
+// Records behind a sound header, so that the search need not find the header first.
+void ReadBack(const std::string& bytes) {
   const velmora::JournalContents read = velmora::ReadJournal(bytes);
   if (read.readableBytes > bytes.size()) __builtin_trap();
   std::string again = velmora::JournalHeader();
@@ -26,6 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const velmora::JournalContents reread = velmora::ReadJournal(again);
   if (reread.problem != velmora::JournalProblem::None || reread.live.size() != read.live.size()) __builtin_trap();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  ReadBack(bytes);
+  ReadBack(velmora::JournalHeader() + bytes);
 
   std::wstring text;
   for (size_t i = 0; i < size; ++i) text += static_cast<wchar_t>(data[i]);
