@@ -139,7 +139,7 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
   ASSERT_TRUE(agent_.Stop());
 
   // A journal left by a run in which this window was another process's (same id, another
-  // start), then one of this process's own.
+  // start), then one of this process's own, then a record cut short.
   auto record = [&](uint64_t id, const std::string& ref, const std::string& url, uint64_t created) {
     velmora::DownloadRequest r;
     r.Type = L"HTTP";
@@ -156,7 +156,8 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
   const std::string own = Url("gen/2500?own");
   ASSERT_TRUE(WriteFileBytes(JournalFolder() + L"\\queue.journal",
                              velmora::JournalHeader() + record(1, "F", foreign, ProcessCreated() - 10000000) +
-                                 record(2, "S", own, ProcessCreated())));
+                                 record(2, "S", own, ProcessCreated()) +
+                                 record(3, "X", Url("gen/10?cut"), ProcessCreated()).substr(0, 30)));
   answered_ = requester_.Replies().size();
   Agent restarted;
   ASSERT_TRUE(restarted.Start(L"/DEBUG=MAX"));
@@ -168,6 +169,12 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
   EXPECT_TRUE(Logged("Reply to requesting application (" +
                      std::to_string(reinterpret_cast<intptr_t>(requester_.Window())) +
                      ") not sent - the window is not the requester's since the restart"));
+  // The damaged journal was read as far as it was whole and moved aside beside the new one.
+  EXPECT_FALSE(WaitLogged("Journal damaged - a record cut short at byte ").empty());
+  EXPECT_EQ(CountLogged("Calling Download HTTP File " + Url("gen/10?cut")), 0u);
+  size_t aside = 0;
+  for (const auto& name : FolderNames(JournalFolder())) aside += name.find(L".damaged") != std::wstring::npos;
+  EXPECT_EQ(aside, 1u);
   // Nor does STATUS tell this window about it.
   ASSERT_TRUE(requester_.Send(restarted.Window(), "STATUS Reference=F"));
   auto status = requester_.WaitReply(15000);
