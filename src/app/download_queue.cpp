@@ -191,10 +191,15 @@ void RequestHistory::Add(const DownloadRequest& request, RequestState state, con
 }
 
 std::vector<FinishedRequest> RequestHistory::Find(int32_t parent, const std::wstring& reference, uint64_t now) {
+  return FindWhere([&](const DownloadRequest& r) { return r.ParentHWnd == parent && r.Reference == reference; }, now);
+}
+
+std::vector<FinishedRequest> RequestHistory::FindWhere(const std::function<bool(const DownloadRequest&)>& match,
+                                                       uint64_t now) {
   Forget(now);
   std::vector<FinishedRequest> found;
   for (const FinishedRequest& f : kept_)
-    if (f.request.ParentHWnd == parent && f.request.Reference == reference) found.push_back(f);
+    if (match(f.request)) found.push_back(f);
   return found;
 }
 

@@ -107,6 +107,7 @@ class RequestHistory {
   void Add(const DownloadRequest& request, RequestState state, const std::wstring& reason, uint64_t now);
   // The requests of window `parent` with that reference, oldest first.
   std::vector<FinishedRequest> Find(int32_t parent, const std::wstring& reference, uint64_t now);
+  std::vector<FinishedRequest> FindWhere(const std::function<bool(const DownloadRequest&)>& match, uint64_t now);
   size_t Count() const { return kept_.size(); }
 
  private:

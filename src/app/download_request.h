@@ -48,6 +48,9 @@ struct DownloadRequest {
   // time (a FILETIME; 0 when it could not be read).
   uint32_t RequesterProcessId = 0;
   uint64_t RequesterProcessCreated = 0;
+  // The full path of the requester's program: a later run of the same program may ask
+  // STATUS about what it persisted (its window and process are new by then).
+  std::wstring RequesterProgram;
   bool Restored = false;  // queued again from the journal: its window may now be another's
 };
 

@@ -78,9 +78,10 @@ std::wstring Stamp() {
 
 }  // namespace
 
-void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated) {
+void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated, std::wstring* program) {
   processId = 0;
   processCreated = 0;
+  if (program) program->clear();
   DWORD pid = 0;
   if (window == nullptr || GetWindowThreadProcessId(window, &pid) == 0 || pid == 0) return;
   processId = pid;
@@ -88,6 +89,11 @@ void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreate
   FILETIME created{}, exited{}, kernel{}, user{};
   if (process && GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
     processCreated = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  if (program && process) {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    if (QueryFullProcessImageNameW(process.get(), 0, path, &size)) program->assign(path, size);
+  }
 }
 
 std::vector<DownloadRequest> RequestJournal::Open() {

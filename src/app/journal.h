@@ -18,7 +18,8 @@ namespace velmora {
 inline constexpr wchar_t kJournalFileName[] = L"queue.journal";
 
 // The window's process and when it started; a process id of 0 when it cannot be told.
-void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated);
+// With `program`, also the full path of the process's executable (empty when unknown).
+void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated, std::wstring* program = nullptr);
 
 class RequestJournal {
  public:

@@ -153,6 +153,7 @@ std::optional<std::string> AddBody(uint64_t id, const DownloadRequest& r, const 
   body += static_cast<char>(r.Priority);
   PutU32(body, r.RequesterProcessId);
   PutU64(body, r.RequesterProcessCreated);
+  PutText(body, r.RequesterProgram);
   PutBytes(body, sealed);
   return body;
 }
@@ -216,6 +217,7 @@ bool ReadBody(const std::string& body, JournalContents& out, std::vector<Journal
   const uint8_t priority = in.U8();
   r.RequesterProcessId = in.U32();
   r.RequesterProcessCreated = in.U64();
+  r.RequesterProgram = in.Text();
   e.sealed = in.Bytes();
   if (!in.AtEnd() || priority > static_cast<uint8_t>(RequestPriority::Low)) return false;
   r.PassiveMode = (flags & 1) != 0;

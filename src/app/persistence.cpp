@@ -37,7 +37,7 @@ void frmVelmoraSkytrove::RestoreJournal() {
 
 bool frmVelmoraSkytrove::KeepInJournal(DownloadRequest& request) {
   IdentifyRequester(reinterpret_cast<HWND>(static_cast<intptr_t>(request.ParentHWnd)), request.RequesterProcessId,
-                    request.RequesterProcessCreated);
+                    request.RequesterProcessCreated, &request.RequesterProgram);
   std::wstring why;
   if (journal_.Add(request, why)) return true;
   // Accepting what cannot be kept would break the promise the requester asked for.

@@ -59,6 +59,12 @@ bool ControlMatches(const ControlMessage& m, int32_t parent, const DownloadReque
          (m.destination.empty() || r.DestinationFileName == m.destination);
 }
 
+bool StatusMatchesProgram(const ControlMessage& m, const std::wstring& program, const DownloadRequest& r) {
+  return r.Persist && !program.empty() && EqualsNoCase(r.RequesterProgram, program) && r.Reference == m.reference &&
+         (m.source.empty() || r.SourceFileName == m.source) &&
+         (m.destination.empty() || r.DestinationFileName == m.destination);
+}
+
 namespace {
 // One field of a reply, quoted when its value holds a space, as GetField reads it back.
 std::wstring PutField(const std::wstring& text, const wchar_t* key, const std::wstring& value) {

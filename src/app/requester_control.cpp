@@ -70,11 +70,18 @@ void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t pa
     if (refusals_.size() == 1) PostMessageW(hwnd_, kSendRefusalsMessage, 0, 0);
     return;
   }
+  // A later run of the program that persisted a request, with a window and process of its
+  // own by then, may still learn how it went.
+  uint32_t processId = 0;
+  uint64_t created = 0;
+  std::wstring program;
+  IdentifyRequester(reinterpret_cast<HWND>(static_cast<intptr_t>(parent)), processId, created, &program);
+  auto sees = [&](const DownloadRequest& r) { return owns(r) || StatusMatchesProgram(message, program, r); };
   const uint64_t running = downloadList_.Running();
   size_t replies = 0;
   for (size_t i = 0; i < downloadList_.Count(); ++i) {
     const DownloadRequest& r = downloadList_.At(i);
-    if (!owns(r)) continue;
+    if (!sees(r)) continue;
     const bool isRunning = r.Sequence == running && running_.Sequence == running;
     const RequestState state = isRunning ? RequestState::Running
                                : r.DueAt > GetTickCount64() ? RequestState::Waiting
@@ -84,12 +91,11 @@ void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t pa
     ++replies;
   }
   // Cancelled while running, its transfer not yet gone: already what it will be.
-  if (dispatching_ && runningCancelled_ && !runningSettled_ && owns(running_)) {
+  if (dispatching_ && runningCancelled_ && !runningSettled_ && sees(running_)) {
     DeferReply(parent, ComposeStatus(running_, RequestState::Cancelled, -1, L""));
     ++replies;
   }
-  for (const FinishedRequest& f : history_.Find(parent, message.reference, GetTickCount64())) {
-    if (!ReplyAllowed(f.request, false)) continue;
+  for (const FinishedRequest& f : history_.FindWhere(sees, GetTickCount64())) {
     DeferReply(parent, ComposeStatus(f.request, f.state, -1, f.reason));
     ++replies;
   }

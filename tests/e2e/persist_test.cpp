@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "app/journal_rules.h"
+#include "support/handles.h"
 #include "ftp_e2e_support.h"
 
 namespace ftp_e2e {
@@ -121,21 +122,41 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
   const std::wstring args = L"--persist --timeout 0.2 Type=HTTP Reference=O SourceFileName=" +
                             std::wstring(orphan.begin(), orphan.end()) + L" DestinationFileName=" + dest_ +
                             L"\\orphan.bin";
-  std::wstring command = L"\"" + WinPath(Narrow(Env("VELMORA_BIN"))) + L"\\skytrove-request.exe\" " + args;
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  CloseHandle(pi.hThread);
-  DWORD code = 0;
-  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hProcess);
-  EXPECT_EQ(code, 1u);  // gone without a reply
+  // Runs skytrove-request to its end, its output into `out`; its exit code.
+  auto tool = [&](const std::wstring& arguments, const std::wstring& out) -> DWORD {
+    std::wstring command = L"\"" + WinPath(Narrow(Env("VELMORA_BIN"))) + L"\\skytrove-request.exe\" " + arguments;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    velmora::UniqueFile output(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = output.get();
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 99;
+    CloseHandle(pi.hThread);
+    DWORD code = 98;
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return code;
+  };
+  EXPECT_EQ(tool(args, dest_ + L"\\tool-get.txt"), 1u);  // gone without a reply
   ASSERT_FALSE(WaitLogged("Calling Download HTTP File " + orphan).empty());
   ASSERT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 2));
   EXPECT_TRUE(ReadFileBytes(dest_ + L"\\orphan.bin") == Generated(4000));
   EXPECT_EQ(CountLogged("Parent lost"), 0u);
+  // A later run of the same program learns how it ended; this test program, another one,
+  // does not.
+  EXPECT_EQ(tool(L"--timeout 10 --status O", dest_ + L"\\tool-status.txt"), 0u);
+  const std::string told = ReadFileBytes(dest_ + L"\\tool-status.txt");
+  EXPECT_EQ(told.rfind("STATUS Type=HTTP Reference=O SourceFileName=" + orphan, 0), 0u) << told;
+  EXPECT_NE(told.find(" State=done "), std::string::npos) << told;
+  ASSERT_TRUE(requester_.Send(agent_.Window(), "STATUS Reference=O"));
+  auto unknown = requester_.WaitReply(15000);
+  for (; unknown && unknown->bytes.rfind("STATUS ", 0) != 0; unknown = requester_.WaitReply(15000)) {
+  }
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->bytes, "STATUS Reference=O State=unknown");
   ASSERT_TRUE(agent_.Stop());
 
   // A journal left by a run in which this window was another process's (same id, another
