@@ -1,13 +1,14 @@
 // skytrove-request: sends one request to the running agent and waits for its reply.
 //
 //   skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]
-//                    [--stall S] [--retries N] [--sha256 HEX] Key=Value...
+//                    [--stall S] [--retries N] [--sha256 HEX] [--persist] Key=Value...
 //   skytrove-request [--timeout S] [--no-failure-reply] --raw "GET Type=HTTP ..."
 //   skytrove-request [--timeout S] --cancel REF | --status REF
 //   (--progress with a request: prints its PROGRESS messages while it runs)
 //
 // --stall, --retries and --sha256 add StallSeconds=, Retries= and Sha256= to the request
-// (Key=Value form only; a raw text carries its own keys).
+// (Key=Value form only; a raw text carries its own keys); --persist adds Persist=1 (the
+// request outlives the agent: kept on disk until it ends).
 //
 // Exit status: 0 a "GOT" reply arrived (its fields are printed), 3 a "FAILED" reply
 // arrived (its reason is printed), 1 no reply in time, 2 usage error or no agent window.
@@ -48,7 +49,7 @@ std::string Shown(const char* text) { return Shown(text, std::strlen(text)); }
 int Usage() {
   std::fprintf(stderr,
                "usage: skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]\n"
-               "                        [--stall S] [--retries N] [--sha256 HEX] Key=Value...\n"
+               "                        [--stall S] [--retries N] [--sha256 HEX] [--persist] Key=Value...\n"
                "       skytrove-request [--timeout S] [--no-failure-reply] --raw \"GET Type=HTTP ...\"\n"
                "       skytrove-request [--timeout S] --cancel REF | --status REF\n"
                "       (--progress with a request prints its progress while it runs)\n"
@@ -121,6 +122,9 @@ int main(int argc, char** argv) {
       asked = argv[++i];
     } else if (a == "--progress") {
       progress = true;
+    } else if (a == "--persist") {
+      keys.push_back("Persist");
+      values.push_back("1");
     } else if (a == "--no-failure-reply") {
       failureReply = false;
     } else if (a.rfind("--", 0) == 0 || a.find('=') == std::string::npos) {

@@ -179,7 +179,10 @@ void SKYTROVE_CALL SkytroveSetCallback(SkytroveClient* client, SkytroveCallback 
 
 /* Requester control (see docs/protocol.md; an agent older than 4.0.0.18 ignores these and
  * the calls time out). A request's priority and its progress messages are asked for with
- * the fields {"Priority", "High"|"Normal"|"Low"} and {"Progress", "1"} of the request.
+ * the fields {"Priority", "High"|"Normal"|"Low"} and {"Progress", "1"} of the request;
+ * {"Persist", "1"} keeps it on disk until it ends, so that it outlives the agent (a kill,
+ * a sign-out): after the agent's restart its reply reaches this client only while this
+ * process lives.
  *
  * Cancels every queued or running request of this client with that reference and waits
  * for the agent's "CANCELLED"; *count (may be NULL) gets how many. Returns

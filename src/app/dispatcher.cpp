@@ -182,7 +182,8 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   SetCurrentFile(CurrentFileLabel(work));
 
   HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(work.ParentHWnd));
-  if (GetWindowLongA(parent, GWL_STYLE) == 0) {
+  // A persisted request runs for a requester that has gone: its file is what it asked for.
+  if (!work.Persist && GetWindowLongA(parent, GWL_STYLE) == 0) {
     Log(L"Parent lost, so removing items from - " + ToDecimal(work.ParentHWnd), kMarkNone);
     RemoveParentFromDownloadList(work.ParentHWnd);
     SetCurrentFile(L"");
@@ -212,7 +213,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
   if (cancelled) failureReason_ = cancelledBy_;
   work.BytesDone = running_.BytesDone;
   work.BytesTotal = running_.BytesTotal;
-  if (outcome) {
+  if (outcome && ReplyAllowed(work, true)) {
     try {
       PostToRequester(work.ParentHWnd, ComposeReply(work, linkedOutcome));
     } catch (const std::exception& e) {
@@ -235,6 +236,7 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
     history_.Add(work, outcome ? RequestState::Done : cancelled ? RequestState::Cancelled : RequestState::Failed,
                  outcome ? failureReason_ : WithAttempts(failureReason_, attempts), GetTickCount64());
     if (!outcome) ReplyFailure(work, WithAttempts(failureReason_, attempts));
+    journal_.Done(work);
     RemoveFromDownloadList(work);
   }
   if (!session_) {

@@ -22,7 +22,11 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
     WriteDebugLog(L"Exiting AddToDownloadList as no internet connection", 5, kMarkEnd);
     return;
   }
-  switch (downloadList_.Add(request)) {
+  DownloadRequest kept = request;
+  if (kept.Persist && kept.ParentHWnd != 0 && !KeepInJournal(kept)) return;
+  const AddOutcome outcome = downloadList_.Add(kept);
+  if (outcome != AddOutcome::Accepted) journal_.Done(kept);
+  switch (outcome) {
     case AddOutcome::NoRequester:
       WriteDebugLog(L"Exiting AddToDownloadList as no requesting window (wParam 0)", 5, kMarkEnd);
       return;

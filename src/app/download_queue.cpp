@@ -122,7 +122,7 @@ bool DownloadQueue::Reschedule(const DownloadRequest& request, uint64_t dueAt, i
 size_t DownloadQueue::RemoveParent(int32_t parent) {
   size_t removed = 0;
   for (size_t i = 0; i < entries_.size();) {
-    if (entries_[i].request.ParentHWnd != parent) {
+    if (entries_[i].request.ParentHWnd != parent || entries_[i].request.Persist) {
       ++i;
       continue;
     }
@@ -191,10 +191,15 @@ void RequestHistory::Add(const DownloadRequest& request, RequestState state, con
 }
 
 std::vector<FinishedRequest> RequestHistory::Find(int32_t parent, const std::wstring& reference, uint64_t now) {
+  return FindWhere([&](const DownloadRequest& r) { return r.ParentHWnd == parent && r.Reference == reference; }, now);
+}
+
+std::vector<FinishedRequest> RequestHistory::FindWhere(const std::function<bool(const DownloadRequest&)>& match,
+                                                       uint64_t now) {
   Forget(now);
   std::vector<FinishedRequest> found;
   for (const FinishedRequest& f : kept_)
-    if (f.request.ParentHWnd == parent && f.request.Reference == reference) found.push_back(f);
+    if (match(f.request)) found.push_back(f);
   return found;
 }
 

@@ -61,7 +61,8 @@ class DownloadQueue {
   // Removes the first entry with the same source and destination (exact) whose window
   // matches (any window when the request's is 0). Returns false when none matched.
   bool RemoveFirstMatch(const DownloadRequest& request, std::wstring* removedSource = nullptr);
-  // Removes every entry of `parent`, keeping the others in order; returns how many went.
+  // Removes every entry of `parent` but the persisted ones (they outlive their requester),
+  // keeping the others in order; returns how many went.
   size_t RemoveParent(int32_t parent);
   void Clear();
 
@@ -106,6 +107,7 @@ class RequestHistory {
   void Add(const DownloadRequest& request, RequestState state, const std::wstring& reason, uint64_t now);
   // The requests of window `parent` with that reference, oldest first.
   std::vector<FinishedRequest> Find(int32_t parent, const std::wstring& reference, uint64_t now);
+  std::vector<FinishedRequest> FindWhere(const std::function<bool(const DownloadRequest&)>& match, uint64_t now);
   size_t Count() const { return kept_.size(); }
 
  private:

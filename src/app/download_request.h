@@ -41,6 +41,17 @@ struct DownloadRequest {
   uint64_t Sequence = 0;   // the list's number for it, unique for the agent's life
   int64_t BytesDone = 0;
   int64_t BytesTotal = -1;  // -1: not known (no length announced, or FTP)
+  // The durable queue (Persist=1)
+  bool Persist = false;
+  uint64_t JournalId = 0;  // its number in the journal; 0: not written there
+  // Its requester's process, told apart from a later one with the same id by its creation
+  // time (a FILETIME; 0 when it could not be read).
+  uint32_t RequesterProcessId = 0;
+  uint64_t RequesterProcessCreated = 0;
+  // The full path of the requester's program: a later run of the same program may ask
+  // STATUS about what it persisted (its window and process are new by then).
+  std::wstring RequesterProgram;
+  bool Restored = false;  // queued again from the journal: its window may now be another's
 };
 
 }  // namespace velmora

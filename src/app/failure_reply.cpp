@@ -22,7 +22,7 @@ std::wstring ReasonOrDefault(const DownloadRequest& request, const std::wstring&
 }  // namespace
 
 void frmVelmoraSkytrove::ReplyFailure(const DownloadRequest& request, const std::wstring& reason) {
-  if (!request.ReplyOnFailure || request.ParentHWnd == 0) return;
+  if (!request.ReplyOnFailure || request.ParentHWnd == 0 || !ReplyAllowed(request, true)) return;
   PostToRequester(request.ParentHWnd, ComposeFailure(request, ReasonOrDefault(request, reason)));
 }
 

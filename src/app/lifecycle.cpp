@@ -48,6 +48,7 @@ void frmVelmoraSkytrove::Form_Load() {
     return;
   }
   Log(L"Opening internet connnection - OK", kMarkNone);
+  RestoreJournal();
 
   ShowWindow(hwnd_, SW_SHOW);
   RECT work{};

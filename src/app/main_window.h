@@ -14,6 +14,7 @@
 #include "app/controls.h"
 #include "app/download_queue.h"
 #include "app/download_request.h"
+#include "app/journal.h"
 #include "app/transfer_rules.h"
 #include "app/request_rules.h"
 #include "support/handles.h"
@@ -153,6 +154,15 @@ class frmVelmoraSkytrove {
   void CancelShownLine(int line);
   void ShowListMenu(int line, int x, int y);
   int SelectedLine() const;
+
+  // The durable queue (persistence.cpp).
+  void RestoreJournal();
+  // Writes a Persist=1 request through to the journal; refuses it when it cannot.
+  bool KeepInJournal(DownloadRequest& request);
+  // Whether a reply may go to the request's window: after a restart, only while the
+  // window still belongs to the process that sent it.
+  bool ReplyAllowed(const DownloadRequest& request, bool log) const;
+  RequestJournal journal_;
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;

@@ -36,6 +36,7 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   if (priority == L"HIGH") r.Priority = RequestPriority::High;
   if (priority == L"LOW") r.Priority = RequestPriority::Low;
   r.Progress = field(L"Progress") == L"1";
+  r.Persist = field(L"Persist") == L"1";
   return r;
 }
 
@@ -54,6 +55,12 @@ std::optional<ControlMessage> ParseControl(const std::wstring& text) {
 
 bool ControlMatches(const ControlMessage& m, int32_t parent, const DownloadRequest& r) {
   return parent != 0 && r.ParentHWnd == parent && r.Reference == m.reference &&
+         (m.source.empty() || r.SourceFileName == m.source) &&
+         (m.destination.empty() || r.DestinationFileName == m.destination);
+}
+
+bool StatusMatchesProgram(const ControlMessage& m, const std::wstring& program, const DownloadRequest& r) {
+  return r.Persist && !program.empty() && EqualsNoCase(r.RequesterProgram, program) && r.Reference == m.reference &&
          (m.source.empty() || r.SourceFileName == m.source) &&
          (m.destination.empty() || r.DestinationFileName == m.destination);
 }

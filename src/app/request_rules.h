@@ -43,6 +43,9 @@ struct ControlMessage {
 std::optional<ControlMessage> ParseControl(const std::wstring& text);
 // Whether `request` is one that `message`, sent with window `parent`, speaks of.
 bool ControlMatches(const ControlMessage& message, int32_t parent, const DownloadRequest& request);
+// A persisted request outlives its requester's window and process: a later run of the same
+// program (`program`, the asking window's executable) may still ask STATUS about it.
+bool StatusMatchesProgram(const ControlMessage& message, const std::wstring& program, const DownloadRequest& request);
 
 // "CANCELLED Reference=<r> Count=<n>".
 std::wstring ComposeCancelled(const std::wstring& reference, size_t count);

@@ -57,21 +57,31 @@ void AttachPendingListMenu(HWND list) { SetWindowSubclass(list, &PendingListProc
 // reply inside its send would run its window procedure in the middle of that send.
 void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t parent) {
   if (parent == 0) return;  // no one to answer, and no requests of its own
+  // After a restart a window handle may have passed to another program: it neither sees
+  // nor takes back the requests of the one that had it.
+  auto owns = [&](const DownloadRequest& r) { return ControlMatches(message, parent, r) && ReplyAllowed(r, false); };
   if (message.command == L"CANCEL") {
     const size_t before = refusals_.size();
     const size_t count = CancelWhere(
-        [&](const DownloadRequest& r) { return ControlMatches(message, parent, r); }, L"cancelled by the requester");
+        owns, L"cancelled by the requester");
     // The CANCELLED reply goes ahead of the FAILED replies of the requests it took back.
     refusals_.insert(refusals_.begin() + static_cast<std::ptrdiff_t>(before),
                      Refusal{parent, ComposeCancelled(message.reference, count)});
     if (refusals_.size() == 1) PostMessageW(hwnd_, kSendRefusalsMessage, 0, 0);
     return;
   }
+  // A later run of the program that persisted a request, with a window and process of its
+  // own by then, may still learn how it went.
+  uint32_t processId = 0;
+  uint64_t created = 0;
+  std::wstring program;
+  IdentifyRequester(reinterpret_cast<HWND>(static_cast<intptr_t>(parent)), processId, created, &program);
+  auto sees = [&](const DownloadRequest& r) { return owns(r) || StatusMatchesProgram(message, program, r); };
   const uint64_t running = downloadList_.Running();
   size_t replies = 0;
   for (size_t i = 0; i < downloadList_.Count(); ++i) {
     const DownloadRequest& r = downloadList_.At(i);
-    if (!ControlMatches(message, parent, r)) continue;
+    if (!sees(r)) continue;
     const bool isRunning = r.Sequence == running && running_.Sequence == running;
     const RequestState state = isRunning ? RequestState::Running
                                : r.DueAt > GetTickCount64() ? RequestState::Waiting
@@ -81,11 +91,11 @@ void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t pa
     ++replies;
   }
   // Cancelled while running, its transfer not yet gone: already what it will be.
-  if (dispatching_ && runningCancelled_ && !runningSettled_ && ControlMatches(message, parent, running_)) {
+  if (dispatching_ && runningCancelled_ && !runningSettled_ && sees(running_)) {
     DeferReply(parent, ComposeStatus(running_, RequestState::Cancelled, -1, L""));
     ++replies;
   }
-  for (const FinishedRequest& f : history_.Find(parent, message.reference, GetTickCount64())) {
+  for (const FinishedRequest& f : history_.FindWhere(sees, GetTickCount64())) {
     DeferReply(parent, ComposeStatus(f.request, f.state, -1, f.reason));
     ++replies;
   }
@@ -110,7 +120,8 @@ size_t frmVelmoraSkytrove::CancelWhere(const std::function<bool(const DownloadRe
     }
     Log(L"Cancelled queued request " + r.SourceFileName);
     history_.Add(r, RequestState::Cancelled, L"", now);
-    if (r.ReplyOnFailure) DeferReply(r.ParentHWnd, ComposeFailure(r, by));
+    journal_.Done(r);
+    if (r.ReplyOnFailure && ReplyAllowed(r, true)) DeferReply(r.ParentHWnd, ComposeFailure(r, by));
   }
   if (!removed.empty()) {
     // Redrawn like a burst of arrivals, by the list timer: setting the text of 10,000 lines
@@ -130,7 +141,7 @@ void frmVelmoraSkytrove::NoteProgress(int64_t done, int64_t total) {
   const ULONGLONG now = GetTickCount64();
   if (lastProgress_ != 0 && now - lastProgress_ < kProgressEveryMs) return;
   lastProgress_ = now;
-  SendProgress();
+  if (ReplyAllowed(running_, false)) SendProgress();
 }
 
 // A slow requester misses a message rather than hold the transfer: a short time-out, and

@@ -64,6 +64,12 @@ struct GlobalTraits {
   static type invalid() noexcept { return nullptr; }
   static void close(type h) noexcept { GlobalFree(h); }
 };
+// Memory the system hands out with LocalAlloc (CryptProtectData's output).
+struct LocalTraits {
+  using type = HLOCAL;
+  static type invalid() noexcept { return nullptr; }
+  static void close(type h) noexcept { LocalFree(h); }
+};
 struct KeyTraits {
   using type = HKEY;
   static type invalid() noexcept { return nullptr; }
@@ -108,6 +114,7 @@ using UniqueFile = Unique<FileTraits>;
 using UniqueHandle = Unique<KernelTraits>;
 using UniqueGlobal = Unique<GlobalTraits>;
 using UniqueKey = Unique<KeyTraits>;
+using UniqueLocal = Unique<LocalTraits>;
 using UniqueIcon = Unique<IconTraits>;
 using UniqueMenu = Unique<MenuTraits>;
 using UniqueFont = Unique<FontTraits>;

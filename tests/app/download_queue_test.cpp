@@ -73,6 +73,15 @@ TEST(DownloadQueue, RemovalsKeepOrderAndForgetDuplicates) {
   EXPECT_EQ(q.At(0).SourceFileName, L"http://h/2");
   EXPECT_EQ(q.At(1).SourceFileName, L"http://h/4");
   EXPECT_EQ(q.Add(Req(9, L"HTTP", L"http://h/0", L"C:\\d")), AddOutcome::Accepted);  // forgotten with its entry
+  // A persisted request outlives its window.
+  DownloadQueue p;
+  DownloadRequest kept = Req(9, L"HTTP", L"http://h/kept", L"C:\\d");
+  kept.Persist = true;
+  ASSERT_EQ(p.Add(Req(9, L"HTTP", L"http://h/lost", L"C:\\d")), AddOutcome::Accepted);
+  ASSERT_EQ(p.Add(kept), AddOutcome::Accepted);
+  EXPECT_EQ(p.RemoveParent(9), 1u);
+  ASSERT_EQ(p.Count(), 1u);
+  EXPECT_EQ(p.At(0).SourceFileName, L"http://h/kept");
 
   // Exact source and destination; any window when the request's is 0.
   EXPECT_FALSE(q.RemoveFirstMatch(Req(4, L"HTTP", L"HTTP://h/2", L"C:\\d")));

@@ -1,0 +1,238 @@
+// The durable queue as a requesting program meets it: an agent killed mid-transfer comes
+// back with its persisted requests and without the others, its files hold no password,
+// a reply after the restart goes to the requester's own process only, and a journal that
+// cannot be written refuses what it cannot keep.
+#include <shlobj.h>
+
+#include "app/journal_rules.h"
+#include "support/handles.h"
+#include "ftp_e2e_support.h"
+
+namespace ftp_e2e {
+namespace {
+
+std::wstring JournalFolder() {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
+  return std::wstring(path) + L"\\Velmora\\Skytrove4";
+}
+
+void ClearJournalFolder() {
+  const std::wstring folder = JournalFolder();
+  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(folder.c_str());  // a file standing in the folder's place
+  for (const auto& name : FolderNames(folder)) DeleteFileW((folder + L"\\" + name).c_str());
+}
+
+uint64_t ProcessCreated() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+class Persist : public FtpAgent {
+ protected:
+  void SetUp() override {
+    ClearJournalFolder();
+    FtpAgent::SetUp();
+  }
+  void TearDown() override {
+    FtpAgent::TearDown();
+    ClearJournalFolder();
+  }
+  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
+  std::string Get(const std::string& ref, const std::string& url, const std::string& dest, bool persist) {
+    return "GET Type=HTTP Reference=" + ref + " SourceFileName=" + url + " DestinationFileName=" + Dest(dest) +
+           " ReplyOnFailure=1" + (persist ? " Persist=1" : "");
+  }
+  // The next "GOT" or "FAILED" after those already taken.
+  std::optional<Reply> NextAnswer(DWORD ms = 30000) {
+    const DWORD end = GetTickCount() + ms;
+    for (;;) {
+      auto& all = requester_.Replies();
+      for (; answered_ < all.size(); ++answered_)
+        if (all[answered_].bytes.rfind("GOT ", 0) == 0 || all[answered_].bytes.rfind("FAILED ", 0) == 0)
+          return all[answered_++];
+      if (static_cast<int32_t>(end - GetTickCount()) <= 0) return std::nullopt;
+      Pump(10);
+    }
+  }
+  // Every file of the agent's folder, searched for `secret` as ANSI and as UTF-16 bytes.
+  void ExpectNowhereOnDisk(const std::string& secret) {
+    std::string wide;
+    for (char c : secret) wide += std::string(1, c) + '\0';
+    const auto names = FolderNames(JournalFolder());
+    EXPECT_FALSE(names.empty());
+    for (const auto& name : names) {
+      const std::string bytes = ReadFileBytes(JournalFolder() + L"\\" + name);
+      EXPECT_EQ(bytes.find(secret), std::string::npos) << Narrow(name);
+      EXPECT_EQ(bytes.find(wide), std::string::npos) << Narrow(name);
+    }
+  }
+  size_t answered_ = 0;
+};
+
+TEST_F(Persist, KilledAgentRunsThePersistedRequestsAgainAndNoOther) {
+  // Six seconds of body, with a password in the URL and in the Password field.
+  const std::string slow = Url("slow/120000?chunk=2000&delay=100");
+  const std::string slowWithLogin = "http://walter:UrlSecret9@" + slow.substr(7);
+  const std::string waiting = Url("gen/5000?waiting");
+  const std::string plain = Url("gen/3000?plain");
+  ASSERT_TRUE(Send(Get("A", slowWithLogin, "a.bin", true) + " Password=FieldSecret7"));
+  ASSERT_FALSE(WaitLogged("Calling Download HTTP File http://walter:***@").empty());
+  ASSERT_TRUE(Send(Get("B", waiting, "b.bin", true)));
+  ASSERT_TRUE(Send(Get("C", plain, "c.bin", false)));
+  ASSERT_TRUE(Settle(agent_.Window()));
+  ExpectNowhereOnDisk("UrlSecret9");
+  ExpectNowhereOnDisk("FieldSecret7");
+
+  // No shut-down: the process ends mid-transfer.
+  ASSERT_TRUE(TerminateProcess(agent_.Process(), 1));
+  ASSERT_TRUE(agent_.WaitExit(10000));
+  Agent restarted;
+  ASSERT_TRUE(restarted.Start(L"/DEBUG=MAX"));
+
+  // Both persisted requests, in their order, answered to this same requester.
+  auto got = NextAnswer();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->Field("Reference"), "A") << got->bytes;
+  EXPECT_EQ(got->bytes.rfind("GOT ", 0), 0u) << got->bytes;
+  got = NextAnswer();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->Field("Reference"), "B") << got->bytes;
+  EXPECT_TRUE(ReadFileBytes(dest_ + L"\\a.bin") == Generated(120000));
+  EXPECT_TRUE(ReadFileBytes(dest_ + L"\\b.bin") == Generated(5000));
+  // The one that did not ask to persist is gone with the agent's memory.
+  ASSERT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 2));
+  EXPECT_EQ(CountLogged("Calling Download HTTP File " + plain), 0u);
+  EXPECT_FALSE(FileExists(dest_ + L"\\c.bin"));
+  ExpectNowhereOnDisk("UrlSecret9");
+  ExpectNowhereOnDisk("FieldSecret7");
+  // Nothing left to do: the journal is back to its header.
+  EXPECT_EQ(ReadFileBytes(JournalFolder() + L"\\queue.journal"), velmora::JournalHeader());
+  restarted.Stop();
+}
+
+TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
+  // A persisted request runs though its requester has gone (here before its turn came).
+  const std::string first = Url("slow/40000?chunk=2000&delay=100");
+  ASSERT_TRUE(Send(Get("A", first, "a.bin", false)));
+  ASSERT_FALSE(WaitLogged("Calling Download HTTP File " + first).empty());
+  const std::string orphan = Url("gen/4000?orphan");
+  const std::wstring args = L"--persist --timeout 0.2 Type=HTTP Reference=O SourceFileName=" +
+                            std::wstring(orphan.begin(), orphan.end()) + L" DestinationFileName=" + dest_ +
+                            L"\\orphan.bin";
+  // Runs skytrove-request to its end, its output into `out`; its exit code.
+  auto tool = [&](const std::wstring& arguments, const std::wstring& out) -> DWORD {
+    std::wstring command = L"\"" + WinPath(Narrow(Env("VELMORA_BIN"))) + L"\\skytrove-request.exe\" " + arguments;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    velmora::UniqueFile output(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = output.get();
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 99;
+    CloseHandle(pi.hThread);
+    DWORD code = 98;
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return code;
+  };
+  EXPECT_EQ(tool(args, dest_ + L"\\tool-get.txt"), 1u);  // gone without a reply
+  ASSERT_FALSE(WaitLogged("Calling Download HTTP File " + orphan).empty());
+  ASSERT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 2));
+  EXPECT_TRUE(ReadFileBytes(dest_ + L"\\orphan.bin") == Generated(4000));
+  EXPECT_EQ(CountLogged("Parent lost"), 0u);
+  // A later run of the same program learns how it ended; this test program, another one,
+  // does not.
+  EXPECT_EQ(tool(L"--timeout 10 --status O", dest_ + L"\\tool-status.txt"), 0u);
+  const std::string told = ReadFileBytes(dest_ + L"\\tool-status.txt");
+  EXPECT_EQ(told.rfind("STATUS Type=HTTP Reference=O SourceFileName=" + orphan, 0), 0u) << told;
+  EXPECT_NE(told.find(" State=done "), std::string::npos) << told;
+  ASSERT_TRUE(requester_.Send(agent_.Window(), "STATUS Reference=O"));
+  auto unknown = requester_.WaitReply(15000);
+  for (; unknown && unknown->bytes.rfind("STATUS ", 0) != 0; unknown = requester_.WaitReply(15000)) {
+  }
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->bytes, "STATUS Reference=O State=unknown");
+  ASSERT_TRUE(agent_.Stop());
+
+  // A journal left by a run in which this window was another process's (same id, another
+  // start), then one of this process's own, then a record cut short.
+  auto record = [&](uint64_t id, const std::string& ref, const std::string& url, uint64_t created) {
+    velmora::DownloadRequest r;
+    r.Type = L"HTTP";
+    r.Reference = std::wstring(ref.begin(), ref.end());
+    r.SourceFileName = std::wstring(url.begin(), url.end());
+    r.DestinationFileName = dest_ + L"\\" + r.Reference + L".bin";
+    r.ParentHWnd = static_cast<int32_t>(reinterpret_cast<intptr_t>(requester_.Window()));
+    r.ReplyOnFailure = true;
+    r.RequesterProcessId = GetCurrentProcessId();
+    r.RequesterProcessCreated = created;
+    return velmora::JournalRecord(*velmora::AddBody(id, r, nullptr));
+  };
+  const std::string foreign = Url("gen/2000?foreign");
+  const std::string own = Url("gen/2500?own");
+  ASSERT_TRUE(WriteFileBytes(JournalFolder() + L"\\queue.journal",
+                             velmora::JournalHeader() + record(1, "F", foreign, ProcessCreated() - 10000000) +
+                                 record(2, "S", own, ProcessCreated()) +
+                                 record(3, "X", Url("gen/10?cut"), ProcessCreated()).substr(0, 30)));
+  answered_ = requester_.Replies().size();
+  Agent restarted;
+  ASSERT_TRUE(restarted.Start(L"/DEBUG=MAX"));
+  auto got = NextAnswer();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->Field("Reference"), "S") << got->bytes;
+  ASSERT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 4));
+  EXPECT_TRUE(ReadFileBytes(dest_ + L"\\F.bin") == Generated(2000));  // it ran, unanswered
+  EXPECT_TRUE(Logged("Reply to requesting application (" +
+                     std::to_string(reinterpret_cast<intptr_t>(requester_.Window())) +
+                     ") not sent - the window is not the requester's since the restart"));
+  // The damaged journal was read as far as it was whole and moved aside beside the new one.
+  EXPECT_FALSE(WaitLogged("Journal damaged - a record cut short at byte ").empty());
+  EXPECT_EQ(CountLogged("Calling Download HTTP File " + Url("gen/10?cut")), 0u);
+  size_t aside = 0;
+  for (const auto& name : FolderNames(JournalFolder())) aside += name.find(L".damaged") != std::wstring::npos;
+  EXPECT_EQ(aside, 1u);
+  // Nor does STATUS tell this window about it.
+  ASSERT_TRUE(requester_.Send(restarted.Window(), "STATUS Reference=F"));
+  auto status = requester_.WaitReply(15000);
+  for (; status && status->bytes.rfind("STATUS ", 0) != 0; status = requester_.WaitReply(15000)) {
+  }
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->bytes, "STATUS Reference=F State=unknown");
+  restarted.Stop();
+}
+
+TEST_F(Persist, AJournalThatCannotBeWrittenRefusesWhatItCannotKeep) {
+  ASSERT_TRUE(agent_.Stop());
+  ClearJournalFolder();
+  RemoveDirectoryW(JournalFolder().c_str());
+  ASSERT_TRUE(WriteFileBytes(JournalFolder(), "not a folder"));
+  Agent blocked;
+  ASSERT_TRUE(blocked.Start(L"/DEBUG=MAX"));
+  EXPECT_FALSE(WaitLogged("Journal folder cannot be made - ").empty());
+  ASSERT_TRUE(requester_.Send(blocked.Window(), Get("K", Url("gen/1000?kept"), "k.bin", true)));
+  auto refused = NextAnswer();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->bytes.rfind("FAILED ", 0), 0u) << refused->bytes;
+  EXPECT_EQ(refused->Field("Reason").rfind("the request cannot be kept on disk - ", 0), 0u) << refused->bytes;
+  // What did not ask to persist is not held back.
+  ASSERT_TRUE(requester_.Send(blocked.Window(), Get("N", Url("gen/1000?plain"), "n.bin", false)));
+  auto got = NextAnswer();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->bytes.rfind("GOT ", 0), 0u) << got->bytes;
+  // Once the folder can be made the journal starts afresh.
+  SetFileAttributesW(JournalFolder().c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_TRUE(DeleteFileW(JournalFolder().c_str()));
+  ASSERT_TRUE(requester_.Send(blocked.Window(), Get("K", Url("gen/1000?kept"), "k.bin", true)));
+  got = NextAnswer();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->bytes.rfind("GOT ", 0), 0u) << got->bytes;
+  blocked.Stop();
+}
+
+}  // namespace
+}  // namespace ftp_e2e
