@@ -296,8 +296,11 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
                           progress, gaveUp, flags = DWORD(TransferType | Caching)] {
     if (progress->from > 0) {
       // Only a "350" says the server will start there; anything else means from byte 0.
+      // Binary first: some servers refuse a restart in ASCII mode, the default until the
+      // open asks for binary.
       const std::string rest = "REST " + std::to_string(progress->from);
-      bool accepted = FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, rest.c_str(), 0, nullptr) != FALSE;
+      bool accepted = FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr) != FALSE &&
+                      FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, rest.c_str(), 0, nullptr) != FALSE;
       if (accepted) {
         char reply[64] = {};
         DWORD length = sizeof reply - 1;
