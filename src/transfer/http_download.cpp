@@ -31,6 +31,8 @@ namespace {
 
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
 
+constexpr ULONGLONG kShowEveryMs = 50;
+
 // Puts the write position after the `kept` bytes of the part, reading them into the
 // hash on the way when there is one.
 bool FollowKeptBytes(HANDLE file, int64_t kept, Sha256Hasher* hasher) {
@@ -210,6 +212,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
       return r;
     });
   };
+  ULONGLONG lastShown = 0;
   auto pending = startRead();
   for (;;) {
     const Read read = pending.Wait([&handle] { handle.reset(); }).value;
@@ -222,11 +225,16 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     total += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(offset + total) + L" total");
     if (unloaded_ || RunningCancelled()) break;
-    if (got > 0) NoteProgress(offset + total, whole);
-    SetStatusCount(L" Downloaded " + GroupThousands(offset + total, groupSeparator) + L" bytes");
-    ShowTrayTip(statusBar1_.Text());
-    // The next chunk is on its way while this one is paused over and written.
+    // The next chunk is on its way while this one is shown, paused over and written.
     if (got > 0) pending = startRead();
+    if (got > 0) NoteProgress(offset + total, whole);
+    // The count as a person can read it: at most every 50 ms, and the last one always.
+    const ULONGLONG now = GetTickCount64();
+    if (got == 0 || now - lastShown >= kShowEveryMs) {
+      lastShown = now;
+      SetStatusCount(L" Downloaded " + GroupThousands(offset + total, groupSeparator) + L" bytes");
+      ShowTrayTip(statusBar1_.Text());
+    }
     timing::Pause(0.001);
     if (unloaded_ || RunningCancelled() || got == 0) break;
     Log(L"Writing bytes to file");
