@@ -158,7 +158,7 @@ PartFile::PartFile(std::wstring destination)
     : destination_(std::move(destination)), path_(destination_.empty() ? std::wstring() : PartPath(destination_)) {}
 
 PartFile::~PartFile() {
-  if (path_.empty()) return;
+  if (path_.empty() || onlyCopy_) return;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (discard_ || !resumable_ || !GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data) || SizeOf(data) == 0) Remove();
 }
@@ -211,10 +211,21 @@ bool PartFile::StartOver(HANDLE file, const std::wstring& source, const std::wst
   return true;
 }
 
+// As with TemporaryFile: a failed placing that leaves no destination to be seen keeps the
+// part, whatever its record says, because it is the only copy of either.
 bool PartFile::PutInPlace(const PlacementCalls& calls) {
-  if (!velmora::PutInPlace(path_, destination_, calls)) return false;
-  DeleteFileW(RecordPath(destination_).c_str());
-  return true;
+  if (velmora::PutInPlace(path_, destination_, calls)) {
+    DeleteFileW(RecordPath(destination_).c_str());
+    return true;
+  }
+  if (GetFileAttributesW(destination_.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    WriteDebugLog(L"Kept " + path_ + L", the only copy of the new " + destination_ + L": it could not be put in place",
+                  5, kMarkNone);
+    discard_ = false;
+    onlyCopy_ = true;
+  }
+  return false;
 }
 
 }  // namespace velmora

@@ -78,6 +78,7 @@ class PartFile {
   std::wstring path_;
   bool discard_ = false;
   bool resumable_ = false;
+  bool onlyCopy_ = false;
 };
 
 }  // namespace velmora
