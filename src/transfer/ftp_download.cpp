@@ -142,7 +142,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   NoteData();
   // The remote size and time prove the content: they are recorded before the first byte,
   // and a kept part continues only when they are unchanged. Without them (no listing)
-  // nothing is recorded and the transfer runs as a whole.
+  // the record names no content, so nothing of this transfer is kept for a later one.
   int64_t listedSize = -1;
   std::wstring validator;
   steps.Run([&] {
