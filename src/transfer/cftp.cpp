@@ -4,6 +4,9 @@
 #include "transfer/cftp.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
 #include <memory>
 #include <stdexcept>
 
@@ -239,6 +242,18 @@ bool cFTP::DownloadFile(const std::wstring& RemoteFilename, const std::wstring& 
     Log(L"Exit cFTP:DownloadFile - No Internet Handle", kMarkEnd);
     return false;
   }
+  if (!EnterFolderOf(RemoteFilename)) return false;
+  const bool ok = Remote([connection = connection_.get(), remote = ToAnsi(RemoteNamePart(RemoteFilename)),
+                          local = ToAnsi(LocalFilePath), failIfExists = FailIfExists ? TRUE : FALSE,
+                          LocalFileFlags, flags = DWORD(TransferType | Caching)] {
+    return FtpGetFileA(connection, remote.c_str(), local.c_str(), failIfExists, LocalFileFlags, flags, 0) != FALSE;
+  });
+  Log(std::wstring(L"FTPGetFile Result: ") + (ok ? L"True" : L"False"));
+  Log(L"Finish cFTP:DownloadFile", kMarkEnd);
+  return ok;
+}
+
+bool cFTP::EnterFolderOf(const std::wstring& RemoteFilename) {
   // From the root, whatever folder the login put us in, so remote paths mean the same
   // on every server.
   Log(L"SetRemoteDirectory to '/'");
@@ -254,11 +269,78 @@ bool cFTP::DownloadFile(const std::wstring& RemoteFilename, const std::wstring& 
       return false;
     }
   }
-  const bool ok = Remote([connection = connection_.get(), remote = ToAnsi(RemoteNamePart(RemoteFilename)),
-                          local = ToAnsi(LocalFilePath), failIfExists = FailIfExists ? TRUE : FALSE,
-                          LocalFileFlags, flags = DWORD(TransferType | Caching)] {
-    return FtpGetFileA(connection, remote.c_str(), local.c_str(), failIfExists, LocalFileFlags, flags, 0) != FALSE;
+  return true;
+}
+
+bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<UniqueFile> local, int64_t& offset,
+                        int64_t& received, uint32_t TransferType, uint32_t Caching,
+                        std::shared_ptr<std::atomic<bool>> gaveUp) {
+  Log(L"Start cFTP:DownloadFile", kMarkStart);
+  received = 0;
+  if (!connection_) {
+    Log(L"Exit cFTP:DownloadFile - No Session Handle", kMarkEnd);
+    return false;
+  }
+  if (!internet_) {
+    Log(L"Exit cFTP:DownloadFile - No Internet Handle", kMarkEnd);
+    return false;
+  }
+  if (!EnterFolderOf(RemoteFilename)) return false;
+  struct Progress {
+    int64_t from = 0;
+    int64_t received = 0;
+  };
+  auto progress = std::make_shared<Progress>();
+  progress->from = offset;
+  const bool ok = Remote([connection = connection_.get(), remote = ToAnsi(RemoteNamePart(RemoteFilename)), local,
+                          progress, gaveUp, flags = DWORD(TransferType | Caching)] {
+    if (progress->from > 0) {
+      // Only a "350" says the server will start there; anything else means from byte 0.
+      // Binary first: some servers refuse a restart in ASCII mode, the default until the
+      // open asks for binary.
+      const std::string rest = "REST " + std::to_string(progress->from);
+      bool accepted = FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr) != FALSE &&
+                      FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, rest.c_str(), 0, nullptr) != FALSE;
+      if (accepted) {
+        char reply[64] = {};
+        DWORD length = sizeof reply - 1;
+        DWORD code = 0;
+        accepted = InternetGetLastResponseInfoA(&code, reply, &length) && std::strncmp(reply, "350", 3) == 0;
+      }
+      if (!accepted) {
+        LARGE_INTEGER zero{};
+        if (!SetFilePointerEx(local->get(), zero, nullptr, FILE_BEGIN) || !SetEndOfFile(local->get())) return false;
+        progress->from = 0;
+      }
+    }
+    HINTERNET file = FtpOpenFileA(connection, remote.c_str(), GENERIC_READ, flags, 0);
+    if (file == nullptr) return false;
+    std::vector<char> chunk(1 << 16);
+    bool read = true;
+    DWORD error = 0;
+    for (;;) {
+      DWORD got = 0;
+      if (!InternetReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &got)) {
+        error = GetLastError();
+        read = false;
+        break;
+      }
+      if (got == 0) break;
+      DWORD written = 0;
+      if (gaveUp->load() || !WriteFile(local->get(), chunk.data(), got, &written, nullptr) || written != got) {
+        error = gaveUp->load() ? ERROR_INTERNET_OPERATION_CANCELLED : GetLastError();
+        read = false;
+        break;
+      }
+      progress->received += got;
+    }
+    InternetCloseHandle(file);
+    local->reset();
+    SetLastError(error);
+    return read;
   });
+  offset = progress->from;
+  received = progress->received;
   Log(std::wstring(L"FTPGetFile Result: ") + (ok ? L"True" : L"False"));
   Log(L"Finish cFTP:DownloadFile", kMarkEnd);
   return ok;

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,14 @@ class cFTP {
                   uint32_t TransferType, uint32_t Caching);
   bool DownloadFile(const std::wstring& RemoteFilename, const std::wstring& LocalFilePath,
                     bool FailIfExists, uint32_t LocalFileFlags, uint32_t TransferType, uint32_t Caching);
+  // The remote file into an open local file at its current position, from byte `offset`
+  // of the remote file ("REST offset" first when it is not 0). `offset` comes back as the
+  // byte the server really started from (0 when it refused REST; the local file is then
+  // emptied first), `received` as the bytes written. The file is written and closed on the
+  // network worker; once `gaveUp` is set, nothing more is written to it.
+  bool DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<UniqueFile> local, int64_t& offset,
+                    int64_t& received, uint32_t TransferType, uint32_t Caching,
+                    std::shared_ptr<std::atomic<bool>> gaveUp);
   bool GetRemoteFileSize(const std::wstring& RemoteFilename, int64_t& FileSizeOut,
                          uint32_t TransferType, uint32_t Caching);
   bool Disconnect();
@@ -59,6 +69,8 @@ class cFTP {
   bool Remote(F call);
   // A folder change on the server, connected or not (WinINet then says why not).
   bool ChangeDirectory(const std::wstring& Directory);
+  // From the root to the remote file's folder, as every download starts.
+  bool EnterFolderOf(const std::wstring& RemoteFilename);
   // The shut-down's way to end a call in flight: closing the handles it waits on.
   void CloseHandles() noexcept;
 

@@ -5,6 +5,8 @@
 #include <wininet.h>
 
 #include <array>
+#include <atomic>
+#include <memory>
 #include <cmath>
 #include <exception>
 
@@ -17,6 +19,7 @@
 #include "transfer/cftp.h"
 #include "transfer/ftp_rules.h"
 #include "transfer/local_target.h"
+#include "transfer/resume_rules.h"
 #include "transfer/sha256.h"
 
 namespace velmora {
@@ -98,10 +101,16 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
     return false;
   }
-  // WinINet creates its target before the transfer and deletes it when the transfer
-  // fails, so it is given a file of our own beside the destination.
-  const std::wstring temporary = TemporaryBeside(destination);
-  if (temporary.empty()) {
+  // The data goes into the part beside the destination, written by us rather than by
+  // WinINet (which deletes its target when a transfer fails), so a cut keeps what arrived.
+  PartFile part(destination);
+  std::wstring recorded;
+  const int64_t kept = part.Kept(source, recorded);
+  auto local = std::make_shared<UniqueFile>();
+  if (!part.Path().empty())
+    local->reset(CreateFileW(part.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!*local) {
     const DWORD error = GetLastError();
     const std::wstring why = destination.empty() ? std::wstring(L"no destination file name")
                                                  : L"cannot write beside " + destination + L" - " + SystemMessage(error);
@@ -109,7 +118,6 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
     return false;
   }
-  TemporaryFile fetched(temporary);
 
   const FtpSource split = SplitFtpSource(source);
   const FtpLogin login = LoginFor(split, request);
@@ -124,6 +132,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   Log(L"'GET'ting file from server - " + split.hostAndPath, -1);
 
   bool downloaded = false;
+  bool cutShort = false;
   // Each phase has the whole stall limit; the transfer itself is one call, whose progress
   // is the growth of the file it writes.
   NoteData();
@@ -131,12 +140,50 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     ftp_->Connect(server, kFtpPort, login.user, login.password, request.PassiveMode);
   });
   NoteData();
-  stallWatchFile_ = fetched.Path();
-  stallWatchSize_ = 0;
+  // The remote size and time prove the content: they are recorded before the first byte,
+  // and a kept part continues only when they are unchanged. Without them (no listing)
+  // the record names no content, so nothing of this transfer is kept for a later one.
+  int64_t listedSize = -1;
+  std::wstring validator;
   steps.Run([&] {
-    downloaded = ftp_->DownloadFile(currentRemotePath_, fetched.Path(), false, 0, kBinary, kNeedFile);
-    if (!downloaded) steps.Note(DescribeFtpFailure(*ftp_));
+    if (!ftp_->List(L"/" + currentRemotePath_)) return;
+    const WIN32_FIND_DATAA item = ftp_->ListItem(0);
+    listedSize = (static_cast<int64_t>(item.nFileSizeHigh) << 32) | item.nFileSizeLow;
+    validator = FtpValidator(listedSize, LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime,
+                                                           item.ftLastWriteTime.dwLowDateTime));
   });
+  NoteData();
+  int64_t offset = kept > 0 && validator == recorded && kept < listedSize ? kept : 0;
+  if (offset > 0) {
+    LARGE_INTEGER end{};
+    end.QuadPart = offset;
+    if (!SetFilePointerEx(local->get(), end, nullptr, FILE_BEGIN)) offset = 0;
+  }
+  if (offset > 0) Log(L"Resuming " + destination + L" from byte " + ToDecimal(offset), -1);
+  const bool ready = offset > 0 || part.StartOver(local->get(), source, validator);
+  if (!ready) steps.Note(L"failed to write to file");
+  stallWatchFile_ = part.Path();
+  stallWatchSize_ = offset;
+  if (ready) {
+    steps.Run([&] {
+      int64_t received = 0;
+      auto gaveUp = std::make_shared<std::atomic<bool>>(false);
+      downloaded = ftp_->DownloadInto(currentRemotePath_, local, offset, received, kBinary, kNeedFile, gaveUp);
+      if (!downloaded) {
+        gaveUp->store(true);
+        steps.Note(DescribeFtpFailure(*ftp_));
+        return;
+      }
+      // A data connection cut mid-file ends like a whole file under WinINet: the size says.
+      const int64_t total = offset + received;
+      if (listedSize >= 0 && (offset > 0 ? total != listedSize : total < listedSize)) {
+        downloaded = false;
+        cutShort = true;
+        steps.Note(L"received " + ToDecimal(total) + L" of " + ToDecimal(listedSize) + L" bytes");
+      }
+    });
+  }
+  local.reset();
   stallWatchFile_.clear();
   if (stallWatchSize_ > 0) ShowTrayTip(L"");  // the count shown while it grew
   NoteData();
@@ -155,6 +202,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     return false;
   }
   if (RunningCancelled()) {
+    part.Discard();
     SetStatusText(L"", false);
     prgProgress_.SetValue(0);
     Log(L"Exiting DownloadFTPFile as cancelled", 5, kMarkEnd);
@@ -166,6 +214,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     // A server's reply code decides; without one the server was not reached or went away.
     const int code = FtpReplyCode(why);
     if (!split.hasPath) SetFailureKind(FailureKind::Permanent);
+    else if (cutShort) SetFailureKind(FailureKind::CutShort);
     else if (code != 0) SetFailureKind(FailureKind::FtpReply, code);
     else SetFailureKind(FailureKind::NoConnection);
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
@@ -175,7 +224,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   Log(L"Retrieved file from Server", -1);
   currentRemotePath_.clear();
   prgProgress_.SetValue(100);
-  const double length = fileutil::FileLength(fetched.Path());
+  const double length = fileutil::FileLength(part.Path());
   measuredSize_ = length > 0 ? std::llround(length) : 0;
   Log(L"Retrieved file from Server, Recieved File length - " + ToDecimal(measuredSize_), -1);
   if (measuredSize_ <= 0) {
@@ -189,11 +238,12 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   // The checksum names the request's own file, not the linked one.
   if (!sha256_.empty() && !isLinked) {
     std::array<unsigned char, 32> digest{};
-    const bool hashed = HashFile(fetched.Path(), digest);
+    const bool hashed = HashFile(part.Path(), digest);
     if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
       const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
                                       : std::wstring(L"checksum could not be computed");
       SetFailureReason(why);
+      part.Discard();
       Log(L"Exiting DownloadFTPFile as " + why, 5, kMarkEnd);
       SetStatusText(L"", false);
       prgProgress_.SetValue(0);
@@ -208,7 +258,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
         kMarkEnd);
     return false;
   }
-  if (!fetched.PutInPlace(destination)) {
+  if (!part.PutInPlace()) {
     SetFailureReason(L"couldn't remove existing temporary destination file");
     Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
     SetStatusText(L"", false);

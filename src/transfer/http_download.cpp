@@ -22,6 +22,7 @@
 #include "support/velmora_general.h"
 #include "transfer/http_header.h"
 #include "transfer/local_target.h"
+#include "transfer/resume_rules.h"
 #include "transfer/sha256.h"
 
 namespace velmora {
@@ -29,6 +30,27 @@ namespace velmora {
 namespace {
 
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
+
+constexpr ULONGLONG kShowEveryMs = 50;
+
+// Puts the write position after the `kept` bytes of the part, reading them into the
+// hash on the way when there is one.
+bool FollowKeptBytes(HANDLE file, int64_t kept, Sha256Hasher* hasher) {
+  if (!hasher) {
+    LARGE_INTEGER at{};
+    at.QuadPart = kept;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
+  }
+  std::vector<char> chunk(1 << 16);
+  for (int64_t left = kept; left > 0;) {
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<int64_t>(left, static_cast<int64_t>(chunk.size())));
+    if (!ReadFile(file, chunk.data(), want, &got, nullptr) || got == 0) return false;
+    hasher->Add(chunk.data(), got);
+    left -= got;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -49,11 +71,14 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   SetStatusText(L" Download HTTP file..");
   SetStatusText(L" Opening Download file..(Creating " + destination + L")");
 
-  // Declared before the file handle so the handle is closed before the file is deleted.
-  TemporaryFile guard(DestinationWritable(destination) ? TemporaryBeside(destination) : std::wstring());
+  // Declared before the file handle so the handle is closed before the part is looked at.
+  PartFile part(DestinationWritable(destination) ? destination : std::wstring());
+  std::wstring recorded;
+  int64_t kept = part.Kept(url, recorded);
   UniqueFile file;
-  if (!guard.Path().empty())
-    file.reset(CreateFileW(guard.Path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!part.Path().empty())
+    file.reset(CreateFileW(part.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     SetFailureReason(L"Create file " + destination + L" FAILED");
     Log(L"Create file " + destination + L" FAILED", kMarkEnd);
@@ -64,53 +89,82 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
 
   SetStatusText(L" Downloading File - " + url);
   Log(L"Open URL " + url);
-  Log(L"InternetOpenURL " + url);
-  // The open waits for the server's answer: on the worker, with the window answering
-  // meanwhile. Closing the session is what ends it when the agent is closed.
-  // A stall gives the open up without the session: the handle it may still bring back
-  // is closed by the worker itself.
-  auto gaveUp = std::make_shared<std::atomic<bool>>(false);
-  NoteData();
-  UniqueNetwork handle(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url), gaveUp] {
-                         HINTERNET opened = InternetOpenUrlA(session, ansiUrl.c_str(), nullptr, 0,
-                                                             INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-                         if (opened != nullptr && gaveUp->load()) {
-                           InternetCloseHandle(opened);
-                           opened = nullptr;
-                         }
-                         return opened;
-                       }, [this, gaveUp] {
-                         gaveUp->store(true);
-                         if (offthread::ShuttingDown()) session_.reset();
-                       }).value);
-  NoteData();
-  timing::Pause(0.5);
-  if (unloaded_) {
-    handle.release();  // closed with the session by the shut-down
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
-    return false;
-  }
-  if (RunningCancelled()) {
-    SetStatusText(L"");
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
-    return false;
-  }
-  if (!handle) {
-    Log(L"Open URL " + url + L" FAILED");
-    SetStatusText(L"");
-    file.reset();
-    Log(L"Deleting destination file" + destination);
-    SetStatusText(L"");
-    SetFailureReason(L"failed to get Internet Connection to URL");
-    SetFailureKind(FailureKind::NoConnection);
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL", kMarkEnd);
-    return false;
+  UniqueNetwork handle;
+  int64_t status = 0;
+  std::wstring validator;
+  int64_t offset = 0;
+  // A second open only when the server would not continue the kept bytes.
+  for (int round = 0; round < 2; ++round) {
+    const std::wstring headers = kept > 0 ? ResumeHeaders(kept, recorded) : std::wstring();
+    if (kept > 0) Log(L"Resuming " + destination + L" from byte " + ToDecimal(kept));
+    Log(L"InternetOpenURL " + url);
+    // The open waits for the server's answer: on the worker, with the window answering
+    // meanwhile. Closing the session is what ends it when the agent is closed.
+    // A stall gives the open up without the session: the handle it may still bring back
+    // is closed by the worker itself.
+    auto gaveUp = std::make_shared<std::atomic<bool>>(false);
+    NoteData();
+    handle.reset(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url), ansiHeaders = ToAnsi(headers),
+                                  gaveUp] {
+                   HINTERNET opened = InternetOpenUrlA(
+                       session, ansiUrl.c_str(), ansiHeaders.empty() ? nullptr : ansiHeaders.c_str(),
+                       ansiHeaders.empty() ? 0 : static_cast<DWORD>(-1), INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+                   if (opened != nullptr && gaveUp->load()) {
+                     InternetCloseHandle(opened);
+                     opened = nullptr;
+                   }
+                   return opened;
+                 }, [this, gaveUp] {
+                   gaveUp->store(true);
+                   if (offthread::ShuttingDown()) session_.reset();
+                 }).value);
+    NoteData();
+    if (round == 0) timing::Pause(0.5);
+    if (unloaded_) {
+      handle.release();  // closed with the session by the shut-down
+      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
+      return false;
+    }
+    if (RunningCancelled()) {
+      part.Discard();
+      SetStatusText(L"");
+      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
+      return false;
+    }
+    if (!handle) {
+      Log(L"Open URL " + url + L" FAILED");
+      SetStatusText(L"");
+      file.reset();
+      Log(L"Deleting destination file" + destination);
+      SetStatusText(L"");
+      SetFailureReason(L"failed to get Internet Connection to URL");
+      SetFailureKind(FailureKind::NoConnection);
+      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL", kMarkEnd);
+      return false;
+    }
+    status = 0;
+    HttpHeaderNumber(handle.get(), HTTP_QUERY_STATUS_CODE, status);
+    validator = HttpValidator(HttpHeaderText(handle.get(), HTTP_QUERY_ETAG),
+                              HttpHeaderText(handle.get(), HTTP_QUERY_LAST_MODIFIED));
+    if (kept == 0) break;
+    const RangeAnswer answer =
+        JudgeRangeAnswer(status, HttpHeaderText(handle.get(), HTTP_QUERY_CONTENT_RANGE), kept, recorded, validator);
+    if (answer == RangeAnswer::Continue) offset = kept;
+    if (answer != RangeAnswer::Refused) break;
+    // Not the kept bytes' continuation: they are dropped and the whole file asked for.
+    Log(L"Resume refused - HTTP status " + ToDecimal(status) + L", asking for the whole file");
+    handle.reset();
+    kept = 0;
+    if (!part.Empty(file.get())) {
+      SetFailureReason(L"failed to write to file");
+      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to write to file", kMarkEnd);
+      return false;
+    }
   }
   Log(L"Open URL " + url + L" OK");
 
   // An error page is not the file that was asked for.
-  int64_t status = 0;
-  if (HttpHeaderNumber(handle.get(), HTTP_QUERY_STATUS_CODE, status) && status >= 400) {
+  if (status >= 400) {
     SetStatusText(L"");
     SetFailureReason(L"HTTP status " + ToDecimal(status));
     SetFailureKind(FailureKind::HttpStatus, static_cast<int>(status));
@@ -121,11 +175,25 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status " + ToDecimal(status), kMarkEnd);
     return false;
   }
+  // Hashed as written, so the check costs no second pass over the file; continued bytes
+  // are read back into the hash, which leaves the file at their end.
+  std::unique_ptr<Sha256Hasher> hasher;
+  if (!sha256_.empty()) hasher = std::make_unique<Sha256Hasher>();
+  const bool placed = offset > 0 ? FollowKeptBytes(file.get(), offset, hasher.get())
+                                 : part.StartOver(file.get(), url, validator);
+  if (!placed) {
+    SetStatusText(L"");
+    SetFailureReason(L"failed to write to file");
+    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to write to file", kMarkEnd);
+    return false;
+  }
   int64_t announced = -1;
   HttpHeaderNumber(handle.get(), HTTP_QUERY_CONTENT_LENGTH, announced);  // stays -1 without one
 
   int64_t total = 0;
-  NoteProgress(0, announced);
+  // Counts and progress are of the whole file, the kept bytes included.
+  const int64_t whole = announced >= 0 ? offset + announced : -1;
+  NoteProgress(offset, whole);
   SetStatusText(L" Downloading file - " + url);
   const std::wstring groupSeparator = GroupSeparator();
   bool readFailed = false;
@@ -144,9 +212,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
       return r;
     });
   };
-  // Hashed as written, so the check costs no second pass over the file.
-  std::unique_ptr<Sha256Hasher> hasher;
-  if (!sha256_.empty()) hasher = std::make_unique<Sha256Hasher>();
+  ULONGLONG lastShown = 0;
   auto pending = startRead();
   for (;;) {
     const Read read = pending.Wait([&handle] { handle.reset(); }).value;
@@ -157,13 +223,18 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
       NoteData();
     }
     total += got;
-    Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(total) + L" total");
+    Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(offset + total) + L" total");
     if (unloaded_ || RunningCancelled()) break;
-    if (got > 0) NoteProgress(total, announced);
-    SetStatusCount(L" Downloaded " + GroupThousands(total, groupSeparator) + L" bytes");
-    ShowTrayTip(statusBar1_.Text());
-    // The next chunk is on its way while this one is paused over and written.
+    // The next chunk is on its way while this one is shown, paused over and written.
     if (got > 0) pending = startRead();
+    if (got > 0) NoteProgress(offset + total, whole);
+    // The count as a person can read it: at most every 50 ms, and the last one always.
+    const ULONGLONG now = GetTickCount64();
+    if (got == 0 || now - lastShown >= kShowEveryMs) {
+      lastShown = now;
+      SetStatusCount(L" Downloaded " + GroupThousands(offset + total, groupSeparator) + L" bytes");
+      ShowTrayTip(statusBar1_.Text());
+    }
     timing::Pause(0.001);
     if (unloaded_ || RunningCancelled() || got == 0) break;
     Log(L"Writing bytes to file");
@@ -182,7 +253,8 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     return false;
   }
   if (RunningCancelled()) {
-    // The partial file goes with its guard; the destination was never touched.
+    // A cancelled request keeps nothing; the destination was never touched.
+    part.Discard();
     SetStatusText(L"");
     ShowTrayTip(L"");
     Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
@@ -209,6 +281,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
       SetStatusText(L"");
       const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
                                       : std::wstring(L"checksum could not be computed");
+      part.Discard();
       SetFailureReason(why);
       Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + why, kMarkEnd);
       return false;
@@ -228,7 +301,7 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
         kMarkEnd);
     return false;
   }
-  if (!guard.PutInPlace(destination)) {
+  if (!part.PutInPlace()) {
     ShowTrayTip(L"");
     SetStatusText(L"");
     SetFailureReason(L"failed to replace " + destination);

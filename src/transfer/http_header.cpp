@@ -1,6 +1,7 @@
 #include "transfer/http_header.h"
 
 #include <cwchar>
+#include <vector>
 
 namespace velmora {
 
@@ -15,6 +16,18 @@ bool HttpHeaderNumber(HINTERNET url, DWORD what, int64_t& value) {
   if (end == text || number < 0) return false;
   value = number;
   return true;
+}
+
+std::wstring HttpHeaderText(HINTERNET url, DWORD what) {
+  std::vector<wchar_t> text(256);
+  for (int round = 0; round < 2; ++round) {
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    DWORD index = 0;
+    if (HttpQueryInfoW(url, what, text.data(), &size, &index)) return std::wstring(text.data(), size / sizeof(wchar_t));
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size > 65536) break;
+    text.assign(size / sizeof(wchar_t) + 1, L'\0');
+  }
+  return std::wstring();
 }
 
 }  // namespace velmora

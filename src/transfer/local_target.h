@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace velmora {
@@ -39,6 +40,45 @@ class TemporaryFile {
 
  private:
   std::wstring path_;
+};
+
+// The bytes of one destination kept beside it for a later attempt ("<destination>.vskpart")
+// and their record (what source and content they are). The record is replaced whole, by a
+// rename, before the first byte for its content is written; the count of bytes kept is
+// the part's own size. When the object ends, a part without bytes goes with its record;
+// one with recorded bytes stays unless it was discarded or put in place.
+class PartFile {
+ public:
+  // Empty `destination`: no part (Path() is empty).
+  explicit PartFile(std::wstring destination);
+  ~PartFile();
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+  const std::wstring& Path() const { return path_; }
+
+  // What an earlier attempt kept for `source`: its size and the recorded validator. A part
+  // for another source, without a usable record, or older than the age limit is deleted
+  // here and 0 is returned.
+  int64_t Kept(const std::wstring& source, std::wstring& validator);
+  // Empties the open part, then records `validator` for `source`: the part is then ready
+  // for byte 0 of that content.
+  bool StartOver(HANDLE file, const std::wstring& source, const std::wstring& validator);
+  // Empties the open part without a new record (the content is not known yet).
+  bool Empty(HANDLE file);
+  // Whether the part's content is recorded: only such bytes are kept.
+  bool Resumable() const { return resumable_; }
+  // Nothing is kept when the object ends (a cancel, a checksum mismatch).
+  void Discard() { discard_ = true; }
+  // The finished (closed) part replaces the destination; its record goes.
+  bool PutInPlace(const PlacementCalls& calls = PlacementCalls());
+
+ private:
+  void Remove();
+  std::wstring destination_;
+  std::wstring path_;
+  bool discard_ = false;
+  bool resumable_ = false;
+  bool onlyCopy_ = false;
 };
 
 }  // namespace velmora

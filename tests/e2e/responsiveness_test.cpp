@@ -162,8 +162,7 @@ TEST_F(Responsive, ClosingMidWaitEndsAtOnceAndKeepsTheOldFile) {
       // The pause: right after the open of a body that comes slowly.
       {HttpRequest(Web("slow/40000?chunk=10000&delay=700"), Dest("old.bin")) + " ReplyOnFailure=1", "Open URL ",
        true},
-      // Wine cannot cancel FtpGetFileA, which holds its file until the process ends; on
-      // Windows closing the connection ends the call and it removes the file itself.
+      // The FTP transfer keeps what arrived (with its record) for a later attempt.
       {Request(Source("long.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("old.bin"), " ReplyOnFailure=1"),
        "Start cFTP:DownloadFile", false},
   };

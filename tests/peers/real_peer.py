@@ -140,6 +140,7 @@ seccomp_sandbox=NO
 pam_service_name=vsftpd
 xferlog_enable=YES
 vsftpd_log_file={state}/vsftpd-transfers.log
+anon_max_rate=4000000
 """)
     os.execvp('vsftpd', ['vsftpd', conf])
 

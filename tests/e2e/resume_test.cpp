@@ -1,0 +1,143 @@
+// Interrupted downloads continue where they stopped, but only when the server proves the
+// same content: against a web peer that cuts bodies and honours, ignores or outdates
+// ranges, and against vsftpd after the agent was killed mid-file.
+#include <fstream>
+#include <sstream>
+
+#include "ftp_e2e_support.h"
+
+namespace ftp_e2e {
+namespace {
+
+const char kWrongSha[] = "0000000000000000000000000000000000000000000000000000000000000000";
+constexpr size_t kSize = 200000;
+constexpr size_t kCut = 60000;
+
+class Resume : public FtpAgent {
+ protected:
+  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
+  std::string Http(const std::string& url, const std::string& dest, const std::string& extra = "") {
+    return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest +
+           " ReplyOnFailure=1" + extra;
+  }
+  std::wstring D(const std::string& name) { return dest_ + L"\\" + std::wstring(name.begin(), name.end()); }
+  std::string Key(const std::string& k) { return k + "-" + std::to_string(GetTickCount()); }
+  std::string Ranged(const std::string& key, const std::string& extra = "") {
+    return Url("ranged/" + std::to_string(kSize) + "?key=" + key + "&cut=" + std::to_string(kCut) + extra);
+  }
+  // The web peer's lines for `key` ("range=R if-range=I status=S sent=B"), once there are `count`.
+  std::vector<std::string> Served(const std::string& key, size_t count) {
+    std::vector<std::string> lines;
+    for (const DWORD end = GetTickCount() + 10000; static_cast<int32_t>(end - GetTickCount()) > 0; Pump(50)) {
+      lines.clear();
+      std::istringstream log(ReadFileBytes(PeerData(L"web") + L"\\ranged.log"));
+      for (std::string line; std::getline(log, line);)
+        if (line.compare(0, key.size() + 1, key + " ") == 0) lines.push_back(line.substr(key.size() + 1));
+      if (lines.size() >= count) break;
+    }
+    return lines;
+  }
+  bool Got(const std::string& request, DWORD ms = 30000) {
+    if (!Send(request)) return false;
+    auto reply = requester_.WaitReply(ms);
+    return reply && reply->bytes.rfind("GOT ", 0) == 0;
+  }
+};
+
+TEST_F(Resume, HttpContinuesOnlyWhatTheServerProvesTheSame) {
+  // ETag and ranges honoured: the retry asks for the rest and the file is whole.
+  const std::string a = Key("etag");
+  ASSERT_TRUE(Got(Http(Ranged(a), Dest("a.bin"), " Retries=1")));
+  EXPECT_EQ(ReadFileBytes(D("a.bin")), Generated(kSize));
+  auto served = Served(a, 2);
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(served[1], "range=bytes=60000- if-range=\"" + a + "-1\" status=206 sent=140000");
+
+  // Only a Last-Modified date: that is the proof sent.
+  const std::string b = Key("date");
+  ASSERT_TRUE(Got(Http(Ranged(b, "&lm=1"), Dest("b.bin"), " Retries=1")));
+  EXPECT_EQ(ReadFileBytes(D("b.bin")), Generated(kSize));
+  served = Served(b, 2);
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(served[1], "range=bytes=60000- if-range=Tue, 01 Dec 2026 10:00:01 GMT status=206 sent=140000");
+
+  // A server that ignores ranges sends it all again: started over, never appended.
+  const std::string c = Key("ignore");
+  ASSERT_TRUE(Got(Http(Ranged(c, "&ignore=1"), Dest("c.bin"), " Retries=1")));
+  EXPECT_EQ(ReadFileBytes(D("c.bin")), Generated(kSize));
+  served = Served(c, 2);
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(served[1].substr(served[1].find(" status=")), " status=200 sent=200000");
+
+  // The content changed between the attempts: If-Range gives the new body whole.
+  const std::string d = Key("change");
+  ASSERT_TRUE(Got(Http(Ranged(d, "&change=1"), Dest("d.bin"), " Retries=1")));
+  EXPECT_EQ(ReadFileBytes(D("d.bin")), Generated(kSize, 7));
+  served = Served(d, 2);
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(served[1], "range=bytes=60000- if-range=\"" + d + "-1\" status=200 sent=200000");
+  EXPECT_EQ(Leftovers({L"a.bin", L"b.bin", L"c.bin", L"d.bin"}), std::vector<std::wstring>());
+}
+
+TEST_F(Resume, KeptBytesWaitForTheNextRequestAndAWrongChecksumDiscardsThem) {
+  ASSERT_TRUE(WriteFileBytes(D("e.bin"), "old"));
+  const std::string e = Key("later");
+  ASSERT_TRUE(Send(Http(Ranged(e), Dest("e.bin"))));
+  auto reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Field("Reason"), "received 60000 of 200000 bytes");
+  EXPECT_EQ(ReadFileBytes(D("e.bin")), "old");
+  EXPECT_EQ(ReadFileBytes(D("e.bin.vskpart")), Generated(kCut));
+  EXPECT_TRUE(FileExists(D("e.bin.vskpart.rec")));
+
+  // A new request continues them; the whole file is checked, and a mismatch keeps nothing.
+  ASSERT_TRUE(Send(Http(Ranged(e), Dest("e.bin"), std::string(" Sha256=") + kWrongSha)));
+  reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_NE(reply->Field("Reason").find("checksum"), std::string::npos) << reply->bytes;
+  EXPECT_EQ(Served(e, 2).at(1), "range=bytes=60000- if-range=\"" + e + "-1\" status=206 sent=140000");
+  EXPECT_EQ(ReadFileBytes(D("e.bin")), "old");
+  EXPECT_EQ(Leftovers({L"e.bin"}), std::vector<std::wstring>());
+}
+
+// vsftpd at 4 MB/s (see tests/peers/real_peer.py), so the kill comes mid-file.
+TEST_F(Resume, FtpContinuesWithRestAfterTheAgentWasKilled) {
+  const size_t size = 12000000;
+  const std::string body = Generated(size, 3);
+  const std::wstring remote = PeerData(L"vsftpd") + L"\\resume.bin";
+  ASSERT_TRUE(WriteFileBytes(remote, body));
+  ASSERT_TRUE(SetWriteTime(remote, KnownRemoteTime()));
+  const std::string request = "GET Type=FTP Reference=R3 SourceFileName=ftp://" +
+                              Narrow(Env("VELMORA_VSFTPD_HOST")) + "/resume.bin DestinationFileName=" +
+                              Dest("f.bin") + " PassiveMode=1 ReplyOnFailure=1";
+  ASSERT_TRUE(Send(request));
+  const std::wstring part = D("f.bin.vskpart");
+  int64_t seen = 0;
+  for (const DWORD end = GetTickCount() + 30000; seen < 1000000 && static_cast<int32_t>(end - GetTickCount()) > 0;
+       Pump(20)) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &data)) seen = data.nFileSizeLow;
+  }
+  ASSERT_GE(seen, 1000000);
+  ASSERT_TRUE(TerminateProcess(agent_.Process(), 9));
+  ASSERT_TRUE(agent_.WaitExit(10000));
+  const size_t kept = ReadFileBytes(part).size();
+  ASSERT_LT(kept, size);
+  ASSERT_TRUE(FileExists(D("f.bin.vskpart.rec")));
+
+  ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
+  ASSERT_TRUE(Got(request, 60000));
+  EXPECT_TRUE(ReadFileBytes(D("f.bin")) == body);
+  EXPECT_TRUE(Logged("Resuming " + Dest("f.bin") + " from byte " + std::to_string(kept)));
+  EXPECT_EQ(Leftovers({L"f.bin"}), std::vector<std::wstring>());
+  // The server's own count: only the rest went over the wire the second time.
+  std::istringstream log(ReadFileBytes(WinPath(Narrow(Env("VELMORA_VSFTPD_LOG")))));
+  std::string last;
+  for (std::string line; std::getline(log, line);)
+    if (line.find("OK DOWNLOAD") != std::string::npos && line.find("/resume.bin") != std::string::npos) last = line;
+  EXPECT_NE(last.find(", " + std::to_string(size - kept) + " bytes"), std::string::npos) << last;
+  DeleteFileW(remote.c_str());
+}
+
+}  // namespace
+}  // namespace ftp_e2e
