@@ -290,6 +290,19 @@ Agent::~Agent() {
 }
 
 bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
+  // An agent of the test before may still be closing (a call left on its worker gets a
+  // grace period): one started now would find it running and leave at once. Only a start
+  // that expects a window waits; a second instance is started on purpose without one.
+  if (waitForWindowMs != 0) {
+    const DWORD end = GetTickCount() + 15000;
+    for (;;) {
+      HANDLE running = OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\VelmoraSkytrove4.Instance");
+      if (running == nullptr) break;
+      CloseHandle(running);
+      if (static_cast<int32_t>(end - GetTickCount()) <= 0) break;
+      Pump(20);
+    }
+  }
   std::wstring command = L"\"" + AgentPath() + L"\" " + arguments;
   STARTUPINFOW si{};
   si.cb = sizeof si;

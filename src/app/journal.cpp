@@ -96,9 +96,32 @@ void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreate
   }
 }
 
+void ForgetJournal() {
+  const std::wstring folder = JournalFolder();
+  if (folder.empty()) return;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((folder + L"\\" + kJournalFileName + L"*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+  RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
+}
+
 std::vector<DownloadRequest> RequestJournal::Open() {
   std::vector<DownloadRequest> kept;
   folder_ = JournalFolder();
+  // Nothing was ever persisted: the first Persist=1 request makes the folder, so a user who
+  // never asks for one finds nothing of ours in the profile.
+  if (!folder_.empty() && GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      GetLastError() != ERROR_ACCESS_DENIED) {
+    path_ = folder_ + L"\\" + kJournalFileName;
+    opened_ = true;
+    return kept;
+  }
   if (folder_.empty() || !fileutil::CreateFolder(folder_)) {
     Log(L"Journal folder cannot be made - " + folder_ + L" - persisted requests are refused");
     return kept;

@@ -21,6 +21,10 @@ inline constexpr wchar_t kJournalFileName[] = L"queue.journal";
 // With `program`, also the full path of the process's executable (empty when unknown).
 void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated, std::wstring* program = nullptr);
 
+// The package's uninstall: the journal and what was moved aside, and the folders if that
+// leaves them empty. Requests still in it would never run once the agent is gone.
+void ForgetJournal();
+
 class RequestJournal {
  public:
   // Reads the journal left by the last run and starts a fresh one holding only what is

@@ -17,6 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // The package's uninstall, for the user who runs it.
   if (HasSwitch(arguments, L"/RemoveUserSettings")) {
     placement::Forget(kPlacementKey);
+    ForgetJournal();
     return 0;
   }
   wchar_t path[MAX_PATH * 2] = {};
