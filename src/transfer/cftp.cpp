@@ -234,15 +234,7 @@ bool cFTP::UploadFile(const std::wstring& LocalFilePath, const std::wstring& Rem
 bool cFTP::DownloadFile(const std::wstring& RemoteFilename, const std::wstring& LocalFilePath, bool FailIfExists,
                         uint32_t LocalFileFlags, uint32_t TransferType, uint32_t Caching) {
   Log(L"Start cFTP:DownloadFile", kMarkStart);
-  if (!connection_) {
-    Log(L"Exit cFTP:DownloadFile - No Session Handle", kMarkEnd);
-    return false;
-  }
-  if (!internet_) {
-    Log(L"Exit cFTP:DownloadFile - No Internet Handle", kMarkEnd);
-    return false;
-  }
-  if (!EnterFolderOf(RemoteFilename)) return false;
+  if (!ReadyToDownload(RemoteFilename)) return false;
   const bool ok = Remote([connection = connection_.get(), remote = ToAnsi(RemoteNamePart(RemoteFilename)),
                           local = ToAnsi(LocalFilePath), failIfExists = FailIfExists ? TRUE : FALSE,
                           LocalFileFlags, flags = DWORD(TransferType | Caching)] {
@@ -253,7 +245,16 @@ bool cFTP::DownloadFile(const std::wstring& RemoteFilename, const std::wstring& 
   return ok;
 }
 
-bool cFTP::EnterFolderOf(const std::wstring& RemoteFilename) {
+// Both downloads need a live connection and the file's folder as the current one.
+bool cFTP::ReadyToDownload(const std::wstring& RemoteFilename) {
+  if (!connection_) {
+    Log(L"Exit cFTP:DownloadFile - No Session Handle", kMarkEnd);
+    return false;
+  }
+  if (!internet_) {
+    Log(L"Exit cFTP:DownloadFile - No Internet Handle", kMarkEnd);
+    return false;
+  }
   // From the root, whatever folder the login put us in, so remote paths mean the same
   // on every server.
   Log(L"SetRemoteDirectory to '/'");
@@ -277,15 +278,7 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
                         std::shared_ptr<std::atomic<bool>> gaveUp) {
   Log(L"Start cFTP:DownloadFile", kMarkStart);
   received = 0;
-  if (!connection_) {
-    Log(L"Exit cFTP:DownloadFile - No Session Handle", kMarkEnd);
-    return false;
-  }
-  if (!internet_) {
-    Log(L"Exit cFTP:DownloadFile - No Internet Handle", kMarkEnd);
-    return false;
-  }
-  if (!EnterFolderOf(RemoteFilename)) return false;
+  if (!ReadyToDownload(RemoteFilename)) return false;
   struct Progress {
     int64_t from = 0;
     int64_t received = 0;

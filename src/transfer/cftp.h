@@ -69,8 +69,8 @@ class cFTP {
   bool Remote(F call);
   // A folder change on the server, connected or not (WinINet then says why not).
   bool ChangeDirectory(const std::wstring& Directory);
-  // From the root to the remote file's folder, as every download starts.
-  bool EnterFolderOf(const std::wstring& RemoteFilename);
+  // A live connection, then the remote file's folder: how both downloads start.
+  bool ReadyToDownload(const std::wstring& RemoteFilename);
   // The shut-down's way to end a call in flight: closing the handles it waits on.
   void CloseHandles() noexcept;
 
