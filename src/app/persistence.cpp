@@ -53,9 +53,7 @@ bool frmVelmoraSkytrove::ReplyAllowed(const DownloadRequest& request, bool log) 
   uint32_t processId = 0;
   uint64_t created = 0;
   IdentifyRequester(reinterpret_cast<HWND>(static_cast<intptr_t>(request.ParentHWnd)), processId, created);
-  if (processId != 0 && created != 0 && processId == request.RequesterProcessId &&
-      created == request.RequesterProcessCreated)
-    return true;
+  if (SameRequesterProcess(request, processId, created)) return true;
   if (log)
     Log(L"Reply to requesting application (" + ToDecimal(request.ParentHWnd) +
         L") not sent - the window is not the requester's since the restart");

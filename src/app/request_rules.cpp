@@ -59,6 +59,11 @@ bool ControlMatches(const ControlMessage& m, int32_t parent, const DownloadReque
          (m.destination.empty() || r.DestinationFileName == m.destination);
 }
 
+bool SameRequesterProcess(const DownloadRequest& r, uint32_t processId, uint64_t created) {
+  return !r.Restored ||
+         (processId != 0 && created != 0 && processId == r.RequesterProcessId && created == r.RequesterProcessCreated);
+}
+
 bool StatusMatchesProgram(const ControlMessage& m, const std::wstring& program, const DownloadRequest& r) {
   return r.Persist && !program.empty() && EqualsNoCase(r.RequesterProgram, program) && r.Reference == m.reference &&
          (m.source.empty() || r.SourceFileName == m.source) &&

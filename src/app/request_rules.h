@@ -43,6 +43,10 @@ struct ControlMessage {
 std::optional<ControlMessage> ParseControl(const std::wstring& text);
 // Whether `request` is one that `message`, sent with window `parent`, speaks of.
 bool ControlMatches(const ControlMessage& message, int32_t parent, const DownloadRequest& request);
+// Whether the process told by `processId` and `created` (its creation time) may hear of
+// the request: any may when it was not queued again after a restart; after one, only the
+// process that sent it, since its window handle may have passed to another program.
+bool SameRequesterProcess(const DownloadRequest& request, uint32_t processId, uint64_t created);
 // A persisted request outlives its requester's window and process: a later run of the same
 // program (`program`, the asking window's executable) may still ask STATUS about it.
 bool StatusMatchesProgram(const ControlMessage& message, const std::wstring& program, const DownloadRequest& request);

@@ -57,9 +57,16 @@ void AttachPendingListMenu(HWND list) { SetWindowSubclass(list, &PendingListProc
 // reply inside its send would run its window procedure in the middle of that send.
 void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t parent) {
   if (parent == 0) return;  // no one to answer, and no requests of its own
+  // Told once per message: a list of restored requests is not a process lookup each.
+  uint32_t processId = 0;
+  uint64_t created = 0;
+  std::wstring program;
+  IdentifyRequester(reinterpret_cast<HWND>(static_cast<intptr_t>(parent)), processId, created, &program);
   // After a restart a window handle may have passed to another program: it neither sees
   // nor takes back the requests of the one that had it.
-  auto owns = [&](const DownloadRequest& r) { return ControlMatches(message, parent, r) && ReplyAllowed(r, false); };
+  auto owns = [&](const DownloadRequest& r) {
+    return ControlMatches(message, parent, r) && SameRequesterProcess(r, processId, created);
+  };
   if (message.command == L"CANCEL") {
     const size_t before = refusals_.size();
     const size_t count = CancelWhere(
@@ -72,10 +79,6 @@ void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t pa
   }
   // A later run of the program that persisted a request, with a window and process of its
   // own by then, may still learn how it went.
-  uint32_t processId = 0;
-  uint64_t created = 0;
-  std::wstring program;
-  IdentifyRequester(reinterpret_cast<HWND>(static_cast<intptr_t>(parent)), processId, created, &program);
   auto sees = [&](const DownloadRequest& r) { return owns(r) || StatusMatchesProgram(message, program, r); };
   const uint64_t running = downloadList_.Running();
   size_t replies = 0;
