@@ -10,7 +10,6 @@ namespace {
 
 class FailureReply : public FtpAgent {
  protected:
-  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
   std::string Http(const std::string& url, const std::string& dest, const std::string& extra = "") {
     return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest + extra;
   }

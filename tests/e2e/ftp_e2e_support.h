@@ -64,6 +64,9 @@ class FtpAgent : public ::testing::Test {
     return "ftp://" + (host.empty() ? host_ : host) + "/e2e/" + Narrow(name_) + "/" + name;
   }
   std::string Dest(const std::string& name) { return Narrow(dest_) + "\\" + name; }
+  std::wstring D(const std::string& name) { return dest_ + L"\\" + std::wstring(name.begin(), name.end()); }
+  // http://<the web peer>/<path>
+  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
   std::wstring Remote(const std::string& name) { return remote_ + L"\\" + std::wstring(name.begin(), name.end()); }
   bool PutRemote(const std::string& name, const std::string& bytes) {
     return WriteFileBytes(Remote(name), bytes) && SetWriteTime(Remote(name), KnownRemoteTime());

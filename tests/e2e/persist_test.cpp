@@ -40,7 +40,6 @@ class Persist : public FtpAgent {
     FtpAgent::TearDown();
     ClearJournalFolder();
   }
-  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
   std::string Get(const std::string& ref, const std::string& url, const std::string& dest, bool persist) {
     return "GET Type=HTTP Reference=" + ref + " SourceFileName=" + url + " DestinationFileName=" + Dest(dest) +
            " ReplyOnFailure=1" + (persist ? " Persist=1" : "");

@@ -15,12 +15,10 @@ constexpr size_t kCut = 60000;
 
 class Resume : public FtpAgent {
  protected:
-  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
   std::string Http(const std::string& url, const std::string& dest, const std::string& extra = "") {
     return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest +
            " ReplyOnFailure=1" + extra;
   }
-  std::wstring D(const std::string& name) { return dest_ + L"\\" + std::wstring(name.begin(), name.end()); }
   std::string Key(const std::string& k) { return k + "-" + std::to_string(GetTickCount()); }
   std::string Ranged(const std::string& key, const std::string& extra = "") {
     return Url("ranged/" + std::to_string(kSize) + "?key=" + key + "&cut=" + std::to_string(kCut) + extra);

@@ -11,12 +11,10 @@ const char kWrongSha[] = "000000000000000000000000000000000000000000000000000000
 
 class RobustTransfer : public FtpAgent {
  protected:
-  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
   std::string Http(const std::string& url, const std::string& dest, const std::string& extra = "") {
     return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest +
            " ReplyOnFailure=1" + extra;
   }
-  std::wstring D(const std::string& name) { return dest_ + L"\\" + std::wstring(name.begin(), name.end()); }
   std::string Key(const std::string& k) { return Narrow(name_) + "-" + k + "-" + std::to_string(GetTickCount()); }
 };
 
