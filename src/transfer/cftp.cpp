@@ -15,6 +15,7 @@
 #include "support/offthread.h"
 #include "support/velmora_general.h"
 #include "transfer/ftp_rules.h"
+#include "transfer/sha256.h"
 
 namespace velmora {
 
@@ -275,7 +276,7 @@ bool cFTP::ReadyToDownload(const std::wstring& RemoteFilename) {
 
 bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<UniqueFile> local, int64_t& offset,
                         int64_t& received, uint32_t TransferType, uint32_t Caching,
-                        std::shared_ptr<std::atomic<bool>> gaveUp) {
+                        std::shared_ptr<std::atomic<bool>> gaveUp, std::shared_ptr<Sha256Hasher> hasher) {
   Log(L"Start cFTP:DownloadFile", kMarkStart);
   received = 0;
   if (!ReadyToDownload(RemoteFilename)) return false;
@@ -286,7 +287,7 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
   auto progress = std::make_shared<Progress>();
   progress->from = offset;
   const bool ok = Remote([connection = connection_.get(), remote = ToAnsi(RemoteNamePart(RemoteFilename)), local,
-                          progress, gaveUp, flags = DWORD(TransferType | Caching)] {
+                          progress, gaveUp, hasher, flags = DWORD(TransferType | Caching)] {
     if (progress->from > 0) {
       // Only a "350" says the server will start there; anything else means from byte 0.
       // Binary first: some servers refuse a restart in ASCII mode, the default until the
@@ -306,6 +307,8 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
         progress->from = 0;
       }
     }
+    // Only now is it known which kept bytes the file goes on from.
+    if (hasher && progress->from > 0 && !HashKeptBytes(local->get(), progress->from, *hasher)) return false;
     HINTERNET file = FtpOpenFileA(connection, remote.c_str(), GENERIC_READ, flags, 0);
     if (file == nullptr) return false;
     std::vector<char> chunk(1 << 16);
@@ -325,6 +328,7 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
         read = false;
         break;
       }
+      if (hasher) hasher->Add(chunk.data(), got);
       progress->received += got;
     }
     InternetCloseHandle(file);

@@ -21,6 +21,8 @@
 
 namespace velmora {
 
+class Sha256Hasher;
+
 class cFTP {
  public:
   cFTP() = default;
@@ -49,10 +51,12 @@ class cFTP {
   // of the remote file ("REST offset" first when it is not 0). `offset` comes back as the
   // byte the server really started from (0 when it refused REST; the local file is then
   // emptied first), `received` as the bytes written. The file is written and closed on the
-  // network worker; once `gaveUp` is set, nothing more is written to it.
+  // network worker; once `gaveUp` is set, nothing more is written to it. With `hasher`,
+  // the whole file (the kept bytes it continues included) is hashed there as it is written;
+  // `local` must then be readable too.
   bool DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<UniqueFile> local, int64_t& offset,
                     int64_t& received, uint32_t TransferType, uint32_t Caching,
-                    std::shared_ptr<std::atomic<bool>> gaveUp);
+                    std::shared_ptr<std::atomic<bool>> gaveUp, std::shared_ptr<Sha256Hasher> hasher = nullptr);
   bool GetRemoteFileSize(const std::wstring& RemoteFilename, int64_t& FileSizeOut,
                          uint32_t TransferType, uint32_t Caching);
   bool Disconnect();

@@ -108,8 +108,9 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   const int64_t kept = part.Kept(source, recorded);
   auto local = std::make_shared<UniqueFile>();
   if (!part.Path().empty())
-    local->reset(CreateFileW(part.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    local->reset(CreateFileW(part.Path().c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!*local) {
     const DWORD error = GetLastError();
     const std::wstring why = destination.empty() ? std::wstring(L"no destination file name")
@@ -164,11 +165,15 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   if (!ready) steps.Note(L"failed to write to file");
   stallWatchFile_ = part.Path();
   stallWatchSize_ = offset;
+  // The checksum names the request's own file, not the linked one; hashed on the worker as
+  // it is written, so a large file costs the window no second pass.
+  auto hasher = !sha256_.empty() && !isLinked ? std::make_shared<Sha256Hasher>() : nullptr;
   if (ready) {
     steps.Run([&] {
       int64_t received = 0;
       auto gaveUp = std::make_shared<std::atomic<bool>>(false);
-      downloaded = ftp_->DownloadInto(currentRemotePath_, local, offset, received, kBinary, kNeedFile, gaveUp);
+      downloaded =
+          ftp_->DownloadInto(currentRemotePath_, local, offset, received, kBinary, kNeedFile, gaveUp, hasher);
       if (!downloaded) {
         gaveUp->store(true);
         steps.Note(DescribeFtpFailure(*ftp_));
@@ -235,10 +240,9 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     return false;
   }
   (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize_;
-  // The checksum names the request's own file, not the linked one.
-  if (!sha256_.empty() && !isLinked) {
+  if (hasher) {
     std::array<unsigned char, 32> digest{};
-    const bool hashed = HashFile(part.Path(), digest);
+    const bool hashed = hasher->Finish(digest);
     if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
       const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
                                       : std::wstring(L"checksum could not be computed");

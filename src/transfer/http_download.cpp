@@ -41,15 +41,7 @@ bool FollowKeptBytes(HANDLE file, int64_t kept, Sha256Hasher* hasher) {
     at.QuadPart = kept;
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
   }
-  std::vector<char> chunk(1 << 16);
-  for (int64_t left = kept; left > 0;) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<int64_t>(left, static_cast<int64_t>(chunk.size())));
-    if (!ReadFile(file, chunk.data(), want, &got, nullptr) || got == 0) return false;
-    hasher->Add(chunk.data(), got);
-    left -= got;
-  }
-  return true;
+  return HashKeptBytes(file, kept, *hasher);
 }
 
 }  // namespace

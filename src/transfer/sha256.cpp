@@ -1,5 +1,6 @@
 #include "transfer/sha256.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace velmora {
@@ -24,19 +25,18 @@ bool Sha256Hasher::Finish(std::array<unsigned char, 32>& digest) {
   return done;
 }
 
-bool HashFile(const std::wstring& path, std::array<unsigned char, 32>& digest) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return false;
-  Sha256Hasher hasher;
+bool HashKeptBytes(HANDLE file, int64_t kept, Sha256Hasher& hasher) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
   std::vector<char> chunk(1 << 16);
-  for (;;) {
+  for (int64_t left = kept; left > 0;) {
     DWORD got = 0;
-    if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) return false;
-    if (got == 0) break;
+    const DWORD want = static_cast<DWORD>(std::min<int64_t>(left, static_cast<int64_t>(chunk.size())));
+    if (!ReadFile(file, chunk.data(), want, &got, nullptr) || got == 0) return false;
     hasher.Add(chunk.data(), got);
+    left -= got;
   }
-  return hasher.Finish(digest);
+  return true;
 }
 
 std::wstring DigestText(const std::array<unsigned char, 32>& digest) {

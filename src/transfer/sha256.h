@@ -25,8 +25,9 @@ class Sha256Hasher {
   bool ok_ = true;
 };
 
-// The digest of a whole file; false when it cannot be read.
-bool HashFile(const std::wstring& path, std::array<unsigned char, 32>& digest);
+// Adds the first `kept` bytes of `file` (kept from an earlier attempt) to `hasher`,
+// leaving the file's position after them, where the continued data is written.
+bool HashKeptBytes(HANDLE file, int64_t kept, Sha256Hasher& hasher);
 
 // Lower-case hex, for the log and the reason.
 std::wstring DigestText(const std::array<unsigned char, 32>& digest);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ftp_e2e_support.h"
+#include "transfer/sha256.h"
 
 namespace ftp_e2e {
 namespace {
@@ -124,7 +125,12 @@ TEST_F(Resume, FtpContinuesWithRestAfterTheAgentWasKilled) {
   ASSERT_TRUE(FileExists(D("f.bin.vskpart.rec")));
 
   ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
-  ASSERT_TRUE(Got(request, 60000));
+  // The checksum covers the kept bytes as well as the continued ones.
+  velmora::Sha256Hasher whole;
+  whole.Add(body.data(), static_cast<DWORD>(body.size()));
+  std::array<unsigned char, 32> digest{};
+  ASSERT_TRUE(whole.Finish(digest));
+  ASSERT_TRUE(Got(request + " Sha256=" + Narrow(velmora::DigestText(digest)), 60000));
   EXPECT_TRUE(ReadFileBytes(D("f.bin")) == body);
   EXPECT_TRUE(Logged("Resuming " + Dest("f.bin") + " from byte " + std::to_string(kept)));
   EXPECT_EQ(Leftovers({L"f.bin"}), std::vector<std::wstring>());
