@@ -16,6 +16,9 @@
 //   bench_agent respond TEXT|- S       round trips of WM_NULL sent every 100 ms from a second
 //                                      thread while one request (TEXT, "-" for none) runs,
 //                                      until its reply or S seconds
+//   bench_agent frozen N SLOW SMALL DIR  a second requester window queues N requests (SLOW?i),
+//                                      cancels them and stops reading its messages; the first
+//                                      one's STATUS round trip and GET of SMALL, until its GOT
 #include <windows.h>
 #include <psapi.h>
 #include <wininet.h>
@@ -339,6 +342,38 @@ int Respond(const std::string& text, double seconds) {
   return 0;
 }
 
+int Frozen(int n, const char* slow, const char* small, const char* dir) {
+  HWND self = Requester();
+  HWND agent = Agent();
+  HANDLE frozen = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thaw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread other([&] {
+    HWND mine = CreateWindowExA(0, "BenchRequester", "frozen", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    for (int i = 0; i < n; ++i)
+      Send(agent, mine, "GET Type=HTTP Reference=frozen ReplyOnFailure=1 SourceFileName=" + std::string(slow) + "?" +
+                            std::to_string(i) + " DestinationFileName=" + std::string(dir) + "\\f" + std::to_string(i));
+    Send(agent, mine, "CANCEL Reference=frozen");
+    SetEvent(frozen);
+    WaitForSingleObject(thaw, 120000);  // reads no message meanwhile
+    DestroyWindow(mine);
+  });
+  WaitForSingleObject(frozen, 60000);
+  size_t mark = g_texts.size();
+  double start = Now();
+  Send(agent, self, "STATUS Reference=nobody");
+  const double status = WaitText(mark, "STATUS ", 60) - start;
+  mark = g_texts.size();
+  start = Now();
+  Send(agent, self, "GET Type=HTTP Reference=other SourceFileName=" + std::string(small) + " DestinationFileName=" +
+                        std::string(dir) + "\\other.bin");
+  const double got = WaitText(mark, "GOT ", 300) - start;
+  SetEvent(thaw);
+  other.join();
+  std::printf("frozen_status_seconds %.3f\nfrozen_other_got_seconds %.3f\n", status, got);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -354,6 +389,7 @@ int main(int argc, char** argv) {
   if (cmd == "startup" && argc == 3) return Startup(argv[2]);
   if (cmd == "handoff" && argc == 3) return Handoff(std::atoi(argv[2]));
   if (cmd == "respond" && argc == 4) return Respond(argv[2], std::atof(argv[3]));
+  if (cmd == "frozen" && argc == 6) return Frozen(std::atoi(argv[2]), argv[3], argv[4], argv[5]);
   std::fprintf(stderr, "see the comment at the top of bench_agent.cpp\n");
   return 2;
 }

@@ -41,7 +41,6 @@ class WindowTimer {
   void Disable() { if (enabled_) KillTimer(owner_, id_); enabled_ = false; }
   // Disable then enable: the next tick comes one full interval from now.
   void Restart() { Disable(); Enable(); }
-  std::wstring Tag;
 
  private:
   HWND owner_ = nullptr;

@@ -57,23 +57,28 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
   // Once is enough for a burst: setting the box's text costs more than the rest of an
   // acceptance together.
   wchar_t shown[16] = {};
-  if (GetWindowTextW(txtQueued_, shown, 16) != 11 || std::wstring(shown) != L"Updating...") SetQueuedText(L"Updating...");
+  if (GetWindowTextW(txtQueued_, shown, 16) != 11 || std::wstring(shown) != L"Updating...") ShowUpdating();
   shownSequences_.clear();  // no line stands for a request until the redraw
   tmrUpdateList_.Restart();
   ShowRemaining();
   // Started when idle, never pushed back: a requester sending every 0.9 s must not hold
   // the queue.
-  if (LeadingNumberToInt32(tmrDownloadFiles_.Tag) == 0) tmrDownloadFiles_.Enable();
+  if (!dispatcher_.Busy()) tmrDownloadFiles_.Enable();
   WriteDebugLog(L"Finished AddToDownloadList", 5, kMarkEnd);
 }
 
 void frmVelmoraSkytrove::UpdateQueuedList() {
   WriteDebugLog(L"Start frmVelmoraSkytrove:UpdateQueuedList", 10, kMarkStart);
   tmrUpdateList_.Disable();
+  // The caret stays with the request it was on, wherever its line is now: a Delete after
+  // the redraw is about that request, never about whatever took its place.
+  const uint64_t caret = CaretSequence();
   std::wstring text;
   shownSequences_.clear();
   shownSequences_.reserve(downloadList_.Count());
+  size_t caretAt = std::wstring::npos;
   for (size_t i = 0; i < downloadList_.Count(); ++i) {
+    if (caret != 0 && downloadList_.At(i).Sequence == caret) caretAt = text.size();
     text += PendingLine(downloadList_.At(i));
     text += L"\r\n";
     shownSequences_.push_back(downloadList_.At(i).Sequence);
@@ -81,6 +86,10 @@ void frmVelmoraSkytrove::UpdateQueuedList() {
   SetQueuedText(text);
   SendMessageW(txtQueued_, EM_SETSEL, 0, 0);
   SendMessageW(txtQueued_, EM_SCROLLCARET, 0, 0);
+  // Gone from the list: the caret goes past the last line, where it stands for no request.
+  const size_t at = caretAt != std::wstring::npos ? caretAt : text.size();
+  SendMessageW(txtQueued_, EM_SETSEL, static_cast<WPARAM>(at), static_cast<LPARAM>(at));
+  caretSequence_ = caretAt != std::wstring::npos ? caret : 0;
   WriteDebugLog(L"Finish frmVelmoraSkytrove:UpdateQueuedList", 10, kMarkEnd);
 }
 

@@ -21,34 +21,17 @@ std::wstring ReasonOrDefault(const DownloadRequest& request, const std::wstring&
 }
 }  // namespace
 
-void frmVelmoraSkytrove::ReplyFailure(const DownloadRequest& request, const std::wstring& reason) {
+void frmVelmoraSkytrove::ReplyFailed(const DownloadRequest& request, const std::wstring& reason) {
   if (!request.ReplyOnFailure || request.ParentHWnd == 0 || !ReplyAllowed(request, true)) return;
-  PostToRequester(request.ParentHWnd, ComposeFailure(request, ReasonOrDefault(request, reason)));
+  outbox_.SendNow(request.ParentHWnd, ComposeFailure(request, ReasonOrDefault(request, reason)));
 }
 
 // Answering inside the requester's own SendMessage would run its window procedure in
 // the middle of its send (and stall a sender that blocks such calls), so the reply
 // waits for our next turn of the message loop.
 void frmVelmoraSkytrove::RefuseWithReply(const DownloadRequest& request, const std::wstring& reason) {
-  if (!request.ReplyOnFailure) return;
-  DeferReply(request.ParentHWnd, ComposeFailure(request, reason));
-}
-
-void frmVelmoraSkytrove::DeferReply(int32_t parent, const std::wstring& reply) {
-  if (parent == 0 || hwnd_ == nullptr) return;
-  refusals_.push_back(Refusal{parent, reply});
-  if (refusals_.size() == 1) PostMessageW(hwnd_, kSendRefusalsMessage, 0, 0);
-}
-
-void frmVelmoraSkytrove::SendRefusals() {
-  // A send lets new requests in (and so new refusals); they join the next round.
-  std::vector<Refusal> due;
-  due.swap(refusals_);
-  for (const Refusal& r : due) {
-    HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(r.parent));
-    if (unloaded_ || GetWindowLongA(parent, GWL_STYLE) == 0) continue;  // closing, or the requester went
-    PostToRequester(r.parent, r.reply);
-  }
+  if (!request.ReplyOnFailure || hwnd_ == nullptr) return;
+  outbox_.Defer(request.ParentHWnd, ComposeFailure(request, reason));
 }
 
 }  // namespace velmora

@@ -13,6 +13,16 @@ void frmVelmoraSkytrove::CopyDataReceivedEx(const COPYDATASTRUCT* data, WPARAM w
   WriteDebugLog(L"Started HWndGrab1_CopyDataReceivedEx", 5, kMarkStart);
   const std::wstring text = ReadCopyData(data);
   const int32_t parent = static_cast<int32_t>(static_cast<intptr_t>(wParam));
+  // Whatever we answered would come back here as a new message: a window of our own
+  // process is never a requester.
+  if (OwnProcessWindow(reinterpret_cast<HWND>(wParam))) {
+    const std::wstring command = CommandWord(text);
+    if (command == L"GET" || ParseControl(text))
+      WriteDebugLog(L"Refused " + command + L" command from " + ToDecimal(parent) + L" - the window is the agent's own",
+                    5, kMarkNone);
+    WriteDebugLog(L"Finished HWndGrab1_CopyDataReceivedEx", 5, kMarkEnd);
+    return;
+  }
   if (auto request = ParseRequest(text, parent)) {
     // The request is logged as received, except that a password never reaches the log.
     WriteDebugLog(L"Received GET command from " + ToDecimal(parent) + L" - " + MaskField(text, L"Password"), 10,

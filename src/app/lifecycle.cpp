@@ -75,6 +75,7 @@ void frmVelmoraSkytrove::Form_Load() {
 bool frmVelmoraSkytrove::AskToQuit(const std::wstring& question) {
   if (IsIconic(hwnd_) || !IsWindowVisible(hwnd_)) mPopRestore_Click();
   ++questionsUp_;
+  ModalScope modal(*this);
   const int answer = MessageBoxW(hwnd_, question.c_str(), kApplicationTitle, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
   --questionsUp_;
   return answer != IDNO;
@@ -99,6 +100,7 @@ void frmVelmoraSkytrove::Form_QueryUnload(bool& cancel, int reason) {
   unloaded_ = true;
   tmrDownloadFiles_.Disable();
   tmrUpdateList_.Disable();
+  outbox_.Close();
   // A network call in flight is ended by closing its handles, or left behind after a
   // short grace; no new one starts. The process must not wait on a server to end.
   offthread::BeginShutdown();
@@ -128,7 +130,8 @@ void frmVelmoraSkytrove::Form_Unload() {
   unloaded_ = true;
   offthread::BeginShutdown();
   session_.reset();
-  if (!dispatching_) ReleaseTransferObjects();
+  outbox_.Close();
+  if (!dispatcher_.Busy()) ReleaseTransferObjects();
   RemoveTrayIcon();
   // A refused start-up never showed the window; a minimised one sits in the tray.
   if (placed_ && !IsIconic(hwnd_)) placement::Save(kPlacementKey, hwnd_);

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "support/components.h"
+#include "support/offthread.h"
 #include "support/velmora_general.h"
 
 namespace velmora {
@@ -146,7 +147,7 @@ void frmVelmoraSkytrove::CreateControls() {
   txtQueued_ = make(L"EDIT", L"", WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 120,
                     1020, 6195, 1695);
   SendMessageW(txtQueued_, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
-  AttachPendingListMenu(txtQueued_);
+  AttachPendingListMenu(txtQueued_, this);
   statusBar1_.Attach(make(STATUSCLASSNAMEW, L"", 0, 0, 4410, 6435, 315));
   SendMessageW(statusBar1_.hwnd(), SB_SIMPLE, TRUE, 0);
   statusBar1_.SetText(kApplicationTitle);
@@ -155,6 +156,8 @@ void frmVelmoraSkytrove::CreateControls() {
 
   tmrUpdateList_.Attach(hwnd_, kTimerUpdateList, 750);
   tmrDownloadFiles_.Attach(hwnd_, kTimerDownloadFiles, 1000);
+  tmrWatch_.Attach(hwnd_, kTimerWatch, static_cast<UINT>(offthread::kAbandonPollMs));
+  outbox_.Attach(hwnd_, kReplyOutboxMessage);
   // The window was sized before its controls existed; the pending list reaches down to
   // the status bar from the first time the window is seen.
   Form_Resize();
@@ -183,14 +186,14 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case WM_COPYDATA:
       CopyDataReceivedEx(reinterpret_cast<const COPYDATASTRUCT*>(lParam), wParam);
       return TRUE;
-    case kSendRefusalsMessage:
-      SendRefusals();
+    case kReplyOutboxMessage:
+      outbox_.Pump();
       return 0;
     case kPendingListMessage:
-      if (wParam == kListCancelCaretLine) {
-        CancelShownLine(SelectedLine());
+      if (wParam == kListCancelRequest) {
+        CancelRequest(static_cast<uint64_t>(lParam));
       } else {
-        ShowListMenu(SelectedLine(), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        ShowListMenu(CaretSequence(), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
       }
       return 0;
     case WM_CONTEXTMENU: {
@@ -198,7 +201,9 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
       POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       RECT label{};
       GetWindowRect(lblCurrentFile_, &label);
-      if (PtInRect(&label, pt) && downloadList_.Running() != 0 && !runningSettled_) ShowListMenu(-1, pt.x, pt.y);
+      const RunningRequest* running = dispatcher_.Running();
+      if (PtInRect(&label, pt) && running != nullptr && dispatcher_.Cancellable(running->request.Sequence))
+        ShowListMenu(running->request.Sequence, pt.x, pt.y);
       return 0;
     }
     case WM_TIMER:
@@ -207,6 +212,8 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
         UpdateQueuedList();
       } else if (wParam == kTimerDownloadFiles) {
         tmrDownloadFiles_Timer();
+      } else if (wParam == kTimerWatch) {
+        WatchTick();
       }
       return 0;
     case WM_SIZE:
@@ -232,7 +239,7 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND:
       if (LOWORD(wParam) == kMenuRestore) mPopRestore_Click();
       if (LOWORD(wParam) == kMenuExit) mnuExit_Click();
-      if (LOWORD(wParam) == kCancelSelectedCommand) CancelShownLine(menuLine_);
+      if (LOWORD(wParam) == kCancelSelectedCommand) CancelRequest(menuSequence_);
       return 0;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_CLOSE) {
@@ -366,6 +373,7 @@ void frmVelmoraSkytrove::ShowTrayMenu() {
   }
   POINT pt{};
   GetCursorPos(&pt);
+  ModalScope modal(*this);
   TrackPopupMenu(GetSubMenu(mPopupSys_.get(), 0), TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
   PostMessageW(hwnd_, WM_NULL, 0, 0);  // lets the menu close when the user clicks elsewhere
 }

@@ -1,6 +1,6 @@
-// The agent's one window: request intake, download list, dispatcher, start-up and
-// shut-down, tray icon and layout. The transfer procedures are members too; they live
-// in src/transfer.
+// The agent's one window: request intake, download list, start-up and shut-down, tray icon
+// and layout. It runs the dispatcher (app/dispatcher) and hosts the transfers
+// (src/transfer) through their narrow interfaces.
 #pragma once
 
 #include <windows.h>
@@ -9,16 +9,20 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/controls.h"
+#include "app/dispatcher.h"
 #include "app/download_queue.h"
 #include "app/download_request.h"
 #include "app/journal.h"
 #include "app/transfer_rules.h"
+#include "app/reply_outbox.h"
 #include "app/request_rules.h"
 #include "support/handles.h"
 #include "transfer/cftp.h"
+#include "transfer/transfer_host.h"
 
 namespace velmora {
 
@@ -35,14 +39,15 @@ inline constexpr UINT kTrayCallbackMessage = 0x200;  // the number of WM_MOUSEMO
 inline constexpr UINT kTrayIconId = 1;
 inline constexpr UINT_PTR kTimerUpdateList = 1;
 inline constexpr UINT_PTR kTimerDownloadFiles = 2;
-inline constexpr size_t kTransferBufferSize = 10240;
-// Posted to ourselves: the "FAILED" replies of refused requests go out once the
-// requester's own send has returned.
-inline constexpr UINT kSendRefusalsMessage = WM_APP + 11;
-// From the pending list to the window: its context menu (lParam the point) or Delete.
+inline constexpr UINT_PTR kTimerWatch = 3;
+// Posted to ourselves: deferred replies are due (they go out once the requester's own
+// send has returned), or a delivery has ended.
+inline constexpr UINT kReplyOutboxMessage = WM_APP + 11;
+// From the pending list to the window: its context menu (lParam the point), or Delete
+// (lParam the sequence number of the request on the caret's line when it was pressed).
 inline constexpr UINT kPendingListMessage = WM_APP + 12;
 inline constexpr WPARAM kListShowMenu = 0;
-inline constexpr WPARAM kListCancelCaretLine = 1;
+inline constexpr WPARAM kListCancelRequest = 1;
 inline constexpr UINT kCancelSelectedCommand = 0x5100;
 // How long a PROGRESS message may take, and how often one goes.
 inline constexpr UINT kProgressTimeoutMs = 200;
@@ -54,13 +59,14 @@ std::wstring GroupSeparator();
 // The tip field of a tray record: the text in the ANSI code page, at most 63 bytes of it,
 // zero-filled to the end of the field's first-version size (64 bytes).
 void FillTrayTip(NOTIFYICONDATAA& record, const std::wstring& tip);
+class frmVelmoraSkytrove;
 // Gives the pending list its "Cancel" menu and Delete key (requester_control.cpp).
-void AttachPendingListMenu(HWND list);
+void AttachPendingListMenu(HWND list, frmVelmoraSkytrove* form);
 
-class frmVelmoraSkytrove {
+class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
  public:
   explicit frmVelmoraSkytrove(HINSTANCE instance);
-  virtual ~frmVelmoraSkytrove();
+  ~frmVelmoraSkytrove() override;
   frmVelmoraSkytrove(const frmVelmoraSkytrove&) = delete;
   frmVelmoraSkytrove& operator=(const frmVelmoraSkytrove&) = delete;
 
@@ -80,26 +86,10 @@ class frmVelmoraSkytrove {
   void RemoveParentFromDownloadList(int32_t parent);
   // Dispatcher.
   void tmrDownloadFiles_Timer();
-  // Transfers (src/transfer).
-  // Virtual only so that tests can make a transfer fail in ways no real peer can (a
-  // run-time error escaping into the dispatcher).
-  virtual bool DownloadHTTPFile(DownloadRequest& request);
-  virtual bool DownloadFTPFile(DownloadRequest& request, bool isLinked);
-  std::wstring GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
-                                 const std::wstring& userName, const std::wstring& password, bool passive);
-  virtual bool DeleteFTPFile(DownloadRequest& request);
-  // Failure replies (failure_reply.cpp): the transfers note why they gave up, the
-  // dispatcher and the list answer the requesters that asked for it.
-  void SetFailureReason(const std::wstring& reason) { failureReason_ = reason; }
-  // Whether another attempt could help, for Retries=N; the transfers say it with the reason.
-  void SetFailureKind(FailureKind kind, int code = 0) {
-    failureKind_ = kind;
-    failureCode_ = code;
-  }
-  // Requester control (requester_control.cpp): the transfers report their bytes and ask
-  // whether the running request was cancelled after every wait.
-  void NoteProgress(int64_t done, int64_t total);
-  bool RunningCancelled() const { return runningCancelled_; }
+  // The request on a line of the pending list as it is drawn now, and the one the caret
+  // is on; 0 when none.
+  uint64_t SequenceOnLine(int line) const;
+  uint64_t CaretSequence() const;
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -114,9 +104,11 @@ class frmVelmoraSkytrove {
   void RequestClose(int reason);
   // Frees the transfer buffer and the FTP object; never while a transfer is on the stack.
   void ReleaseTransferObjects();
-  class Dispatching;
   void mnuExit_Click();
   bool AskToQuit(const std::wstring& question);
+  // While a box or menu of ours is up, a transfer under it keeps its stall watch, cancel
+  // and PROGRESS: a timer does the looks its wait cannot make.
+  class ModalScope;
 
   // Tray and layout.
   void Form_Resize();
@@ -136,24 +128,24 @@ class frmVelmoraSkytrove {
   void SetQueuedText(const std::wstring& text);
   void ShowRemaining();
 
-  // Sends a reply to the requester's window (none for window 0), with its log lines.
-  void PostToRequester(int32_t parent, const std::wstring& reply);
-  void ReplyFailure(const DownloadRequest& request, const std::wstring& reason);
+  // Replies (failure_reply.cpp): a refusal's FAILED waits for the requester's send to return.
   void RefuseWithReply(const DownloadRequest& request, const std::wstring& reason);
-  void SendRefusals();
-  // A reply that goes out once the requester's own send has returned.
-  void DeferReply(int32_t parent, const std::wstring& reply);
 
   // Requester control (requester_control.cpp).
   void HandleControl(const ControlMessage& message, int32_t parent);
   // Cancels every listed request `match` accepts (the running one by giving up its
-  // transfer); `by` says who, in the FAILED reason. Returns how many.
-  size_t CancelWhere(const std::function<bool(const DownloadRequest&)>& match, const std::wstring& by);
-  void SendProgress();
-  // The person's "Cancel" on the pending list (`line` from 0) or the running file (-1).
-  void CancelShownLine(int line);
-  void ShowListMenu(int line, int x, int y);
-  int SelectedLine() const;
+  // transfer); `by` says who, in the FAILED reason. Returns how many, and the FAILED replies
+  // cancelled queued requests are owed (to be deferred after the caller's own reply).
+  struct CancelOutcome {
+    size_t count = 0;
+    std::vector<std::pair<int32_t, std::wstring>> failures;
+  };
+  CancelOutcome CancelWhere(const std::function<bool(const DownloadRequest&)>& match, const std::wstring& by);
+  // The person's "Cancel", of the request with that number.
+  void CancelRequest(uint64_t sequence);
+  void ShowListMenu(uint64_t sequence, int x, int y);
+  // The list says "Updating..." until its next drawing; the caret's request is remembered.
+  void ShowUpdating();
 
   // The durable queue (persistence.cpp).
   void RestoreJournal();
@@ -162,8 +154,45 @@ class frmVelmoraSkytrove {
   // Whether a reply may go to the request's window: after a restart, only while the
   // window still belongs to the process that sent it.
   bool ReplyAllowed(const DownloadRequest& request, bool log) const;
-  RequestJournal journal_;
 
+  // The attempt (attempt_runner.cpp): the stall watch and the transfer.
+  AttemptResult RunTransfer(DownloadRequest& work);
+  bool StallCheck();
+  void WatchTick();
+
+  // TransferHost
+  StopReason Stop() const override;
+  void NoteData() override;
+  void NoteProgress(int64_t done, int64_t total) override;
+  void WatchFile(const std::wstring& path, int64_t size) override;
+  int64_t EndFileWatch() override;
+  void Placed() override;
+  void ShowStatus(const std::wstring& text, bool refresh) override { SetStatusText(text, refresh); }
+  void ShowCount(int64_t bytes) override;
+  void ClearTrayTip() override { ShowTrayTip(L""); }
+  void ShowPercent(int percent) override { prgProgress_.SetValue(percent); }
+  HINTERNET Session() const override { return session_.get(); }
+  void CloseSessionForShutdown() override { session_.reset(); }
+  void* Buffer() const override { return bufferHandle_ ? buffer_ : nullptr; }
+  std::shared_ptr<cFTP> Ftp() const override { return ftp_; }
+
+  // DispatchHost
+  void WriteLog(const std::wstring& text, int level, int mark) override;
+  uint64_t Now() override { return GetTickCount64(); }
+  bool MayStart() override { return questionsUp_ == 0 && !unloaded_; }
+  bool Closing() override { return unloaded_; }
+  void ArmTimer(bool on) override;
+  bool RequesterGone(int32_t parent) override;
+  AttemptResult Attempt(DownloadRequest& work) override;
+  void JournalDone(const DownloadRequest& request) override { journal_.Done(request); }
+  void DropKeptBytes(const DownloadRequest& request) override;
+  void ReplyDone(const DownloadRequest& request, bool linked) override;
+  void ReplyFailed(const DownloadRequest& request, const std::wstring& reason) override;
+  void ShowCurrent(const std::wstring& label) override { SetCurrentFile(label); }
+  void RemoveFromList(const DownloadRequest& request) override { RemoveFromDownloadList(request); }
+  void RemoveParentFromList(int32_t parent) override { RemoveParentFromDownloadList(parent); }
+
+  RequestJournal journal_;
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
 
@@ -174,42 +203,28 @@ class frmVelmoraSkytrove {
   NOTIFYICONDATAA tray_{};
   bool trayAdded_ = false;
   DownloadQueue downloadList_;
+  RequestHistory history_;  // finished requests, for STATUS
+  Dispatcher dispatcher_{*this, downloadList_, history_};
+  ReplyOutbox outbox_;
   bool unloaded_ = false;
-  bool dispatching_ = false;  // a request is running: the tick is on the stack
-  int questionsUp_ = 0;       // a quit question of ours is up: no transfer starts
+  int questionsUp_ = 0;  // a quit question of ours is up: no transfer starts
+  int modalsUp_ = 0;     // a box or menu of ours is up
   bool placed_ = false;  // the window was shown and placed: its placement may be stored
-  std::wstring currentRemotePath_;
-  int64_t measuredSize_ = 0;
-  std::wstring failureReason_;  // why the running request failed, in its exit line's words
-  struct Refusal {
-    int32_t parent;
-    std::wstring reply;
-  };
-  std::vector<Refusal> refusals_;  // "FAILED" replies waiting for kSendRefusalsMessage
-  RequestHistory history_;         // finished requests, for STATUS
-  DownloadRequest running_;        // the running request with its bytes so far
-  bool runningCancelled_ = false;  // its transfer is being given up
-  bool runningSettled_ = false;    // its transfer has returned: too late to cancel
-  std::wstring cancelledBy_;       // the FAILED reason for it
-  ULONGLONG lastProgress_ = 0;
   std::vector<uint64_t> shownSequences_;  // the request on each line of the pending list
-  int menuLine_ = -2;                      // what the open "Cancel" menu is about
+  uint64_t caretSequence_ = 0;            // the request the caret was on before a redraw
+  uint64_t menuSequence_ = 0;             // what the open "Cancel" menu is about
 
-  // Retries and resume: the running attempt's stall watch and how it failed.
-  // The transfer notes each byte received (or a new phase begun); a watched file's
-  // growth counts too, since FTP's transfer is one call that only the file shows.
-  void NoteData();
-  bool StallCheck();
-  void RunAttempt(DownloadRequest& work, bool& outcome, bool& linkedOutcome);
-  ULONGLONG lastDataAt_ = 0;  // when the last byte (or a new phase) came
-  ULONGLONG stallMs_ = 0;
-  bool stalled_ = false;
-  std::wstring stallWatchFile_;
-  int64_t stallWatchSize_ = 0;
-  FailureKind failureKind_ = FailureKind::Permanent;
-  int failureCode_ = 0;
-  int retryAfter_ = -1;  // the server's Retry-After in seconds, -1 without one
-  std::wstring sha256_;  // the running request's expected digest; empty: no check
+  // The running attempt's watch: the transfer notes each byte received (or a new phase
+  // begun); a watched file's growth counts too, since FTP's transfer is one call that only
+  // the file shows.
+  struct AttemptWatch {
+    ULONGLONG lastDataAt = 0;  // when the last byte (or a new phase) came
+    ULONGLONG stallMs = 0;     // 0: no limit
+    bool stalled = false;
+    std::wstring file;
+    int64_t fileSize = 0;
+    ULONGLONG lastProgress = 0;  // when the last PROGRESS went
+  } watch_;
 
   HWND lblCurrentFileDesc_ = nullptr;
   HWND lblCurrentFile_ = nullptr;
@@ -219,10 +234,26 @@ class frmVelmoraSkytrove {
   StatusBar statusBar1_;
   WindowTimer tmrUpdateList_;
   WindowTimer tmrDownloadFiles_;
+  WindowTimer tmrWatch_;
   UniqueFont font_;
   UniqueMenu mPopupSys_;  // "&SysTray": its one popup holds the tray menu's items
   UINT taskbarCreatedMessage_ = 0;
   ULONGLONG lastStatusRepaint_ = 0;
+};
+
+class frmVelmoraSkytrove::ModalScope {
+ public:
+  explicit ModalScope(frmVelmoraSkytrove& form) : form_(form) {
+    if (form_.modalsUp_++ == 0) form_.tmrWatch_.Enable();
+  }
+  ~ModalScope() {
+    if (--form_.modalsUp_ == 0) form_.tmrWatch_.Disable();
+  }
+  ModalScope(const ModalScope&) = delete;
+  ModalScope& operator=(const ModalScope&) = delete;
+
+ private:
+  frmVelmoraSkytrove& form_;
 };
 
 }  // namespace velmora

@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <map>
+#include <utility>
+
 #include "app/main_window.h"
+#include "app/journal.h"
 #include "app/request_rules.h"
 #include "support/ansi.h"
 #include "support/handles.h"
@@ -19,9 +23,11 @@ void Log(const std::wstring& text) { WriteDebugLog(text, 10, kMarkNone); }
 constexpr UINT_PTR kListSubclassId = 1;
 
 // The pending list is a read-only edit; its own context menu (copy, select all) gives way
-// to ours, and Delete, which it ignores, cancels the line the caret is on.
+// to ours, and Delete, which it ignores, cancels the request on the caret's line. That
+// request is told when the key is pressed: by the time the window reads the message the
+// list may have been drawn anew.
 LRESULT CALLBACK PendingListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                 DWORD_PTR) noexcept {
+                                 DWORD_PTR form) noexcept {
   switch (message) {
     case WM_RBUTTONDOWN: {
       // The line under the pointer becomes the selected one, as a list would have it.
@@ -40,7 +46,9 @@ LRESULT CALLBACK PendingListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       return 0;
     case WM_KEYDOWN:
       if (wParam == VK_DELETE) {
-        PostMessageW(GetParent(hwnd), kPendingListMessage, kListCancelCaretLine, 0);
+        const uint64_t sequence = reinterpret_cast<const frmVelmoraSkytrove*>(form)->CaretSequence();
+        if (sequence != 0)
+          PostMessageW(GetParent(hwnd), kPendingListMessage, kListCancelRequest, static_cast<LPARAM>(sequence));
         return 0;
       }
       break;
@@ -49,12 +57,40 @@ LRESULT CALLBACK PendingListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
   }
   return DefSubclassProc(hwnd, message, wParam, lParam);
 }
+
+// Whether the process that persisted `r` has ended: only then may a later run of the same
+// program ask about it. Told once per process in a message.
+class OwnerCheck {
+ public:
+  bool Gone(const DownloadRequest& r) {
+    const auto key = std::make_pair(r.RequesterProcessId, r.RequesterProcessCreated);
+    const auto it = known_.find(key);
+    if (it != known_.end()) return it->second;
+    return known_[key] = Look(r.RequesterProcessId, r.RequesterProcessCreated);
+  }
+
+ private:
+  static bool Look(uint32_t processId, uint64_t created) {
+    if (processId == 0) return true;
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) return true;
+    FILETIME start{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process.get(), &start, &exited, &kernel, &user)) return true;
+    const uint64_t started = (static_cast<uint64_t>(start.dwHighDateTime) << 32) | start.dwLowDateTime;
+    DWORD code = 0;
+    // Another process with the recorded id is not the owner.
+    return started != created || !GetExitCodeProcess(process.get(), &code) || code != STILL_ACTIVE;
+  }
+  std::map<std::pair<uint32_t, uint64_t>, bool> known_;
+};
 }  // namespace
 
-void AttachPendingListMenu(HWND list) { SetWindowSubclass(list, &PendingListProc, kListSubclassId, 0); }
+void AttachPendingListMenu(HWND list, frmVelmoraSkytrove* form) {
+  SetWindowSubclass(list, &PendingListProc, kListSubclassId, reinterpret_cast<DWORD_PTR>(form));
+}
 
-// Replies go out after the requester's own send has returned, like the refusals: a
-// reply inside its send would run its window procedure in the middle of that send.
+// Replies go out after the requester's own send has returned: a reply inside its send
+// would run its window procedure in the middle of that send.
 void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t parent) {
   if (parent == 0) return;  // no one to answer, and no requests of its own
   // Told once per message: a list of restored requests is not a process lookup each.
@@ -68,122 +104,117 @@ void frmVelmoraSkytrove::HandleControl(const ControlMessage& message, int32_t pa
     return ControlMatches(message, parent, r) && SameRequesterProcess(r, processId, created);
   };
   if (message.command == L"CANCEL") {
-    const size_t before = refusals_.size();
-    const size_t count = CancelWhere(
-        owns, L"cancelled by the requester");
+    const CancelOutcome cancelled = CancelWhere(owns, L"cancelled by the requester");
     // The CANCELLED reply goes ahead of the FAILED replies of the requests it took back.
-    refusals_.insert(refusals_.begin() + static_cast<std::ptrdiff_t>(before),
-                     Refusal{parent, ComposeCancelled(message.reference, count)});
-    if (refusals_.size() == 1) PostMessageW(hwnd_, kSendRefusalsMessage, 0, 0);
+    outbox_.Defer(parent, ComposeCancelled(message.reference, cancelled.count));
+    for (const auto& failed : cancelled.failures) outbox_.Defer(failed.first, failed.second);
     return;
   }
   // A later run of the program that persisted a request, with a window and process of its
-  // own by then, may still learn how it went.
-  auto sees = [&](const DownloadRequest& r) { return owns(r) || StatusMatchesProgram(message, program, r); };
-  const uint64_t running = downloadList_.Running();
+  // own by then, may learn how it went, once the process that sent it is gone.
+  OwnerCheck owner;
+  auto sees = [&](const DownloadRequest& r) {
+    return owns(r) || (StatusMatchesProgram(message, program, r) && owner.Gone(r));
+  };
+  const RunningRequest* running = dispatcher_.Running();
+  const uint64_t now = GetTickCount64();
   size_t replies = 0;
   for (size_t i = 0; i < downloadList_.Count(); ++i) {
     const DownloadRequest& r = downloadList_.At(i);
+    const bool isRunning = running != nullptr && r.Sequence == running->request.Sequence;
+    // One that has ended but is still listed (its reply on its way) is told from the history.
+    if (isRunning && running->settled) continue;
     if (!sees(r)) continue;
-    const bool isRunning = r.Sequence == running && running_.Sequence == running;
-    const RequestState state = isRunning ? RequestState::Running
-                               : r.DueAt > GetTickCount64() ? RequestState::Waiting
-                                                            : RequestState::Queued;
-    DeferReply(parent, ComposeStatus(isRunning ? running_ : r, state,
-                                     static_cast<int64_t>(downloadList_.Position(i)), L""));
+    const bool active = isRunning && (running->state == RequestState::Running || running->state == RequestState::Done);
+    const RequestState state = active ? RequestState::Running
+                               : r.DueAt > now ? RequestState::Waiting
+                                               : RequestState::Queued;
+    outbox_.Defer(parent, ComposeStatus(active ? running->request : r, state,
+                                        static_cast<int64_t>(downloadList_.Position(i)), L""));
     ++replies;
   }
   // Cancelled while running, its transfer not yet gone: already what it will be.
-  if (dispatching_ && runningCancelled_ && !runningSettled_ && sees(running_)) {
-    DeferReply(parent, ComposeStatus(running_, RequestState::Cancelled, -1, L""));
+  if (running != nullptr && running->state == RequestState::Cancelled && !running->settled && sees(running->request)) {
+    outbox_.Defer(parent, ComposeStatus(running->request, RequestState::Cancelled, -1, L""));
     ++replies;
   }
-  for (const FinishedRequest& f : history_.FindWhere(sees, GetTickCount64())) {
-    DeferReply(parent, ComposeStatus(f.request, f.state, -1, f.reason));
+  for (const FinishedRequest& f : history_.FindWhere(sees, now)) {
+    outbox_.Defer(parent, ComposeStatus(f.request, f.state, -1, f.reason));
     ++replies;
   }
-  if (replies == 0) DeferReply(parent, ComposeUnknownStatus(message.reference));
+  if (replies == 0) outbox_.Defer(parent, ComposeUnknownStatus(message.reference));
 }
 
-size_t frmVelmoraSkytrove::CancelWhere(const std::function<bool(const DownloadRequest&)>& match,
-                                       const std::wstring& by) {
-  const uint64_t running = downloadList_.Running();
-  // A transfer that has returned is over: its GOT or FAILED is on its way.
-  const auto removed = downloadList_.RemoveMatching(
-      [&](const DownloadRequest& r) { return match(r) && !(r.Sequence == running && runningSettled_); });
+frmVelmoraSkytrove::CancelOutcome frmVelmoraSkytrove::CancelWhere(
+    const std::function<bool(const DownloadRequest&)>& match, const std::wstring& by) {
+  const RunningRequest* running = dispatcher_.Running();
+  const uint64_t runningSequence = running != nullptr ? running->request.Sequence : 0;
+  // A request whose file is in place, or whose transfer has returned, is over: its GOT or
+  // FAILED is on its way.
+  const auto removed = downloadList_.RemoveMatching([&](const DownloadRequest& r) {
+    return match(r) && (r.Sequence != runningSequence || dispatcher_.Cancellable(r.Sequence));
+  });
+  CancelOutcome outcome;
+  outcome.count = removed.size();
   const ULONGLONG now = GetTickCount64();
   for (const DownloadRequest& r : removed) {
-    if (r.Sequence == running && dispatching_) {
+    // Final from here: a kill before its transfer has gone must not run it again.
+    journal_.Done(r);
+    if (r.Sequence == runningSequence) {
       // Its transfer sees this after its current wait (at most kAbandonPollMs) and leaves;
       // the dispatcher answers it and moves on.
       Log(L"Cancelling running request " + r.SourceFileName);
-      runningCancelled_ = true;
-      cancelledBy_ = by;
+      dispatcher_.Cancel(by);
       continue;
     }
     Log(L"Cancelled queued request " + r.SourceFileName);
     history_.Add(r, RequestState::Cancelled, L"", now);
-    journal_.Done(r);
-    if (r.ReplyOnFailure && ReplyAllowed(r, true)) DeferReply(r.ParentHWnd, ComposeFailure(r, by));
+    DropKeptBytes(r);
+    if (r.ReplyOnFailure && ReplyAllowed(r, true)) outcome.failures.emplace_back(r.ParentHWnd, ComposeFailure(r, by));
   }
   if (!removed.empty()) {
     // Redrawn like a burst of arrivals, by the list timer: setting the text of 10,000 lines
     // would hold the reply a quarter of a second.
-    SetQueuedText(L"Updating...");
-    shownSequences_.clear();
+    ShowUpdating();
     tmrUpdateList_.Restart();
     ShowRemaining();
   }
-  return removed.size();
+  return outcome;
 }
 
-void frmVelmoraSkytrove::NoteProgress(int64_t done, int64_t total) {
-  running_.BytesDone = done;
-  running_.BytesTotal = total;
-  if (!running_.Progress || runningCancelled_) return;
-  const ULONGLONG now = GetTickCount64();
-  if (lastProgress_ != 0 && now - lastProgress_ < kProgressEveryMs) return;
-  lastProgress_ = now;
-  if (ReplyAllowed(running_, false)) SendProgress();
+uint64_t frmVelmoraSkytrove::SequenceOnLine(int line) const {
+  return line >= 0 && static_cast<size_t>(line) < shownSequences_.size() ? shownSequences_[line] : 0;
 }
 
-// A slow requester misses a message rather than hold the transfer: a short time-out, and
-// none at all for one that is hung. Not logged: one line per half second of every
-// transfer would drown the log.
-void frmVelmoraSkytrove::SendProgress() {
-  HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(running_.ParentHWnd));
-  const std::string bytes = ToAnsi(ComposeProgress(running_));
-  COPYDATASTRUCT cds{4, static_cast<DWORD>(bytes.size()), const_cast<char*>(bytes.data())};
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutA(parent, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd_), reinterpret_cast<LPARAM>(&cds),
-                      SMTO_ABORTIFHUNG, kProgressTimeoutMs, &ignored);
-}
-
-// FtpGetFile is one call that says nothing until the end; the file it writes grows
-// meanwhile, and its size is the progress (looked at with every wait's poll).
-
-int frmVelmoraSkytrove::SelectedLine() const {
-  if (shownSequences_.empty()) return -2;
+// While the list says "Updating..." no line stands for a request: the caret's is the one it
+// was on before.
+uint64_t frmVelmoraSkytrove::CaretSequence() const {
+  if (shownSequences_.empty()) return caretSequence_;
   const LRESULT line = SendMessageW(txtQueued_, EM_LINEFROMCHAR, static_cast<WPARAM>(-1), 0);
-  return line >= 0 && static_cast<size_t>(line) < shownSequences_.size() ? static_cast<int>(line) : -2;
+  return SequenceOnLine(static_cast<int>(line));
+}
+
+void frmVelmoraSkytrove::ShowUpdating() {
+  if (!shownSequences_.empty()) caretSequence_ = CaretSequence();
+  shownSequences_.clear();
+  SetQueuedText(L"Updating...");
 }
 
 // The same as a CANCEL from the request's own requester, with its own words in FAILED.
-void frmVelmoraSkytrove::CancelShownLine(int line) {
-  uint64_t sequence = 0;
-  if (line == -1) sequence = runningSettled_ ? 0 : downloadList_.Running();
-  if (line >= 0 && static_cast<size_t>(line) < shownSequences_.size()) sequence = shownSequences_[line];
+void frmVelmoraSkytrove::CancelRequest(uint64_t sequence) {
   if (sequence == 0) return;
   Log(L"Cancel chosen in the window");
-  CancelWhere([sequence](const DownloadRequest& r) { return r.Sequence == sequence; },
-              L"cancelled in the agent's window");
+  const CancelOutcome cancelled = CancelWhere([sequence](const DownloadRequest& r) { return r.Sequence == sequence; },
+                                              L"cancelled in the agent's window");
+  for (const auto& failed : cancelled.failures) outbox_.Defer(failed.first, failed.second);
 }
 
-// `line` as CancelShownLine takes it; -2: nothing to cancel there.
-void frmVelmoraSkytrove::ShowListMenu(int line, int x, int y) {
+// `sequence`: the request the menu is about, remembered while the menu is up (it runs
+// messages, and the list may move under it); 0: nothing to cancel there.
+void frmVelmoraSkytrove::ShowListMenu(uint64_t sequence, int x, int y) {
   UniqueMenu menu(CreatePopupMenu());
   if (!menu) return;
-  AppendMenuW(menu.get(), MF_STRING | (line >= -1 ? 0 : MF_GRAYED), kCancelSelectedCommand, L"&Cancel");
+  AppendMenuW(menu.get(), MF_STRING | (sequence != 0 ? 0 : MF_GRAYED), kCancelSelectedCommand, L"&Cancel");
   if (x == -1 && y == -1) {  // from the keyboard: at the caret
     POINT pt{};
     GetCaretPos(&pt);
@@ -191,7 +222,8 @@ void frmVelmoraSkytrove::ShowListMenu(int line, int x, int y) {
     x = pt.x;
     y = pt.y;
   }
-  menuLine_ = line;
+  menuSequence_ = sequence;
+  ModalScope modal(*this);
   TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, x, y, 0, hwnd_, nullptr);
 }
 

@@ -31,18 +31,6 @@ inline constexpr UINT kReplyTimeoutMs = 10000;
 // Text carried by a received WM_COPYDATA (data codes 3 and 4; anything else is empty).
 std::wstring ReadCopyData(const COPYDATASTRUCT* data);
 
-// Sends `text` as a data-code-4 WM_COPYDATA. The title is used only when `target` is 0.
-LRESULT SendCopyData(HWND target, const std::wstring& title, const std::wstring& text, HWND sender);
-
-// A data-code-4 WM_COPYDATA to `target`, waiting at most kReplyTimeoutMs for the receiver to
-// handle it, and whether it did.
-struct CopyDataDelivery {
-  bool delivered = false;
-  LRESULT result = 0;
-  DWORD error = 0;  // why not, when not delivered
-};
-CopyDataDelivery DeliverCopyData(HWND target, const std::wstring& text, HWND sender);
-
 // The system's words for an error code (WinINet's codes included), with the number.
 std::wstring SystemMessage(DWORD code);
 

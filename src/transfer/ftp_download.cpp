@@ -1,6 +1,8 @@
-// The window's FTP procedures: one file of a request fetched through the window's cFTP
-// object (with its size and remote last-write time), and one remote file deleted.
-// WinINet blocks the thread for the whole transfer; nothing else runs meanwhile.
+// FTP downloads and deletes. Every cFTP call that talks to the server runs on a worker
+// while the window keeps answering; the transfer itself is one call whose progress is
+// the growth of the file it writes.
+#include "transfer/ftp_download.h"
+
 #include <windows.h>
 #include <wininet.h>
 
@@ -10,7 +12,6 @@
 #include <cmath>
 #include <exception>
 
-#include "app/main_window.h"
 #include "support/ansi.h"
 #include "support/components.h"
 #include "support/debug_log.h"
@@ -80,26 +81,54 @@ FtpLogin LoginFor(const FtpSource& source, const DownloadRequest& request) {
   return login;
 }
 
+// The last-write time of the remote file, by a login of its own that ends (and
+// disconnects) however this returns. Throws when nothing was listed: without the time the
+// download is not complete.
+std::wstring GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
+                               const std::wstring& userName, const std::wstring& password, bool passive) {
+  cFTP query;
+  query.Connect(server, kFtpPort, userName, password, passive);
+  // From the root, as the download resolved it: the login folder may be another one.
+  query.List(L"/" + remotePath);
+  const WIN32_FIND_DATAA item = query.ListItem(0);
+  return LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime, item.ftLastWriteTime.dwLowDateTime);
+}
+
+AttemptResult Failed(const std::wstring& why, FailureKind kind = FailureKind::Permanent, int code = 0) {
+  return AttemptResult::Failure(why, kind, code);
+}
+
 }  // namespace
 
-bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked) {
+AttemptResult FtpDownload::Run() {
+  AttemptResult result = Fetch(false);
+  if (!result.Succeeded() || host_.Stop() != StopReason::None || request_.LinkedSourceFileName.empty())
+    return result;
+  WriteDebugLog(L"Downloading Linked FTP File " + request_.LinkedSourceFileName, 10, kMarkNone);
+  const AttemptResult linked = Fetch(true);
+  result.linkedDone = linked.Succeeded();
+  result.onlyCopyKept = linked.onlyCopyKept;
+  return result;
+}
+
+AttemptResult FtpDownload::Fetch(bool isLinked) {
+  DownloadRequest& request = request_;
   const std::wstring& source = isLinked ? request.LinkedSourceFileName : request.SourceFileName;
   const std::wstring& destination = isLinked ? request.LinkedDestinationFileName : request.DestinationFileName;
   Log(L"Started DownloadFTPFile " + source, 5, kMarkStart);
-  if (!session_ || !ftp_) {
-    SetFailureReason(L"no internet connection");
+  const std::shared_ptr<cFTP> ftp = host_.Ftp();
+  if (!host_.Session() || !ftp) {
     Log(L"Exiting DownloadFTPFile as no internet connection", 5, kMarkEnd);
-    return false;
+    return Failed(L"no internet connection");
   }
-  SetStatusText(L" Download FTP file..", true);
-  prgProgress_.SetValue(0);
+  host_.ShowStatus(L" Download FTP file..", true);
+  host_.ShowPercent(0);
 
   // The old destination stays until the new file is complete, so one that could not be
   // replaced at the end is refused now, before the server is bothered.
   if (!DestinationWritable(destination)) {
-    SetFailureReason(L"couldn't remove existing temporary destination file");
     Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
-    return false;
+    return Failed(L"couldn't remove existing temporary destination file");
   }
   // The data goes into the part beside the destination, written by us rather than by
   // WinINet (which deletes its target when a transfer fails), so a cut keeps what arrived.
@@ -115,45 +144,41 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     const DWORD error = GetLastError();
     const std::wstring why = destination.empty() ? std::wstring(L"no destination file name")
                                                  : L"cannot write beside " + destination + L" - " + SystemMessage(error);
-    SetFailureReason(why);
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
-    return false;
+    return Failed(why);
   }
 
   const FtpSource split = SplitFtpSource(source);
   const FtpLogin login = LoginFor(split, request);
-  currentRemotePath_ = split.remotePath;
+  const std::wstring remotePath = split.remotePath;
   Log(L"Setting up FTP download from - " + split.hostAndPath, -1);
 
   StepFailures steps;
   if (!split.hasPath) steps.Note(L"no \"/\" after the host in " + split.hostAndPath);
   const std::wstring& server = split.server;
-  SetStatusText(L" Downloading FTP file - " + currentRemotePath_, true);
-  measuredSize_ = 0;
+  host_.ShowStatus(L" Downloading FTP file - " + remotePath, true);
   Log(L"'GET'ting file from server - " + split.hostAndPath, -1);
 
   bool downloaded = false;
   bool cutShort = false;
   // Each phase has the whole stall limit; the transfer itself is one call, whose progress
   // is the growth of the file it writes.
-  NoteData();
-  steps.Run([&] {
-    ftp_->Connect(server, kFtpPort, login.user, login.password, request.PassiveMode);
-  });
-  NoteData();
+  host_.NoteData();
+  steps.Run([&] { ftp->Connect(server, kFtpPort, login.user, login.password, request.PassiveMode); });
+  host_.NoteData();
   // The remote size and time prove the content: they are recorded before the first byte,
   // and a kept part continues only when they are unchanged. Without them (no listing)
   // the record names no content, so nothing of this transfer is kept for a later one.
   int64_t listedSize = -1;
   std::wstring validator;
   steps.Run([&] {
-    if (!ftp_->List(L"/" + currentRemotePath_)) return;
-    const WIN32_FIND_DATAA item = ftp_->ListItem(0);
+    if (!ftp->List(L"/" + remotePath)) return;
+    const WIN32_FIND_DATAA item = ftp->ListItem(0);
     listedSize = (static_cast<int64_t>(item.nFileSizeHigh) << 32) | item.nFileSizeLow;
     validator = FtpValidator(listedSize, LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime,
                                                            item.ftLastWriteTime.dwLowDateTime));
   });
-  NoteData();
+  host_.NoteData();
   int64_t offset = kept > 0 && validator == recorded && kept < listedSize ? kept : 0;
   if (offset > 0) {
     LARGE_INTEGER end{};
@@ -163,8 +188,7 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
   if (offset > 0) Log(L"Resuming " + destination + L" from byte " + ToDecimal(offset), -1);
   const bool ready = offset > 0 || part.StartOver(local->get(), source, validator);
   if (!ready) steps.Note(L"failed to write to file");
-  stallWatchFile_ = part.Path();
-  stallWatchSize_ = offset;
+  host_.WatchFile(part.Path(), offset);
   // The checksum names the request's own file, not the linked one; hashed on the worker as
   // it is written, so a large file costs the window no second pass.
   auto hasher = !sha256_.empty() && !isLinked ? std::make_shared<Sha256Hasher>() : nullptr;
@@ -172,11 +196,10 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     steps.Run([&] {
       int64_t received = 0;
       auto gaveUp = std::make_shared<std::atomic<bool>>(false);
-      downloaded =
-          ftp_->DownloadInto(currentRemotePath_, local, offset, received, kBinary, kNeedFile, gaveUp, hasher);
+      downloaded = ftp->DownloadInto(remotePath, local, offset, received, kBinary, kNeedFile, gaveUp, hasher);
       if (!downloaded) {
         gaveUp->store(true);
-        steps.Note(DescribeFtpFailure(*ftp_));
+        steps.Note(DescribeFtpFailure(*ftp));
         return;
       }
       // A data connection cut mid-file ends like a whole file under WinINet: the size says.
@@ -189,168 +212,143 @@ bool frmVelmoraSkytrove::DownloadFTPFile(DownloadRequest& request, bool isLinked
     });
   }
   local.reset();
-  stallWatchFile_.clear();
-  if (stallWatchSize_ > 0) ShowTrayTip(L"");  // the count shown while it grew
-  NoteData();
+  if (host_.EndFileWatch() > 0) host_.ClearTrayTip();  // the count shown while it grew
+  host_.NoteData();
   // A failed transfer has already decided the outcome; a second login to ask for the
   // time would only hold the agent longer on a server that is not answering.
   if (downloaded) {
     steps.Run([&] {
       std::wstring& time = isLinked ? request.LinkedSourceFileLastWriteTime : request.SourceFileLastWriteTime;
-      time = GetRemoteFileTime(currentRemotePath_, server, login.user, login.password, request.PassiveMode);
+      time = GetRemoteFileTime(remotePath, server, login.user, login.password, request.PassiveMode);
     });
   }
-  steps.Run([&] { ftp_->Disconnect(); });
+  steps.Run([&] { ftp->Disconnect(); });
 
-  if (unloaded_) {
+  if (host_.Stop() == StopReason::Closing) {
     Log(L"Exiting DownloadFTPFile as Skytrove has been unloaded", 5, kMarkEnd);
-    return false;
+    return AttemptResult::Ended(AttemptEnd::Closing);
   }
-  if (RunningCancelled()) {
+  if (host_.Stop() == StopReason::Cancelled) {
     part.Discard();
-    SetStatusText(L"", false);
-    prgProgress_.SetValue(0);
+    host_.ShowStatus(L"", false);
+    host_.ShowPercent(0);
     Log(L"Exiting DownloadFTPFile as cancelled", 5, kMarkEnd);
-    return false;
+    return AttemptResult::Ended(AttemptEnd::Cancelled);
   }
   if (steps.Failed()) {
     const std::wstring why = steps.Description().empty() ? L"the file did not arrive" : steps.Description();
-    SetFailureReason(why);
     // A server's reply code decides; without one the server was not reached or went away.
     const int code = FtpReplyCode(why);
-    if (!split.hasPath) SetFailureKind(FailureKind::Permanent);
-    else if (cutShort) SetFailureKind(FailureKind::CutShort);
-    else if (code != 0) SetFailureKind(FailureKind::FtpReply, code);
-    else SetFailureKind(FailureKind::NoConnection);
+    AttemptResult failed = !split.hasPath ? Failed(why)
+                           : cutShort     ? Failed(why, FailureKind::CutShort)
+                           : code != 0    ? Failed(why, FailureKind::FtpReply, code)
+                                          : Failed(why, FailureKind::NoConnection);
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
-    return false;
+    return failed;
   }
 
   Log(L"Retrieved file from Server", -1);
-  currentRemotePath_.clear();
-  prgProgress_.SetValue(100);
+  host_.ShowPercent(100);
   const double length = fileutil::FileLength(part.Path());
-  measuredSize_ = length > 0 ? std::llround(length) : 0;
-  Log(L"Retrieved file from Server, Recieved File length - " + ToDecimal(measuredSize_), -1);
-  if (measuredSize_ <= 0) {
-    SetFailureReason(L"source file was 0 bytes");
+  const int64_t measuredSize = length > 0 ? std::llround(length) : 0;
+  Log(L"Retrieved file from Server, Recieved File length - " + ToDecimal(measuredSize), -1);
+  if (measuredSize <= 0) {
     Log(L"Exiting DownloadFTPFile as source file was 0 bytes", 5, kMarkEnd);
-    SetStatusText(L"", false);
-    prgProgress_.SetValue(0);
-    return false;
+    host_.ShowStatus(L"", false);
+    host_.ShowPercent(0);
+    return Failed(L"source file was 0 bytes");
   }
-  (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize_;
+  (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize;
   if (hasher) {
     std::array<unsigned char, 32> digest{};
     const bool hashed = hasher->Finish(digest);
     if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
       const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
                                       : std::wstring(L"checksum could not be computed");
-      SetFailureReason(why);
       part.Discard();
       Log(L"Exiting DownloadFTPFile as " + why, 5, kMarkEnd);
-      SetStatusText(L"", false);
-      prgProgress_.SetValue(0);
-      return false;
+      host_.ShowStatus(L"", false);
+      host_.ShowPercent(0);
+      return Failed(why);
     }
   }
 
   // Checked last thing before the replace: a closing agent, or a cancelled request, never
-  // replaces a file.
-  if (unloaded_ || RunningCancelled()) {
-    Log(unloaded_ ? L"Exiting DownloadFTPFile as Skytrove has been unloaded" : L"Exiting DownloadFTPFile as cancelled", 5,
-        kMarkEnd);
-    return false;
+  // replaces a file. From this look to the placing nothing runs messages.
+  if (host_.Stop() != StopReason::None) {
+    const bool closing = host_.Stop() == StopReason::Closing;
+    if (!closing) part.Discard();
+    Log(closing ? L"Exiting DownloadFTPFile as Skytrove has been unloaded" : L"Exiting DownloadFTPFile as cancelled",
+        5, kMarkEnd);
+    return AttemptResult::Ended(closing ? AttemptEnd::Closing : AttemptEnd::Cancelled);
   }
   if (!part.PutInPlace()) {
-    SetFailureReason(L"couldn't remove existing temporary destination file");
     Log(L"Exiting DownloadFTPFile as couldn't remove existing temporary destination file", 5, kMarkEnd);
-    SetStatusText(L"", false);
-    prgProgress_.SetValue(0);
-    return false;
+    host_.ShowStatus(L"", false);
+    host_.ShowPercent(0);
+    AttemptResult failed = Failed(L"couldn't remove existing temporary destination file");
+    failed.onlyCopyKept = part.OnlyCopy();
+    return failed;
   }
-  if (unloaded_) {
-    Log(L"Exiting DownloadFTPFile as Skytrove unloaded", 5, kMarkEnd);
-    return false;
-  }
-  SetStatusText(L" Finished reading file.", true);
-  SetStatusText(L"", true);
-  prgProgress_.SetValue(0);
+  if (!isLinked) host_.Placed();
+  host_.ShowStatus(L" Finished reading file.", true);
+  host_.ShowStatus(L"", true);
+  host_.ShowPercent(0);
   Log(L"Finished DownloadFTPFile", 5, kMarkEnd);
-  return true;
+  return AttemptResult::Success();
 }
 
-std::wstring frmVelmoraSkytrove::GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
-                                                   const std::wstring& userName, const std::wstring& password,
-                                                   bool passive) {
-  // A login of its own; it ends (and disconnects) however this returns.
-  cFTP query;
-  query.Connect(server, kFtpPort, userName, password, passive);
-  // From the root, as the download resolved it: the login folder may be another one.
-  query.List(L"/" + remotePath);
-  // Throws when nothing was listed: without the time the download is not complete.
-  const WIN32_FIND_DATAA item = query.ListItem(0);
-  return LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime, item.ftLastWriteTime.dwLowDateTime);
-}
-
-bool frmVelmoraSkytrove::DeleteFTPFile(DownloadRequest& request) {
-  Log(L"Started DeleteFTPFile " + request.SourceFileName, 5, kMarkStart);
-  if (!session_ || !ftp_) {
-    SetFailureReason(L"no internet connection");
+AttemptResult FtpDelete::Run() {
+  Log(L"Started DeleteFTPFile " + request_.SourceFileName, 5, kMarkStart);
+  const std::shared_ptr<cFTP> ftp = host_.Ftp();
+  if (!host_.Session() || !ftp) {
     Log(L"Exiting DeleteFTPFile as no internet connection", 5, kMarkEnd);
-    return false;
+    return Failed(L"no internet connection");
   }
-  SetStatusText(L" Download FTP file..", true);
-  prgProgress_.SetValue(0);
-  const FtpSource split = SplitFtpSource(request.SourceFileName);
-  const FtpLogin login = LoginFor(split, request);
-  currentRemotePath_ = split.remotePath;
+  host_.ShowStatus(L" Download FTP file..", true);
+  host_.ShowPercent(0);
+  const FtpSource split = SplitFtpSource(request_.SourceFileName);
+  const FtpLogin login = LoginFor(split, request_);
+  const std::wstring remotePath = split.remotePath;
   Log(L"Setting up FTP Delete from - " + split.hostAndPath, -1);
 
   StepFailures steps;
   if (!split.hasPath) steps.Note(L"no \"/\" after the host in " + split.hostAndPath);
-  SetStatusText(L" Deleting FTP file - " + currentRemotePath_, true);
-  measuredSize_ = 0;
+  host_.ShowStatus(L" Deleting FTP file - " + remotePath, true);
   Log(L"'DEL'eting file from server - " + split.hostAndPath, -1);
-  // Read as it always was; the request's own PassiveMode decides, so that one request
-  // behaves the same on every machine.
-  steps.Run([&] { registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"FTPPassiveMode", 1); });
   bool connected = false;
   steps.Run([&] {
-    connected = ftp_->Connect(split.server, kFtpPort, login.user, login.password, request.PassiveMode);
-    if (!connected) steps.Note(DescribeFtpFailure(*ftp_));
+    connected = ftp->Connect(split.server, kFtpPort, login.user, login.password, request_.PassiveMode);
+    if (!connected) steps.Note(DescribeFtpFailure(*ftp));
   });
   // Without a login there is nothing to delete through, and the attempt would only
   // bury the login's reason under an invalid-handle error.
   if (connected) {
     steps.Run([&] {
       // The folder as a path of its own makes cFTP start from the root, as the download does.
-      if (!ftp_->DeleteFile(RemoteNamePart(currentRemotePath_), L"/" + RemoteDirectoryPart(currentRemotePath_)))
-        steps.Note(DescribeFtpFailure(*ftp_));
+      if (!ftp->DeleteFile(RemoteNamePart(remotePath), L"/" + RemoteDirectoryPart(remotePath)))
+        steps.Note(DescribeFtpFailure(*ftp));
     });
+    // The server has done it: a replay after a kill would delete whatever is there by then.
+    if (!steps.Failed()) host_.Placed();
   }
-  steps.Run([&] { ftp_->Disconnect(); });
+  steps.Run([&] { ftp->Disconnect(); });
 
-  if (unloaded_) {
+  if (host_.Stop() == StopReason::Closing) {
     Log(L"Exiting DeleteFTPFile as Skytrove has been unloaded", 5, kMarkEnd);
-    return false;
+    return AttemptResult::Ended(AttemptEnd::Closing);
   }
   if (steps.Failed()) {
     const std::wstring why = steps.Description().empty() ? L"the file was not deleted" : steps.Description();
-    SetFailureReason(why);
     Log(L"Exiting DeleteFTPFile as couldn't delete file - " + why, 5, kMarkEnd);
-    return false;
+    return Failed(why);
   }
   Log(L"Deleted file from Server", -1);
-  if (unloaded_) {
-    Log(L"Exiting DeleteFTPFile as Skytrove unloaded", 5, kMarkEnd);
-    return false;
-  }
-  SetStatusText(L" Finished deleting file.", true);
-  SetStatusText(L"", true);
-  prgProgress_.SetValue(0);
+  host_.ShowStatus(L" Finished deleting file.", true);
+  host_.ShowStatus(L"", true);
+  host_.ShowPercent(0);
   Log(L"Finished DeleteFTPFile", 5, kMarkEnd);
-  return true;
+  return AttemptResult::Success();
 }
 
 }  // namespace velmora

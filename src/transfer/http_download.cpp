@@ -1,23 +1,19 @@
-// The window's HTTP download: one request's URL into its destination file, chunk by
-// chunk through the shared session and transfer buffer, with progress in the status bar
-// and the tray tip.
-#include <windows.h>
+// One HTTP download, chunk by chunk through the shared session and transfer buffer, with
+// its count in the status bar and the tray tip.
+#include "transfer/http_download.h"
+
 #include <wininet.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <memory>
 #include <vector>
 
-#include "app/main_window.h"
 #include "support/ansi.h"
 #include "support/components.h"
 #include "support/debug_log.h"
-#include "support/handles.h"
 #include "support/offthread.h"
-#include "support/paths.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
 #include "transfer/http_header.h"
@@ -32,6 +28,7 @@ namespace {
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
 
 constexpr ULONGLONG kShowEveryMs = 50;
+constexpr wchar_t kExit[] = L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ";
 
 // Puts the write position after the `kept` bytes of the part, reading them into the
 // hash on the way when there is one.
@@ -46,150 +43,155 @@ bool FollowKeptBytes(HANDLE file, int64_t kept, Sha256Hasher* hasher) {
 
 }  // namespace
 
-bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
-  const std::wstring& url = request.SourceFileName;
-  const std::wstring& destination = request.DestinationFileName;
-  Log(L"Start frmVelmoraSkytrove:DownloadHTTPFile " + url, kMarkStart);
-  if (!session_) {
-    SetFailureReason(L"No Internet Handle");
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - No Internet Handle", kMarkEnd);
-    return false;
-  }
-  if (!bufferHandle_ || buffer_ == nullptr) {
-    SetFailureReason(L"No Buffer Handle");
+HttpDownload::HttpDownload(TransferHost& host, DownloadRequest& request, std::wstring sha256)
+    : host_(host),
+      request_(request),
+      sha256_(std::move(sha256)),
+      url_(request.SourceFileName),
+      destination_(request.DestinationFileName) {}
+
+HttpDownload::~HttpDownload() = default;
+
+AttemptResult HttpDownload::Fail(const std::wstring& why, FailureKind kind, int code) {
+  Log(kExit + why, kMarkEnd);
+  return AttemptResult::Failure(why, kind, code);
+}
+
+// The handle is left to the shut-down, which closes it with the session.
+AttemptResult HttpDownload::Unloaded() {
+  handle_.release();
+  Log(std::wstring(kExit) + L"Window Unloaded", kMarkEnd);
+  return AttemptResult::Ended(AttemptEnd::Closing);
+}
+
+// A cancelled request keeps nothing; the destination was never touched.
+AttemptResult HttpDownload::Cancelled() {
+  part_->Discard();
+  host_.ShowStatus(L"");
+  Log(std::wstring(kExit) + L"cancelled", kMarkEnd);
+  return AttemptResult::Ended(AttemptEnd::Cancelled);
+}
+
+AttemptResult HttpDownload::Run() {
+  Log(L"Start frmVelmoraSkytrove:DownloadHTTPFile " + url_, kMarkStart);
+  if (!host_.Session()) return Fail(L"No Internet Handle");
+  if (host_.Buffer() == nullptr) {
     Log(L"No Buffer Handle", kMarkEnd);
-    return false;
+    return AttemptResult::Failure(L"No Buffer Handle");
   }
-  SetStatusText(L" Download HTTP file..");
-  SetStatusText(L" Opening Download file..(Creating " + destination + L")");
+  host_.ShowStatus(L" Download HTTP file..");
+  host_.ShowStatus(L" Opening Download file..(Creating " + destination_ + L")");
+  if (auto end = OpenPart()) return *end;
+  host_.ShowStatus(L" Downloading File - " + url_);
+  Log(L"Open URL " + url_);
+  if (auto end = OpenUrl()) return *end;
+  Log(L"Open URL " + url_ + L" OK");
+  if (auto end = ReadBody()) return *end;
+  return Finish();
+}
 
-  // Declared before the file handle so the handle is closed before the part is looked at.
-  PartFile part(DestinationWritable(destination) ? destination : std::wstring());
-  std::wstring recorded;
-  int64_t kept = part.Kept(url, recorded);
-  UniqueFile file;
-  if (!part.Path().empty())
-    file.reset(CreateFileW(part.Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    SetFailureReason(L"Create file " + destination + L" FAILED");
-    Log(L"Create file " + destination + L" FAILED", kMarkEnd);
-    SetStatusText(L"");
-    return false;
+std::optional<AttemptResult> HttpDownload::OpenPart() {
+  part_ = std::make_unique<PartFile>(DestinationWritable(destination_) ? destination_ : std::wstring());
+  kept_ = part_->Kept(url_, recorded_);
+  if (!part_->Path().empty())
+    file_.reset(CreateFileW(part_->Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) {
+    const std::wstring why = L"Create file " + destination_ + L" FAILED";
+    Log(why, kMarkEnd);
+    host_.ShowStatus(L"");
+    return AttemptResult::Failure(why);
   }
-  Log(L"Create file " + destination + L" OK - " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
+  Log(L"Create file " + destination_ + L" OK - " + ToDecimal(reinterpret_cast<intptr_t>(file_.get())));
+  return std::nullopt;
+}
 
-  SetStatusText(L" Downloading File - " + url);
-  Log(L"Open URL " + url);
-  UniqueNetwork handle;
-  int64_t status = 0;
-  std::wstring validator;
-  int64_t offset = 0;
+std::optional<AttemptResult> HttpDownload::OpenUrl() {
   // A second open only when the server would not continue the kept bytes.
   for (int round = 0; round < 2; ++round) {
-    const std::wstring headers = kept > 0 ? ResumeHeaders(kept, recorded) : std::wstring();
-    if (kept > 0) Log(L"Resuming " + destination + L" from byte " + ToDecimal(kept));
-    Log(L"InternetOpenURL " + url);
+    const std::wstring headers = kept_ > 0 ? ResumeHeaders(kept_, recorded_) : std::wstring();
+    if (kept_ > 0) Log(L"Resuming " + destination_ + L" from byte " + ToDecimal(kept_));
+    Log(L"InternetOpenURL " + url_);
     // The open waits for the server's answer: on the worker, with the window answering
     // meanwhile. Closing the session is what ends it when the agent is closed.
     // A stall gives the open up without the session: the handle it may still bring back
     // is closed by the worker itself.
     auto gaveUp = std::make_shared<std::atomic<bool>>(false);
-    NoteData();
-    handle.reset(offthread::Call([session = session_.get(), ansiUrl = ToAnsi(url), ansiHeaders = ToAnsi(headers),
-                                  gaveUp] {
-                   HINTERNET opened = InternetOpenUrlA(
-                       session, ansiUrl.c_str(), ansiHeaders.empty() ? nullptr : ansiHeaders.c_str(),
-                       ansiHeaders.empty() ? 0 : static_cast<DWORD>(-1), INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-                   if (opened != nullptr && gaveUp->load()) {
-                     InternetCloseHandle(opened);
-                     opened = nullptr;
-                   }
-                   return opened;
-                 }, [this, gaveUp] {
-                   gaveUp->store(true);
-                   if (offthread::ShuttingDown()) session_.reset();
-                 }).value);
-    NoteData();
+    host_.NoteData();
+    handle_.reset(offthread::Call([session = host_.Session(), ansiUrl = ToAnsi(url_), ansiHeaders = ToAnsi(headers),
+                                   gaveUp] {
+                    HINTERNET opened = InternetOpenUrlA(
+                        session, ansiUrl.c_str(), ansiHeaders.empty() ? nullptr : ansiHeaders.c_str(),
+                        ansiHeaders.empty() ? 0 : static_cast<DWORD>(-1),
+                        INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+                    if (opened != nullptr && gaveUp->load()) {
+                      InternetCloseHandle(opened);
+                      opened = nullptr;
+                    }
+                    return opened;
+                  }, [this, gaveUp] {
+                    gaveUp->store(true);
+                    if (offthread::ShuttingDown()) host_.CloseSessionForShutdown();
+                  }).value);
+    host_.NoteData();
     if (round == 0) timing::Pause(0.5);
-    if (unloaded_) {
-      handle.release();  // closed with the session by the shut-down
-      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
-      return false;
+    if (host_.Stop() == StopReason::Closing) return Unloaded();
+    if (host_.Stop() == StopReason::Cancelled) return Cancelled();
+    if (!handle_) {
+      Log(L"Open URL " + url_ + L" FAILED");
+      host_.ShowStatus(L"");
+      file_.reset();
+      Log(L"Deleting destination file" + destination_);
+      host_.ShowStatus(L"");
+      return Fail(L"failed to get Internet Connection to URL", FailureKind::NoConnection);
     }
-    if (RunningCancelled()) {
-      part.Discard();
-      SetStatusText(L"");
-      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
-      return false;
-    }
-    if (!handle) {
-      Log(L"Open URL " + url + L" FAILED");
-      SetStatusText(L"");
-      file.reset();
-      Log(L"Deleting destination file" + destination);
-      SetStatusText(L"");
-      SetFailureReason(L"failed to get Internet Connection to URL");
-      SetFailureKind(FailureKind::NoConnection);
-      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to get Internet Connection to URL", kMarkEnd);
-      return false;
-    }
-    status = 0;
-    HttpHeaderNumber(handle.get(), HTTP_QUERY_STATUS_CODE, status);
-    validator = HttpValidator(HttpHeaderText(handle.get(), HTTP_QUERY_ETAG),
-                              HttpHeaderText(handle.get(), HTTP_QUERY_LAST_MODIFIED));
-    if (kept == 0) break;
-    const RangeAnswer answer =
-        JudgeRangeAnswer(status, HttpHeaderText(handle.get(), HTTP_QUERY_CONTENT_RANGE), kept, recorded, validator);
-    if (answer == RangeAnswer::Continue) offset = kept;
+    status_ = 0;
+    HttpHeaderNumber(handle_.get(), HTTP_QUERY_STATUS_CODE, status_);
+    validator_ = HttpValidator(HttpHeaderText(handle_.get(), HTTP_QUERY_ETAG),
+                               HttpHeaderText(handle_.get(), HTTP_QUERY_LAST_MODIFIED));
+    if (kept_ == 0) break;
+    const RangeAnswer answer = JudgeRangeAnswer(status_, HttpHeaderText(handle_.get(), HTTP_QUERY_CONTENT_RANGE),
+                                                kept_, recorded_, validator_);
+    if (answer == RangeAnswer::Continue) offset_ = kept_;
     if (answer != RangeAnswer::Refused) break;
     // Not the kept bytes' continuation: they are dropped and the whole file asked for.
-    Log(L"Resume refused - HTTP status " + ToDecimal(status) + L", asking for the whole file");
-    handle.reset();
-    kept = 0;
-    if (!part.Empty(file.get())) {
-      SetFailureReason(L"failed to write to file");
-      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to write to file", kMarkEnd);
-      return false;
-    }
+    Log(L"Resume refused - HTTP status " + ToDecimal(status_) + L", asking for the whole file");
+    handle_.reset();
+    kept_ = 0;
+    if (!part_->Empty(file_.get())) return Fail(L"failed to write to file");
   }
-  Log(L"Open URL " + url + L" OK");
+  return std::nullopt;
+}
 
+std::optional<AttemptResult> HttpDownload::ReadBody() {
   // An error page is not the file that was asked for.
-  if (status >= 400) {
-    SetStatusText(L"");
-    SetFailureReason(L"HTTP status " + ToDecimal(status));
-    SetFailureKind(FailureKind::HttpStatus, static_cast<int>(status));
+  if (status_ >= 400) {
+    host_.ShowStatus(L"");
+    AttemptResult failed = AttemptResult::Failure(L"HTTP status " + ToDecimal(status_), FailureKind::HttpStatus,
+                                                  static_cast<int>(status_));
     int64_t retryAfter = -1;
     // Seconds only; a date form is read as no advice (the doubling delays apply).
-    if (HttpHeaderNumber(handle.get(), HTTP_QUERY_RETRY_AFTER, retryAfter))
-      retryAfter_ = static_cast<int>(std::min<int64_t>(retryAfter, 300));
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - HTTP status " + ToDecimal(status), kMarkEnd);
-    return false;
+    if (HttpHeaderNumber(handle_.get(), HTTP_QUERY_RETRY_AFTER, retryAfter))
+      failed.retryAfter = static_cast<int>(std::min<int64_t>(retryAfter, 300));
+    Log(kExit + failed.reason, kMarkEnd);
+    return failed;
   }
   // Hashed as written, so the check costs no second pass over the file; continued bytes
   // are read back into the hash, which leaves the file at their end.
-  std::unique_ptr<Sha256Hasher> hasher;
-  if (!sha256_.empty()) hasher = std::make_unique<Sha256Hasher>();
-  const bool placed = offset > 0 ? FollowKeptBytes(file.get(), offset, hasher.get())
-                                 : part.StartOver(file.get(), url, validator);
+  if (!sha256_.empty()) hasher_ = std::make_unique<Sha256Hasher>();
+  const bool placed = offset_ > 0 ? FollowKeptBytes(file_.get(), offset_, hasher_.get())
+                                  : part_->StartOver(file_.get(), url_, validator_);
   if (!placed) {
-    SetStatusText(L"");
-    SetFailureReason(L"failed to write to file");
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to write to file", kMarkEnd);
-    return false;
+    host_.ShowStatus(L"");
+    return Fail(L"failed to write to file");
   }
-  int64_t announced = -1;
-  HttpHeaderNumber(handle.get(), HTTP_QUERY_CONTENT_LENGTH, announced);  // stays -1 without one
+  HttpHeaderNumber(handle_.get(), HTTP_QUERY_CONTENT_LENGTH, announced_);  // stays -1 without one
 
-  int64_t total = 0;
   // Counts and progress are of the whole file, the kept bytes included.
-  const int64_t whole = announced >= 0 ? offset + announced : -1;
-  NoteProgress(offset, whole);
-  SetStatusText(L" Downloading file - " + url);
-  const std::wstring groupSeparator = GroupSeparator();
-  bool readFailed = false;
-  bool writeShort = false;
+  const int64_t whole = announced_ >= 0 ? offset_ + announced_ : -1;
+  host_.NoteProgress(offset_, whole);
+  host_.ShowStatus(L" Downloading file - " + url_);
+  void* buffer = host_.Buffer();
   // The worker reads into a chunk of its own: after a shut-down it may still be reading
   // when the window's buffer is long gone.
   auto chunk = std::make_shared<std::vector<char>>(kTransferBufferSize);
@@ -197,8 +199,8 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
     bool ok = false;
     DWORD got = 0;
   };
-  auto startRead = [&handle, chunk] {
-    return offthread::Begin([h = handle.get(), chunk] {
+  auto startRead = [this, chunk] {
+    return offthread::Begin([h = handle_.get(), chunk] {
       Read r;
       r.ok = InternetReadFile(h, chunk->data(), static_cast<DWORD>(chunk->size()), &r.got) != FALSE;
       return r;
@@ -207,103 +209,100 @@ bool frmVelmoraSkytrove::DownloadHTTPFile(DownloadRequest& request) {
   ULONGLONG lastShown = 0;
   auto pending = startRead();
   for (;;) {
-    const Read read = pending.Wait([&handle] { handle.reset(); }).value;
-    DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(kTransferBufferSize)) : 0;
-    if (!read.ok && !unloaded_) readFailed = true;
+    const Read read = pending.Wait([this] { handle_.reset(); }).value;
+    const DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(kTransferBufferSize)) : 0;
+    if (!read.ok && host_.Stop() != StopReason::Closing) readFailed_ = true;
     if (got > 0) {
-      std::memcpy(buffer_, chunk->data(), got);
-      NoteData();
+      std::memcpy(buffer, chunk->data(), got);
+      host_.NoteData();
     }
-    total += got;
-    Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(offset + total) + L" total");
-    if (unloaded_ || RunningCancelled()) break;
+    total_ += got;
+    Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(offset_ + total_) + L" total");
+    if (host_.Stop() != StopReason::None) break;
     // The next chunk is on its way while this one is shown, paused over and written.
     if (got > 0) pending = startRead();
-    if (got > 0) NoteProgress(offset + total, whole);
+    if (got > 0) host_.NoteProgress(offset_ + total_, whole);
     // The count as a person can read it: at most every 50 ms, and the last one always.
     const ULONGLONG now = GetTickCount64();
     if (got == 0 || now - lastShown >= kShowEveryMs) {
       lastShown = now;
-      SetStatusCount(L" Downloaded " + GroupThousands(offset + total, groupSeparator) + L" bytes");
-      ShowTrayTip(statusBar1_.Text());
+      host_.ShowCount(offset_ + total_);
     }
     timing::Pause(0.001);
-    if (unloaded_ || RunningCancelled() || got == 0) break;
+    if (host_.Stop() != StopReason::None || got == 0) break;
     Log(L"Writing bytes to file");
     DWORD written = 0;
-    if (!WriteFile(file.get(), buffer_, got, &written, nullptr) || written != got) {
-      writeShort = true;
+    if (!WriteFile(file_.get(), buffer, got, &written, nullptr) || written != got) {
+      writeShort_ = true;
       break;
     }
-    if (hasher) hasher->Add(buffer_, got);
+    if (hasher_) hasher_->Add(buffer, got);
   }
   Log(L"Finished download loop");
-  if (unloaded_) {
-    ShowTrayTip(L"");
-    handle.release();  // closed with the session by the shut-down
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - Window Unloaded", kMarkEnd);
-    return false;
+  if (host_.Stop() == StopReason::Closing) {
+    host_.ClearTrayTip();
+    return Unloaded();
   }
-  if (RunningCancelled()) {
-    // A cancelled request keeps nothing; the destination was never touched.
-    part.Discard();
-    SetStatusText(L"");
-    ShowTrayTip(L"");
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - cancelled", kMarkEnd);
-    return false;
+  if (host_.Stop() == StopReason::Cancelled) {
+    part_->Discard();
+    host_.ShowStatus(L"");
+    host_.ClearTrayTip();
+    Log(std::wstring(kExit) + L"cancelled", kMarkEnd);
+    return AttemptResult::Ended(AttemptEnd::Cancelled);
   }
+  return std::nullopt;
+}
 
-  const bool shortBody = announced >= 0 && total < announced;
-  if (readFailed || writeShort || shortBody) {
-    SetStatusText(L"");
-    ShowTrayTip(L"");
-    const std::wstring why = readFailed   ? L"failed to read from URL"
-                             : writeShort ? L"failed to write to file"
-                                          : L"received " + ToDecimal(total) + L" of " + ToDecimal(announced) + L" bytes";
-    SetFailureReason(why);
-    if (!writeShort) SetFailureKind(FailureKind::CutShort);
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + why, kMarkEnd);
-    return false;
+AttemptResult HttpDownload::Finish() {
+  const bool shortBody = announced_ >= 0 && total_ < announced_;
+  if (readFailed_ || writeShort_ || shortBody) {
+    host_.ShowStatus(L"");
+    host_.ClearTrayTip();
+    const std::wstring why = readFailed_   ? L"failed to read from URL"
+                             : writeShort_ ? L"failed to write to file"
+                                           : L"received " + ToDecimal(total_) + L" of " + ToDecimal(announced_) +
+                                                 L" bytes";
+    return Fail(why, writeShort_ ? FailureKind::Permanent : FailureKind::CutShort);
   }
-  if (hasher) {
+  if (hasher_) {
     std::array<unsigned char, 32> digest{};
-    const bool hashed = hasher->Finish(digest);
+    const bool hashed = hasher_->Finish(digest);
     if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
-      ShowTrayTip(L"");
-      SetStatusText(L"");
+      host_.ClearTrayTip();
+      host_.ShowStatus(L"");
       const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
                                       : std::wstring(L"checksum could not be computed");
-      part.Discard();
-      SetFailureReason(why);
-      Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + why, kMarkEnd);
-      return false;
+      part_->Discard();
+      return Fail(why);
     }
   }
 
-  SetStatusText(L" Finished downloading file");
+  host_.ShowStatus(L" Finished downloading file");
   Log(L"Closing URL");
-  handle.reset();
-  Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file.get())));
-  file.reset();
+  handle_.reset();
+  Log(L"Closing File " + ToDecimal(reinterpret_cast<intptr_t>(file_.get())));
+  file_.reset();
   // Closing the URL waited (running messages): a closing agent, or a cancelled request,
-  // never replaces a file.
-  if (unloaded_ || RunningCancelled()) {
-    ShowTrayTip(L"");
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - " + std::wstring(unloaded_ ? L"Window Unloaded" : L"cancelled"),
-        kMarkEnd);
-    return false;
+  // never replaces a file. From this look to the placing nothing runs messages.
+  if (host_.Stop() != StopReason::None) {
+    host_.ClearTrayTip();
+    const bool closing = host_.Stop() == StopReason::Closing;
+    if (!closing) part_->Discard();
+    Log(std::wstring(kExit) + (closing ? L"Window Unloaded" : L"cancelled"), kMarkEnd);
+    return AttemptResult::Ended(closing ? AttemptEnd::Closing : AttemptEnd::Cancelled);
   }
-  if (!part.PutInPlace()) {
-    ShowTrayTip(L"");
-    SetStatusText(L"");
-    SetFailureReason(L"failed to replace " + destination);
-    Log(L"Exit frmVelmoraSkytrove:DownloadHTTPFile - failed to replace " + destination, kMarkEnd);
-    return false;
+  if (!part_->PutInPlace()) {
+    host_.ClearTrayTip();
+    host_.ShowStatus(L"");
+    AttemptResult failed = Fail(L"failed to replace " + destination_);
+    failed.onlyCopyKept = part_->OnlyCopy();
+    return failed;
   }
-  ShowTrayTip(L"");
-  SetStatusText(L"");
+  host_.Placed();
+  host_.ClearTrayTip();
+  host_.ShowStatus(L"");
   Log(L"Finish frmVelmoraSkytrove:DownloadHTTPFile", kMarkEnd);
-  return true;
+  return AttemptResult::Success();
 }
 
 }  // namespace velmora

@@ -71,6 +71,8 @@ class PartFile {
   void Discard() { discard_ = true; }
   // The finished (closed) part replaces the destination; its record goes.
   bool PutInPlace(const PlacementCalls& calls = PlacementCalls());
+  // A failed placing left no destination: the part is the only copy and is kept.
+  bool OnlyCopy() const { return onlyCopy_; }
 
  private:
   void Remove();

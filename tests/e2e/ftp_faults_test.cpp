@@ -10,11 +10,10 @@ const char kRetrieveExit[] = "Exiting DownloadFTPFile as couldn't retrieve file 
 class FtpFault : public FtpAgent {
  protected:
   // Sends one request whose destination holds the user's own file, waits for the
-  // download's exit line and checks that nothing was answered, lost or left behind (but
-  // the received bytes and their record, when `keepsPart`: a failure after data).
+  // download's exit line and checks that nothing was answered, lost or left behind (a
+  // request that ended keeps no bytes for a later one).
   std::string Fails(const std::string& source, const std::string& exitPrefix = kRetrieveExit,
-                    const std::string& credentials = " Username=velmora Password=secret PassiveMode=1",
-                    bool keepsPart = false) {
+                    const std::string& credentials = " Username=velmora Password=secret PassiveMode=1") {
     ++runs_;
     const std::string dest = "own-" + std::to_string(runs_) + ".txt";
     const std::wstring wdest = dest_ + L"\\" + std::wstring(dest.begin(), dest.end());
@@ -25,11 +24,6 @@ class FtpFault : public FtpAgent {
     EXPECT_FALSE(requester_.WaitReply(300)) << source;
     EXPECT_EQ(ReadFileBytes(wdest), "the user's own file") << source;
     kept_.push_back(std::wstring(dest.begin(), dest.end()));
-    if (keepsPart) {
-      EXPECT_TRUE(FileExists(wdest + L".vskpart")) << source;
-      kept_.push_back(kept_.back() + L".vskpart");
-      kept_.push_back(kept_.back() + L".rec");
-    }
     EXPECT_TRUE(Leftovers(kept_).empty()) << source;
     // This request's exit line: the last one of the download procedure.
     std::string exit;
@@ -69,8 +63,7 @@ TEST_F(FtpFault, MissingRemoteFileOrFolderGivesTheServersAnswer) {
 TEST_F(FtpFault, DataConnectionClosedMidFileIsAFailureNotAShortFile) {
   ASSERT_TRUE(PutRemote("long.bin", Generated(400000)));
   // WinINet under Wine reads the cut as the end of the file: the listed size tells.
-  const std::string why = Fails(Source("long.bin", Narrow(Env("VELMORA_FTP_FAULT_HOST"))), kRetrieveExit,
-                                " Username=velmora Password=secret PassiveMode=1", true);
+  const std::string why = Fails(Source("long.bin", Narrow(Env("VELMORA_FTP_FAULT_HOST"))), kRetrieveExit);
   EXPECT_EQ(why, "received 65536 of 400000 bytes");
 
   // A cut transfer is transient: with Retries=1 it is tried once more, continuing the kept
@@ -99,8 +92,7 @@ TEST_F(FtpFault, EmptyRemoteFileIsNotADownload) {
 
 TEST_F(FtpFault, ServerRefusingTheSecondLoginLosesTheTimeAndTheDownload) {
   ASSERT_TRUE(PutRemote("one.txt", "arrives but has no time"));
-  const std::string why = Fails(Source("one.txt", Narrow(Env("VELMORA_FTP_SINGLE_HOST"))), kRetrieveExit,
-                                " Username=velmora Password=secret PassiveMode=1", true);
+  const std::string why = Fails(Source("one.txt", Narrow(Env("VELMORA_FTP_SINGLE_HOST"))));
   EXPECT_EQ(why, "Subscript out of range");
   EXPECT_TRUE(Logged("FTPGetFile Result: True"));
   EXPECT_EQ(CountLogged("Exit cFTP:Connect - No Session Handle"), 1u);

@@ -235,3 +235,66 @@ TEST_F(Persist, AJournalThatCannotBeWrittenRefusesWhatItCannotKeep) {
 
 }  // namespace
 }  // namespace ftp_e2e
+
+namespace ftp_e2e {
+namespace {
+
+// What the requester's reply handler does while the agent waits for it: its own change to
+// the file, then the agent killed before the handler returns.
+struct KillInReply {
+  const char* on = "GOT ";
+  HANDLE agent = nullptr;
+  std::wstring file;
+  static void Handle(Requester& self, const Reply& reply) {
+    auto& k = *static_cast<KillInReply*>(self.context);
+    if (k.agent == nullptr || reply.bytes.rfind(k.on, 0) != 0) return;
+    if (!k.file.empty()) WriteFileBytes(k.file, "changed by the requester");
+    TerminateProcess(k.agent, 1);
+    WaitForSingleObject(k.agent, 10000);
+    k.agent = nullptr;
+  }
+};
+
+// A request ends before its reply goes: a kill while the requester handles its GOT, or the
+// FAILED of a cancel, leaves nothing to run again.
+TEST_F(Persist, AnAnsweredOrCancelledRequestIsNotRunAgainAfterAKill) {
+  const std::string done = Url("gen/4000?answered");
+  const std::string slow = Url("slow/400000?chunk=2000&delay=100&cancelled");
+  for (int round = 0; round < 2; ++round) {
+    Agent restarted;
+    Agent& agent = round == 0 ? agent_ : restarted;
+    if (round == 1) ASSERT_TRUE(restarted.Start(L"/DEBUG=MAX"));
+    KillInReply kill;
+    kill.agent = agent.Process();
+    requester_.context = &kill;
+    requester_.onReply = &KillInReply::Handle;
+    if (round == 0) {
+      kill.file = dest_ + L"\\done.bin";
+      ASSERT_TRUE(Send(Get("D", done, "done.bin", true)));
+    } else {
+      kill.on = "FAILED ";
+      ASSERT_TRUE(Send(Get("X", slow, "x.bin", true)));
+      ASSERT_FALSE(WaitLogged("Calling Download HTTP File " + slow).empty());
+      ASSERT_TRUE(Send("CANCEL Reference=X"));
+    }
+    ASSERT_TRUE(agent.WaitExit(30000));
+    requester_.onReply = nullptr;
+  }
+  Agent last;
+  ASSERT_TRUE(last.Start(L"/DEBUG=MAX"));
+  ASSERT_TRUE(Send(Get("N", Url("gen/1000?after-kills"), "n.bin", false)));
+  std::optional<Reply> answer;
+  while ((answer = NextAnswer()) && answer->Field("Reference") != "N") {
+  }
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->bytes.rfind("GOT ", 0), 0u) << answer->bytes;
+  EXPECT_EQ(CountLogged("Calling Download HTTP File " + done), 1u);
+  EXPECT_EQ(CountLogged("Calling Download HTTP File " + slow), 1u);
+  EXPECT_EQ(ReadFileBytes(dest_ + L"\\done.bin"), "changed by the requester");
+  EXPECT_FALSE(FileExists(dest_ + L"\\x.bin"));
+  EXPECT_FALSE(FileExists(dest_ + L"\\x.bin.vskpart"));
+  last.Stop();
+}
+
+}  // namespace
+}  // namespace ftp_e2e

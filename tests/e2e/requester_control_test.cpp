@@ -4,6 +4,7 @@
 #include <map>
 
 #include "ftp_e2e_support.h"
+#include "support/handles.h"
 
 namespace ftp_e2e {
 namespace {
@@ -214,6 +215,111 @@ TEST_F(RequesterControl, ClientLibraryCalls) {
   EXPECT_STREQ(states[0]->state, "unknown");
   SkytroveFreeReply(states[0]);
   SkytroveClose(client);
+}
+
+}  // namespace
+}  // namespace ftp_e2e
+
+namespace ftp_e2e {
+namespace {
+
+// After a redraw the caret stays with the request it was on: Delete cancels that request,
+// never whatever the redraw put on the caret's old line (there, the running one).
+TEST_F(RequesterControl, DeleteAfterTheListMovedCancelsTheSameRequest) {
+  const std::string slow = Url("slow/400000?chunk=2000&delay=100&moved");
+  ASSERT_TRUE(Send(Get("A", slow, "a.bin")));
+  ASSERT_TRUE(WaitLogged("Calling Download HTTP File " + slow).size() > 0);
+  const std::string redrawn = "Finish frmVelmoraSkytrove:UpdateQueuedList";
+  size_t drawn = CountLogged(redrawn);
+  ASSERT_TRUE(Send(Get("B", Url("gen/1000?moved-b"), "b.bin")));
+  ASSERT_TRUE(Send(Get("C", Url("gen/1000?moved-c"), "c.bin")));
+  ASSERT_TRUE(WaitCount(redrawn, ++drawn));
+  HWND list = FindWindowExW(agent_.Window(), nullptr, L"Edit", nullptr);
+  ASSERT_NE(list, nullptr);
+  const LRESULT at = SendMessageW(list, EM_LINEINDEX, 2, 0);  // C
+  SendMessageW(list, EM_SETSEL, at, at);
+  // An urgent one moves C down a line; the list is drawn anew under the caret.
+  ASSERT_TRUE(Send(Get("H", Url("gen/1000?moved-h"), "h.bin", " Priority=High")));
+  ASSERT_TRUE(WaitCount(redrawn, ++drawn));
+  PostMessageW(list, WM_KEYDOWN, VK_DELETE, 0);
+  auto failed = Next("FAILED");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->Field("Reference"), "C");
+  ASSERT_TRUE(Send("CANCEL Reference=A"));
+  failed = Next("FAILED");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->Field("Reference"), "A");  // it was still running until asked
+}
+
+// A requester on a thread of its own: it queues `count` requests, takes them back (each a
+// FAILED due to it after the CANCELLED), and stops reading its messages until thawed.
+struct FrozenRequester {
+  HWND agent = nullptr;
+  std::vector<std::string> requests;
+  velmora::UniqueHandle frozen{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  velmora::UniqueHandle thaw{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HWND window = nullptr;
+  static DWORD WINAPI Run(void* self) {
+    auto& f = *static_cast<FrozenRequester*>(self);
+    Requester r;
+    f.window = r.Window();
+    for (const auto& request : f.requests) r.Send(f.agent, request);
+    r.Send(f.agent, "CANCEL Reference=frozen");
+    SetEvent(f.frozen.get());
+    WaitForSingleObject(f.thaw.get(), 120000);  // no message is read meanwhile
+    return 0;
+  }
+};
+
+// One requester that stops reading its messages holds its own replies only: the agent
+// answers another one at once, and drops the rest of the frozen one's round.
+TEST_F(RequesterControl, AFrozenRequesterHoldsOnlyItsOwnReplies) {
+  FrozenRequester frozen;
+  frozen.agent = agent_.Window();
+  for (int i = 0; i < 20; ++i)
+    frozen.requests.push_back(Get("frozen", Url("slow/400000?chunk=2000&delay=100&frozen=" + std::to_string(i)),
+                                  "frozen-" + std::to_string(i) + ".bin"));
+  velmora::UniqueHandle thread(CreateThread(nullptr, 0, &FrozenRequester::Run, &frozen, 0, nullptr));
+  ASSERT_TRUE(thread);
+  ASSERT_EQ(WaitForSingleObject(frozen.frozen.get(), 30000), WAIT_OBJECT_0);
+
+  DWORD sent = GetTickCount();
+  ASSERT_TRUE(Send("STATUS Reference=nobody"));
+  auto status = Next("STATUS");
+  ASSERT_TRUE(status);
+  EXPECT_LT(GetTickCount() - sent, 2000u);
+  sent = GetTickCount();
+  ASSERT_TRUE(Send(Get("other", Url("gen/3000?other"), "other.bin")));
+  auto got = Next("GOT");
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->Field("Reference"), "other");
+  EXPECT_LT(GetTickCount() - sent, 8000u);  // a tick and the open's pause, not 10 s a reply
+  // The first reply to it timed out: the others of its round went without a wait each.
+  const std::string window = std::to_string(static_cast<int32_t>(reinterpret_cast<intptr_t>(frozen.window)));
+  EXPECT_FALSE(WaitLogged("Replies to requesting application (" + window + ") dropped - ", 30000).empty());
+  SetEvent(frozen.thaw.get());
+  WaitForSingleObject(thread.get(), 10000);
+}
+
+// A reply to a window of the agent's own process would come back as a new message, for
+// ever; such messages are refused and the queue keeps moving.
+TEST_F(RequesterControl, MessagesFromTheAgentsOwnWindowAreRefused) {
+  HWND agent = agent_.Window();
+  for (std::string text : {std::string("STATUS Reference=self"),
+                           "GET Type=HTTP Reference=self SourceFileName=" + Url("gen/10?self")}) {
+    COPYDATASTRUCT cds{4, static_cast<DWORD>(text.size()), &text[0]};
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(agent, WM_COPYDATA, reinterpret_cast<WPARAM>(agent),
+                                    reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, 5000, &result));
+  }
+  ASSERT_TRUE(Send(Get("after", Url("gen/1000?after-self"), "after.bin")));
+  auto got = Next("GOT");
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->Field("Reference"), "after");
+  const std::string self = std::to_string(static_cast<int32_t>(reinterpret_cast<intptr_t>(agent)));
+  EXPECT_TRUE(Logged("Refused STATUS command from " + self + " - the window is the agent's own"));
+  EXPECT_TRUE(Logged("Refused GET command from " + self + " - the window is the agent's own"));
+  EXPECT_EQ(CountLogged("Calling Download HTTP File " + Url("gen/10?self")), 0u);
 }
 
 }  // namespace

@@ -78,7 +78,8 @@ TEST_F(Resume, HttpContinuesOnlyWhatTheServerProvesTheSame) {
   EXPECT_EQ(Leftovers({L"a.bin", L"b.bin", L"c.bin", L"d.bin"}), std::vector<std::wstring>());
 }
 
-TEST_F(Resume, KeptBytesWaitForTheNextRequestAndAWrongChecksumDiscardsThem) {
+// Kept bytes serve only the request that kept them: its retries, or its replay after a kill.
+TEST_F(Resume, KeptBytesGoWhenTheRequestEndsAndAWrongChecksumKeepsNothing) {
   ASSERT_TRUE(WriteFileBytes(D("e.bin"), "old"));
   const std::string e = Key("later");
   ASSERT_TRUE(Send(Http(Ranged(e), Dest("e.bin"))));
@@ -86,15 +87,14 @@ TEST_F(Resume, KeptBytesWaitForTheNextRequestAndAWrongChecksumDiscardsThem) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Field("Reason"), "received 60000 of 200000 bytes");
   EXPECT_EQ(ReadFileBytes(D("e.bin")), "old");
-  EXPECT_EQ(ReadFileBytes(D("e.bin.vskpart")), Generated(kCut));
-  EXPECT_TRUE(FileExists(D("e.bin.vskpart.rec")));
+  EXPECT_EQ(Leftovers({L"e.bin"}), std::vector<std::wstring>());
 
-  // A new request continues them; the whole file is checked, and a mismatch keeps nothing.
+  // The next request starts over; the whole file is checked, and a mismatch keeps nothing.
   ASSERT_TRUE(Send(Http(Ranged(e), Dest("e.bin"), std::string(" Sha256=") + kWrongSha)));
   reply = requester_.WaitReply(30000);
   ASSERT_TRUE(reply);
   EXPECT_NE(reply->Field("Reason").find("checksum"), std::string::npos) << reply->bytes;
-  EXPECT_EQ(Served(e, 2).at(1), "range=bytes=60000- if-range=\"" + e + "-1\" status=206 sent=140000");
+  EXPECT_EQ(Served(e, 2).at(1), "range=- if-range=- status=200 sent=200000");
   EXPECT_EQ(ReadFileBytes(D("e.bin")), "old");
   EXPECT_EQ(Leftovers({L"e.bin"}), std::vector<std::wstring>());
 }

@@ -132,3 +132,29 @@ TEST_F(RobustTransfer, WrongChecksumKeepsTheOldFileOverHttpAndFtp) {
 
 }  // namespace
 }  // namespace ftp_e2e
+
+namespace ftp_e2e {
+namespace {
+
+// The file is in place before its linked file stalls: the request succeeded, and only the
+// linked fields are missing from its GOT (a retry would fetch the file again for nothing).
+TEST_F(RobustTransfer, ALinkedFileThatStallsLeavesOnlyItsFieldsOut) {
+  ASSERT_TRUE(PutRemote("main.txt", "the main file"));
+  ASSERT_TRUE(PutRemote("linked.bin", Generated(400000)));
+  ASSERT_TRUE(Send(Request(Source("main.txt"), Dest("main.txt"),
+                           " LinkedSourceFileName=" + Source("linked.bin", Narrow(Env("VELMORA_FTP_STALL_HOST"))) +
+                               " LinkedDestinationFileName=" + Dest("linked.bin") +
+                               " ReplyOnFailure=1 Retries=1 StallSeconds=5")));
+  auto reply = requester_.WaitReply(60000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(reply->Field("SourceFileSize"), "13");
+  EXPECT_EQ(reply->bytes.find("Linked"), std::string::npos) << reply->bytes;
+  EXPECT_EQ(ReadFileBytes(D("main.txt")), "the main file");
+  EXPECT_EQ(CountLogged("Started DownloadFTPFile " + Source("main.txt")), 1u);
+  ASSERT_TRUE(WaitTickDone());
+  EXPECT_EQ(Leftovers({L"main.txt"}), std::vector<std::wstring>());
+}
+
+}  // namespace
+}  // namespace ftp_e2e

@@ -1,0 +1,182 @@
+#include "app/reply_outbox.h"
+
+#include <atomic>
+#include <vector>
+
+#include "support/ansi.h"
+#include "support/debug_log.h"
+#include "support/offthread.h"
+#include "support/text.h"
+#include "support/velmora_general.h"
+
+namespace velmora {
+
+namespace {
+
+HWND WindowOf(int32_t parent) { return reinterpret_cast<HWND>(static_cast<intptr_t>(parent)); }
+
+bool TimedOut(DWORD error) { return error == ERROR_TIMEOUT || error == 0; }
+
+}  // namespace
+
+bool OwnProcessWindow(HWND window) {
+  DWORD pid = 0;
+  return window != nullptr && GetWindowThreadProcessId(window, &pid) != 0 && pid == GetCurrentProcessId();
+}
+
+// One receiver's replies of one round, sent in order on a worker. The worker owns a copy of
+// everything it sends and reports through `errors` and `finished` only.
+struct ReplyOutbox::Delivery {
+  std::vector<std::string> bytes;
+  std::vector<DWORD> errors;  // per reply: 0 delivered, else why not
+  size_t dropped = 0;         // not sent: an earlier one timed out
+  bool logged = true;
+  bool collected = false;
+  std::atomic<bool> finished{false};
+  offthread::Pending pending;
+};
+
+void ReplyOutbox::Attach(HWND self, UINT dueMessage) {
+  self_ = self;
+  dueMessage_ = dueMessage;
+}
+
+size_t ReplyOutbox::Waiting() const {
+  size_t n = 0;
+  for (const auto& lane : lanes_) n += lane.second.waiting.size();
+  return n;
+}
+
+std::shared_ptr<ReplyOutbox::Delivery> ReplyOutbox::Start(int32_t parent, std::deque<std::wstring> replies,
+                                                         bool logged, UINT timeoutMs) {
+  if (logged)
+    for (const std::wstring& reply : replies)
+      WriteDebugLog(L"Posting to requesting application (" + ToDecimal(parent) + L") : " + reply, 10, kMarkNone);
+  if (parent == 0 || closed_ || replies.empty()) return nullptr;
+  HWND target = WindowOf(parent);
+  if (OwnProcessWindow(target)) {
+    if (logged)
+      WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) +
+                        L") not sent - the window is the agent's own",
+                    5, kMarkNone);
+    return nullptr;
+  }
+  auto delivery = std::make_shared<Delivery>();
+  delivery->logged = logged;
+  for (const std::wstring& reply : replies) delivery->bytes.push_back(ToAnsi(reply));
+  delivery->errors.assign(delivery->bytes.size(), 0);
+  delivery->pending = offthread::Start([delivery, target, self = self_, message = dueMessage_, timeoutMs] {
+    for (size_t i = 0; i < delivery->bytes.size(); ++i) {
+      std::string& bytes = delivery->bytes[i];
+      COPYDATASTRUCT cds{4, static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : &bytes[0]};
+      DWORD_PTR result = 0;
+      SetLastError(0);
+      if (SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&cds),
+                              SMTO_NORMAL | SMTO_ABORTIFHUNG, timeoutMs, &result))
+        continue;
+      const DWORD error = GetLastError();
+      delivery->errors[i] = error == 0 ? ERROR_TIMEOUT : error;
+      // A receiver that did not take this one in time will not take the next ones either.
+      if (TimedOut(error)) {
+        delivery->dropped = delivery->bytes.size() - i - 1;
+        break;
+      }
+    }
+    delivery->finished.store(true);
+    PostMessageW(self, message, 0, 0);
+  });
+  return delivery;
+}
+
+void ReplyOutbox::Finish(int32_t parent, Delivery& delivery) {
+  if (delivery.collected) return;
+  delivery.collected = true;
+  if (!delivery.logged) return;
+  for (DWORD error : delivery.errors)
+    if (error != 0)
+      WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) + L") not delivered - " +
+                        SystemMessage(error),
+                    5, kMarkNone);
+  if (delivery.dropped > 0)
+    WriteDebugLog(L"Replies to requesting application (" + ToDecimal(parent) + L") dropped - it did not answer: " +
+                      ToDecimal(static_cast<int64_t>(delivery.dropped)),
+                  5, kMarkNone);
+}
+
+void ReplyOutbox::WaitFor(const std::shared_ptr<Delivery>& delivery) {
+  if (!delivery) return;
+  // Given up by the shut-down's grace: the worker still owns its copy.
+  delivery->pending.Wait();
+}
+
+void ReplyOutbox::Collect() {
+  for (auto it = lanes_.begin(); it != lanes_.end();) {
+    Lane& lane = it->second;
+    if (lane.sending && lane.sending->finished.load()) {
+      Finish(it->first, *lane.sending);
+      lane.sending.reset();
+    }
+    if (!lane.sending && !lane.waiting.empty() && !closed_) {
+      std::deque<std::wstring> due;
+      due.swap(lane.waiting);
+      // A requester that has gone is owed nothing.
+      if (GetWindowLongA(WindowOf(it->first), GWL_STYLE) != 0) lane.sending = Start(it->first, std::move(due), true,
+                                                                                    kReplyTimeoutMs);
+    }
+    if (!lane.sending && lane.waiting.empty())
+      it = lanes_.erase(it);
+    else
+      ++it;
+  }
+}
+
+void ReplyOutbox::Pump() {
+  duePosted_ = false;
+  Collect();
+}
+
+void ReplyOutbox::Defer(int32_t parent, const std::wstring& reply) {
+  if (parent == 0 || self_ == nullptr || closed_) return;
+  lanes_[parent].waiting.push_back(reply);
+  if (!duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
+}
+
+void ReplyOutbox::SendNow(int32_t parent, const std::wstring& reply) {
+  auto it = lanes_.find(parent);
+  // A PROGRESS on its way is short (its own time-out) and goes first.
+  if (it != lanes_.end() && it->second.sending && !it->second.sending->logged && it->second.waiting.empty()) {
+    std::shared_ptr<Delivery> progress = it->second.sending;
+    WaitFor(progress);
+    Finish(parent, *progress);
+    it = lanes_.find(parent);
+    if (it != lanes_.end() && it->second.sending == progress) it->second.sending.reset();
+  }
+  if (it != lanes_.end() && (it->second.sending || !it->second.waiting.empty())) {
+    // Behind what is already due to it, in order: the tick never waits on a receiver that
+    // may have stopped reading its messages.
+    it->second.waiting.push_back(reply);
+    if (!duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
+    return;
+  }
+  std::shared_ptr<Delivery> mine = Start(parent, std::deque<std::wstring>{reply}, true, kReplyTimeoutMs);
+  if (!mine) return;
+  lanes_[parent].sending = mine;
+  // Runs messages: the lane is looked up again after it.
+  WaitFor(mine);
+  Finish(parent, *mine);
+  it = lanes_.find(parent);
+  if (it == lanes_.end() || it->second.sending != mine) return;
+  it->second.sending.reset();
+  // What was deferred to it meanwhile goes out with the next round.
+  if (!it->second.waiting.empty() && !duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
+}
+
+void ReplyOutbox::SendProgress(int32_t parent, const std::wstring& text, UINT timeoutMs) {
+  if (parent == 0 || closed_) return;
+  auto it = lanes_.find(parent);
+  if (it != lanes_.end() && (it->second.sending || !it->second.waiting.empty())) return;
+  std::shared_ptr<Delivery> delivery = Start(parent, std::deque<std::wstring>{text}, false, timeoutMs);
+  if (delivery) lanes_[parent].sending = delivery;
+}
+
+}  // namespace velmora
