@@ -309,4 +309,10 @@ std::wstring DescribeProblem(const JournalContents& c) {
   return L"a problem";
 }
 
+bool JournalWantsRewrite(uint64_t liveBytes, uint64_t deadBytes) {
+  if (deadBytes == 0) return false;
+  if (liveBytes == 0) return true;
+  return deadBytes > liveBytes && deadBytes >= kJournalCompactFloor;
+}
+
 }  // namespace velmora
