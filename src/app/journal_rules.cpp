@@ -1,6 +1,7 @@
 #include "app/journal_rules.h"
 
 #include <array>
+#include <map>
 
 #include "support/text.h"
 
@@ -182,7 +183,15 @@ bool UnsealEntry(JournalEntry& entry, const Sealer& unseal) {
 
 namespace {
 // One body; false when it is not one this version writes.
-bool ReadBody(const std::string& body, JournalContents& out, std::vector<JournalEntry>& added) {
+// The adds read so far in their order, and where each still-live one stands by its number:
+// a done finds its add without a search, so a long journal reads in linear time.
+struct Added {
+  std::vector<JournalEntry> entries;
+  std::vector<bool> ended;
+  std::multimap<uint64_t, size_t> live;  // equal numbers keep the order they were read in
+};
+
+bool ReadBody(const std::string& body, JournalContents& out, Added& added) {
   Cursor in(body);
   const char kind = static_cast<char>(in.U8());
   const uint64_t id = in.U64();
@@ -190,11 +199,11 @@ bool ReadBody(const std::string& body, JournalContents& out, std::vector<Journal
   if (kind == kDone) {
     if (!in.AtEnd()) return false;
     out.lastId = id > out.lastId ? id : out.lastId;
-    for (auto it = added.begin(); it != added.end(); ++it)
-      if (it->id == id) {
-        added.erase(it);
-        break;
-      }
+    const auto it = added.live.lower_bound(id);
+    if (it != added.live.end() && it->first == id) {
+      added.ended[it->second] = true;
+      added.live.erase(it);
+    }
     return true;
   }
   if (kind != kAdd) return false;
@@ -226,7 +235,9 @@ bool ReadBody(const std::string& body, JournalContents& out, std::vector<Journal
   r.Priority = static_cast<RequestPriority>(priority);
   r.Persist = true;
   r.JournalId = id;
-  added.push_back(std::move(e));
+  added.live.emplace(id, added.entries.size());
+  added.entries.push_back(std::move(e));
+  added.ended.push_back(false);
   out.lastId = id > out.lastId ? id : out.lastId;
   return true;
 }
@@ -249,7 +260,7 @@ JournalContents ReadJournal(const std::string& bytes) {
     out.problem = JournalProblem::UnknownVersion;
     return out;
   }
-  std::vector<JournalEntry> added;
+  Added added;
   size_t at = kJournalHeaderSize;
   while (at < bytes.size()) {
     if (bytes.size() - at < 8) {
@@ -271,16 +282,17 @@ JournalContents ReadJournal(const std::string& bytes) {
       out.problem = JournalProblem::BadChecksum;
       break;
     }
-    const size_t before = added.size();
+    const size_t before = added.entries.size();
     if (!ReadBody(body, out, added)) {
       out.problem = JournalProblem::BadRecord;
       break;
     }
-    if (added.size() > before) added.back().record = bytes.substr(at, 8 + length);
+    if (added.entries.size() > before) added.entries.back().record = bytes.substr(at, 8 + length);
     at += 8 + length;
   }
   out.readableBytes = out.problem == JournalProblem::None ? bytes.size() : at;
-  out.live = std::move(added);
+  for (size_t i = 0; i < added.entries.size(); ++i)
+    if (!added.ended[i]) out.live.push_back(std::move(added.entries[i]));
   return out;
 }
 
@@ -295,6 +307,12 @@ std::wstring DescribeProblem(const JournalContents& c) {
     case JournalProblem::NotAJournal: return L"not a journal of this agent";
   }
   return L"a problem";
+}
+
+bool JournalWantsRewrite(uint64_t liveBytes, uint64_t deadBytes) {
+  if (deadBytes == 0) return false;
+  if (liveBytes == 0) return true;
+  return deadBytes > liveBytes && deadBytes >= kJournalCompactFloor;
 }
 
 }  // namespace velmora

@@ -70,4 +70,14 @@ JournalContents ReadJournal(const std::string& bytes);
 // Words for the log: "a record cut short at byte 123", "an unknown version 7".
 std::wstring DescribeProblem(const JournalContents& contents);
 
+// Below this much of ended requests' records a journal that still holds requests is left
+// to grow: writing it afresh on every end would cost more than the bytes it saves.
+inline constexpr uint64_t kJournalCompactFloor = 64u << 10;
+
+// Whether the journal is to be written afresh holding the live records only: always once
+// nothing is left in it, otherwise when the records of ended requests (their adds and the
+// dones) outweigh the live ones. A steady backlog keeps the file within twice its live
+// records (or the floor), and each byte is rewritten a bounded number of times.
+bool JournalWantsRewrite(uint64_t liveBytes, uint64_t deadBytes);
+
 }  // namespace velmora
