@@ -270,19 +270,19 @@ TEST_F(Persist, AnAnsweredOrCancelledRequestIsNotRunAgainAfterAKill) {
     requester_.onReply = &KillInReply::Handle;
     if (round == 0) {
       kill.file = dest_ + L"\\done.bin";
-      ASSERT_TRUE(Send(Get("D", done, "done.bin", true)));
+      ASSERT_TRUE(requester_.Send(agent.Window(), Get("D", done, "done.bin", true)));
     } else {
       kill.on = "FAILED ";
-      ASSERT_TRUE(Send(Get("X", slow, "x.bin", true)));
+      ASSERT_TRUE(requester_.Send(agent.Window(), Get("X", slow, "x.bin", true)));
       ASSERT_FALSE(WaitLogged("Calling Download HTTP File " + slow).empty());
-      ASSERT_TRUE(Send("CANCEL Reference=X"));
+      ASSERT_TRUE(requester_.Send(agent.Window(), "CANCEL Reference=X"));
     }
     ASSERT_TRUE(agent.WaitExit(30000));
     requester_.onReply = nullptr;
   }
   Agent last;
   ASSERT_TRUE(last.Start(L"/DEBUG=MAX"));
-  ASSERT_TRUE(Send(Get("N", Url("gen/1000?after-kills"), "n.bin", false)));
+  ASSERT_TRUE(requester_.Send(last.Window(), Get("N", Url("gen/1000?after-kills"), "n.bin", false)));
   std::optional<Reply> answer;
   while ((answer = NextAnswer()) && answer->Field("Reference") != "N") {
   }
