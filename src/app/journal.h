@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 #include "support/handles.h"
 
 namespace velmora {

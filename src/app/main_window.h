@@ -13,7 +13,7 @@
 
 #include "app/controls.h"
 #include "app/download_queue.h"
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 #include "app/journal.h"
 #include "app/transfer_rules.h"
 #include "app/request_rules.h"

@@ -12,8 +12,6 @@ int EffectiveStallSeconds(int32_t requested, int32_t adminDefault) {
 
 std::wstring StallReason(int seconds) { return L"stalled: no data for " + std::to_wstring(seconds) + L" s"; }
 
-int ClampRetries(int32_t requested) { return requested <= 0 ? 0 : std::min<int32_t>(requested, kMaxRetries); }
-
 bool IsTransient(FailureKind kind, int code) {
   switch (kind) {
     case FailureKind::NoConnection:

@@ -4,7 +4,7 @@
 #include <cwctype>
 #include <string>
 
-#include "app/request_rules.h"
+#include "protocol/request.h"
 #include "app/transfer_rules.h"
 
 using namespace velmora;
