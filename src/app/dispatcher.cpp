@@ -6,13 +6,13 @@
 
 #include "app/main_window.h"
 #include "app/request_rules.h"
-#include "app/transfer_rules.h"
 #include "protocol/replies.h"
 #include "support/components.h"
 #include "support/debug_log.h"
 #include "support/offthread.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
+#include "transfer/transfer_rules.h"
 
 namespace velmora {
 

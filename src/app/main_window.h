@@ -15,7 +15,7 @@
 #include "app/download_queue.h"
 #include "protocol/download_request.h"
 #include "app/journal.h"
-#include "app/transfer_rules.h"
+#include "transfer/transfer_rules.h"
 #include "app/request_rules.h"
 #include "support/handles.h"
 #include "transfer/cftp.h"

@@ -46,6 +46,16 @@ TEST(ParseRequest, CaseQuotesNumbersAndRefusals) {
   EXPECT_FALSE(ParseRequest(L"GET PassiveMode=True", 1)->PassiveMode);
   EXPECT_EQ(ParseRequest(L"GET StoryReference=7", 1)->Reference, L"");
   EXPECT_EQ(ParseRequest(L"GET StoryReference=99999999999", 1)->StoryReference, INT32_MAX);
+
+  // What a transfer's stall limit, retries and checksum are read from.
+  r = ParseRequest(L"GET Type=HTTP StallSeconds=12 Retries=30 Sha256=AB", 1);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->StallSeconds, 12);
+  EXPECT_EQ(r->Retries, 10);
+  EXPECT_EQ(r->Sha256, L"AB");
+  r = ParseRequest(L"GET Type=HTTP Retries=x", 1);
+  EXPECT_EQ(r->Retries, 0);
+  EXPECT_EQ(r->StallSeconds, 0);
 }
 
 TEST(ComposeReply, FieldOrderAndOptionalFields) {

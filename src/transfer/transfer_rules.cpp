@@ -1,4 +1,4 @@
-#include "app/transfer_rules.h"
+#include "transfer/transfer_rules.h"
 
 #include <algorithm>
 
