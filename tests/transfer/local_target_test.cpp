@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/components.h"
+#include "support/placement.h"
 #include "transfer/local_target.h"
 #include "win_test_support.h"
 
