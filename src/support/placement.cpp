@@ -61,24 +61,39 @@ std::wstring TemporaryBeside(const std::wstring& destination) {
   return name;
 }
 
+namespace {
+
+// FlushFileBuffers wants a handle that may write; the sharing leaves any reader, or a
+// worker still holding its own handle, undisturbed.
+bool Flushed(const std::wstring& path, const PlacementCalls& calls) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && calls.flush(file.get()) != FALSE;
+}
+
 // An existing destination is replaced, not overwritten by a rename: ReplaceFileW keeps
 // what belongs to the file rather than to its bytes (attributes, creation time, security,
 // streams). Where it is a mere rename (Wine), the attributes are carried over here. A
 // rename is left for a new file, and for volumes where ReplaceFileW does not work or
 // stopped half-way with the new file still under its temporary name.
-bool PutInPlace(const std::wstring& temporary, const std::wstring& destination, const PlacementCalls& calls) {
-  const DWORD move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+// The new bytes reach the disk before any name changes, or a crash just after could leave
+// an empty or torn file where the old one was; the renames write through, and after
+// ReplaceFileW (which has no write-through of its own) the file under its new name is
+// flushed.
+bool Replace(const std::wstring& finished, const std::wstring& destination, const PlacementCalls& calls) {
+  if (!Flushed(finished, calls)) return false;
+  const DWORD move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
   const DWORD attributes = GetFileAttributesW(destination.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
-    return calls.move(temporary.c_str(), destination.c_str(), move) != FALSE;
-  if (calls.replace(destination.c_str(), temporary.c_str(), nullptr,
+    return calls.move(finished.c_str(), destination.c_str(), move) != FALSE;
+  if (calls.replace(destination.c_str(), finished.c_str(), nullptr,
                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
     // Only what the user set; the archive bit rightly says the file changed.
     const DWORD userSet = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD now = GetFileAttributesW(destination.c_str());
     if (now != INVALID_FILE_ATTRIBUTES && (now & userSet) != (attributes & userSet))
       SetFileAttributesW(destination.c_str(), (now & ~userSet) | (attributes & userSet));
-    return true;
+    return Flushed(destination, calls);
   }
   switch (GetLastError()) {
     case ERROR_UNABLE_TO_MOVE_REPLACEMENT:    // the old file is gone, the new one not yet renamed
@@ -86,32 +101,37 @@ bool PutInPlace(const std::wstring& temporary, const std::wstring& destination, 
     case ERROR_NOT_SUPPORTED:
     case ERROR_INVALID_FUNCTION:
     case ERROR_INVALID_PARAMETER:
-      return calls.move(temporary.c_str(), destination.c_str(), move) != FALSE;
+      return calls.move(finished.c_str(), destination.c_str(), move) != FALSE;
     default:
       return false;
   }
+}
+
+}  // namespace
+
+// ReplaceFileW without a backup name that cannot rename the new file has already deleted
+// the old one; when the rename that follows fails too, the finished file is the only copy
+// of either. Whenever a failed placing leaves no destination to be seen, the finished file
+// stays where it is and the log names it, whatever else would have removed it; the
+// transfer still fails.
+Placement PutInPlace(const std::wstring& finished, const std::wstring& destination, const PlacementCalls& calls) {
+  if (Replace(finished, destination, calls)) return Placement::Placed;
+  if (GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES ||
+      GetFileAttributesW(finished.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return Placement::Failed;
+  WriteDebugLog(L"Kept " + finished + L", the only copy of the new " + destination + L": it could not be put in place",
+                5, kMarkNone);
+  return Placement::OnlyCopy;
 }
 
 TemporaryFile::~TemporaryFile() {
   if (!path_.empty()) DeleteFileW(path_.c_str());
 }
 
-// ReplaceFileW without a backup name that cannot rename the new file has already deleted
-// the old one; when the rename that follows fails too, the temporary file is the only copy
-// of either. Whenever a failed placing leaves no destination to be seen, the temporary file
-// stays where it is and the log names it; the transfer still fails.
 bool TemporaryFile::PutInPlace(const std::wstring& destination, const PlacementCalls& calls) {
-  if (velmora::PutInPlace(path_, destination, calls)) {
-    path_.clear();
-    return true;
-  }
-  if (GetFileAttributesW(destination.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    WriteDebugLog(L"Kept " + path_ + L", the only copy of the new " + destination + L": it could not be put in place",
-                  5, kMarkNone);
-    path_.clear();
-  }
-  return false;
+  const Placement placed = velmora::PutInPlace(path_, destination, calls);
+  if (placed != Placement::Failed) path_.clear();  // in place, or the only copy: not ours to delete
+  return placed == Placement::Placed;
 }
 
 }  // namespace velmora

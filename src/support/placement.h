@@ -12,6 +12,7 @@ namespace velmora {
 struct PlacementCalls {
   decltype(&ReplaceFileW) replace = &ReplaceFileW;
   decltype(&MoveFileExW) move = &MoveFileExW;
+  decltype(&FlushFileBuffers) flush = &FlushFileBuffers;
 };
 
 // False when the destination exists but cannot be opened for writing (open without
@@ -22,9 +23,17 @@ bool DestinationWritable(const std::wstring& destination);
 // be made (folder missing or not writable).
 std::wstring TemporaryBeside(const std::wstring& destination);
 
-// Replaces the destination with the finished temporary file.
-bool PutInPlace(const std::wstring& temporary, const std::wstring& destination,
-                const PlacementCalls& calls = PlacementCalls());
+// How putting a finished file in place ended.
+enum class Placement {
+  Placed,
+  Failed,   // the destination is as it was, or already the new file; the finished file may go
+  OnlyCopy  // no destination is left: the finished file stays, named in the log
+};
+
+// Replaces the destination with the finished (closed) file, both on the disk before it
+// reports them placed; an existing destination stays until the new bytes are safe.
+Placement PutInPlace(const std::wstring& finished, const std::wstring& destination,
+                     const PlacementCalls& calls = PlacementCalls());
 
 // Deletes the temporary file when it goes out of scope, unless it was put in place or
 // a failed placing left no destination behind (then it is kept, and logged).

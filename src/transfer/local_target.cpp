@@ -107,19 +107,18 @@ bool PartFile::StartOver(HANDLE file, const std::wstring& source, const std::wst
   return true;
 }
 
-// As with TemporaryFile: a failed placing that leaves no destination to be seen keeps the
-// part, whatever its record says, because it is the only copy of either.
+// A part that is the only copy of either file is kept whatever its record says.
 bool PartFile::PutInPlace(const PlacementCalls& calls) {
-  if (velmora::PutInPlace(path_, destination_, calls)) {
-    DeleteFileW(RecordPath(destination_).c_str());
-    return true;
-  }
-  if (GetFileAttributesW(destination_.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    WriteDebugLog(L"Kept " + path_ + L", the only copy of the new " + destination_ + L": it could not be put in place",
-                  5, kMarkNone);
-    discard_ = false;
-    onlyCopy_ = true;
+  switch (velmora::PutInPlace(path_, destination_, calls)) {
+    case Placement::Placed:
+      DeleteFileW(RecordPath(destination_).c_str());
+      return true;
+    case Placement::OnlyCopy:
+      discard_ = false;
+      onlyCopy_ = true;
+      return false;
+    case Placement::Failed:
+      break;
   }
   return false;
 }
