@@ -33,12 +33,12 @@ std::wstring StateName(RequestState state) {
   return L"unknown";
 }
 
-// The fields that name a request in STATUS and PROGRESS.
-std::wstring Named(const wchar_t* word, const DownloadRequest& r) {
+// The fields that name a request in STATUS and PROGRESS, with the source as given.
+std::wstring Named(const wchar_t* word, const DownloadRequest& r, const std::wstring& source) {
   std::wstring text = word;
   text = PutField(text, L"Type", r.Type);
   text = PutField(text, L"Reference", r.Reference);
-  text = PutField(text, L"SourceFileName", r.SourceFileName);
+  text = PutField(text, L"SourceFileName", source);
   return PutField(text, L"DestinationFileName", r.DestinationFileName);
 }
 }  // namespace
@@ -48,8 +48,10 @@ std::wstring ComposeCancelled(const std::wstring& reference, size_t count) {
   return PutField(reply, L"Count", ToDecimal(static_cast<int64_t>(count)));
 }
 
+// A persisted request's STATUS may be told to a later run of its program, a process
+// that never sent it, so its source's password is masked as in the log and the journal.
 std::wstring ComposeStatus(const DownloadRequest& r, RequestState state, int64_t position, const std::wstring& reason) {
-  std::wstring reply = Named(L"STATUS ", r);
+  std::wstring reply = Named(L"STATUS ", r, MaskUrlPasswords(r.SourceFileName));
   reply = PutField(reply, L"State", StateName(state));
   reply = PutField(reply, L"Position", ToDecimal(position));
   reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));
@@ -63,7 +65,7 @@ std::wstring ComposeUnknownStatus(const std::wstring& reference) {
 }
 
 std::wstring ComposeProgress(const DownloadRequest& r) {
-  std::wstring reply = Named(L"PROGRESS ", r);
+  std::wstring reply = Named(L"PROGRESS ", r, r.SourceFileName);
   reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));
   return PutField(reply, L"BytesTotal", ToDecimal(r.BytesTotal));
 }

@@ -21,6 +21,7 @@ std::wstring ComposeFailure(const DownloadRequest& request, const std::wstring& 
 // "CANCELLED Reference=<r> Count=<n>".
 std::wstring ComposeCancelled(const std::wstring& reference, size_t count);
 // One "STATUS" reply; `position` -1 for a finished request, `reason` only for a failed one.
+// No password shows in it: not the source's, not one in the reason.
 std::wstring ComposeStatus(const DownloadRequest& request, RequestState state, int64_t position,
                            const std::wstring& reason);
 // The one "STATUS" reply when no request of the asker has that reference.

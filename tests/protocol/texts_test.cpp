@@ -156,3 +156,21 @@ TEST(RequesterControl, ParsingAndTheExactTexts) {
   EXPECT_EQ(ComposeProgress(r), L"PROGRESS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b.bin\" "
                                 L"DestinationFileName=C:\\d\\b.bin BytesDone=2048 BytesTotal=4096");
 }
+
+// STATUS of a persisted request may reach a later run of its program: no password of the
+// request shows, in whatever state.
+TEST(ComposeStatus, NoPasswordOfTheRequest) {
+  DownloadRequest r;
+  r.Type = L"FTP";
+  r.Reference = L"R1";
+  r.SourceFileName = L"ftp://user:secret@h/d/story.txt";
+  r.LinkedSourceFileName = L"ftp://user:secret@h/d/story.jpg";
+  r.DestinationFileName = L"C:\\d\\story.txt";
+  r.Username = L"user";
+  r.Password = L"secret";
+  for (const RequestState state : {RequestState::Queued, RequestState::Running, RequestState::Failed}) {
+    const std::wstring reply = ComposeStatus(r, state, 0, L"cannot reach ftp://user:secret@h/d/story.txt");
+    EXPECT_EQ(reply.find(L"secret"), std::wstring::npos) << reply;
+    EXPECT_EQ(GetField(reply, L"SourceFileName", L"=", L" "), L"ftp://user:***@h/d/story.txt");
+  }
+}
