@@ -8,7 +8,8 @@
 
 #include "app/main_window.h"
 #include "app/request_rules.h"
-#include "app/transfer_rules.h"
+#include "protocol/replies.h"
+#include "transfer/transfer_rules.h"
 #include "support/components.h"
 #include "support/debug_log.h"
 #include "support/offthread.h"

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "app/request_rules.h"
-#include "app/transfer_rules.h"
+#include "transfer/transfer_rules.h"
 #include "support/debug_log.h"
 #include "support/text.h"
 

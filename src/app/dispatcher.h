@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/download_queue.h"
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 #include "transfer/attempt.h"
 
 namespace velmora {

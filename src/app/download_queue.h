@@ -12,7 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/download_request.h"
+#include "protocol/download_request.h"
+#include "protocol/request_state.h"
 
 namespace velmora {
 
@@ -85,9 +86,6 @@ class DownloadQueue {
   Index byLinked_;  // rivals by their linked source
   uint64_t nextSequence_ = 1;
 };
-
-// How a request ended, or where it stands.
-enum class RequestState { Queued, Waiting, Running, Done, Failed, Cancelled };
 
 struct FinishedRequest {
   DownloadRequest request;

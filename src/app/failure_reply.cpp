@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/main_window.h"
-#include "app/request_rules.h"
+#include "protocol/replies.h"
 #include "support/debug_log.h"
 #include "support/text.h"
 #include "support/velmora_general.h"

@@ -2,7 +2,8 @@
 #include <windows.h>
 
 #include "app/main_window.h"
-#include "app/request_rules.h"
+#include "protocol/control.h"
+#include "protocol/request.h"
 #include "support/debug_log.h"
 #include "support/text.h"
 #include "support/velmora_general.h"

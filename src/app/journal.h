@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/download_request.h"
 #include "app/journal_files.h"
 #include "app/journal_store.h"
+#include "protocol/download_request.h"
+#include "support/handles.h"
 
 namespace velmora {
 

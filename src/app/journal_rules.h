@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 
 namespace velmora {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 #include "app/journal_rules.h"
 
 namespace velmora {

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/journal.h"
 #include "app/request_rules.h"
+#include "protocol/replies.h"
 #include "support/ansi.h"
 #include "support/handles.h"
 #include "support/debug_log.h"

@@ -1,6 +1,6 @@
 #include "client/client_rules.h"
 
-#include "app/request_rules.h"
+#include "protocol/request.h"
 #include "support/text.h"
 
 namespace skytrove {

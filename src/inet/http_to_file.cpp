@@ -8,8 +8,8 @@
 #include "support/ansi.h"
 #include "support/components.h"
 #include "support/handles.h"
-#include "transfer/http_header.h"
-#include "transfer/local_target.h"
+#include "support/http_header.h"
+#include "support/placement.h"
 
 namespace velmora {
 

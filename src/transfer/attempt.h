@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/transfer_rules.h"
+#include "transfer/transfer_rules.h"
 
 namespace velmora {
 

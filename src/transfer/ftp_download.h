@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 #include "transfer/attempt.h"
 #include "transfer/transfer_host.h"
 

@@ -16,7 +16,7 @@
 #include "support/offthread.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
-#include "transfer/http_header.h"
+#include "support/http_header.h"
 #include "transfer/local_target.h"
 #include "transfer/resume_rules.h"
 #include "transfer/sha256.h"

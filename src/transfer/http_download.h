@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 #include "support/handles.h"
 #include "transfer/attempt.h"
 #include "transfer/transfer_host.h"

@@ -2,119 +2,15 @@
 
 #include <windows.h>
 
-#include <cwchar>
 #include <string>
 
 #include "transfer/resume_rules.h"
 
 #include "support/debug_log.h"
 #include "support/handles.h"
-#include "support/paths.h"
 #include "support/velmora_general.h"
 
 namespace velmora {
-
-namespace {
-
-// GetTempFileNameW gives no name in a folder longer than MAX_PATH - 14 characters (Wine's
-// writes past the MAX_PATH buffer instead), although the file system takes such folders;
-// there the name is made here, with the same prefix and a number drawn until a new file
-// can be created under it.
-std::wstring OwnTemporaryName(const std::wstring& folder) {
-  std::wstring base = folder;
-  if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
-  DWORD number = GetTickCount() ^ (GetCurrentProcessId() << 16);
-  for (int attempt = 0; attempt < 0x10000; ++attempt, ++number) {
-    wchar_t name[16] = {};
-    std::swprintf(name, 16, L"vsk%04X.tmp", static_cast<unsigned>(number & 0xFFFF));
-    const std::wstring path = base + name;
-    UniqueFile created(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (created) return path;
-    // Only a taken name is worth another number; a missing or closed folder is not.
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::wstring();
-  }
-  return std::wstring();
-}
-
-}  // namespace
-
-bool DestinationWritable(const std::wstring& destination) {
-  const DWORD attributes = GetFileAttributesW(destination.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
-  // A folder of that name would be found out only after the whole transfer.
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  UniqueFile probe(CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
-  return static_cast<bool>(probe);
-}
-
-// In the destination's own folder, so the final rename never crosses volumes.
-std::wstring TemporaryBeside(const std::wstring& destination) {
-  if (destination.empty()) return std::wstring();
-  std::wstring folder = FolderPart(destination);
-  if (folder.empty()) folder = L".";
-  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
-  // The service writes into a MAX_PATH buffer and is not asked where it cannot answer.
-  if (folder.size() > MAX_PATH - 14) return OwnTemporaryName(folder);
-  wchar_t name[MAX_PATH + 1] = {};
-  if (GetTempFileNameW(folder.c_str(), L"vsk", 0, name) == 0) return std::wstring();
-  return name;
-}
-
-// An existing destination is replaced, not overwritten by a rename: ReplaceFileW keeps
-// what belongs to the file rather than to its bytes (attributes, creation time, security,
-// streams). Where it is a mere rename (Wine), the attributes are carried over here. A
-// rename is left for a new file, and for volumes where ReplaceFileW does not work or
-// stopped half-way with the new file still under its temporary name.
-bool PutInPlace(const std::wstring& temporary, const std::wstring& destination, const PlacementCalls& calls) {
-  const DWORD move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
-  const DWORD attributes = GetFileAttributesW(destination.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return calls.move(temporary.c_str(), destination.c_str(), move) != FALSE;
-  if (calls.replace(destination.c_str(), temporary.c_str(), nullptr,
-                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
-    // Only what the user set; the archive bit rightly says the file changed.
-    const DWORD userSet = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    const DWORD now = GetFileAttributesW(destination.c_str());
-    if (now != INVALID_FILE_ATTRIBUTES && (now & userSet) != (attributes & userSet))
-      SetFileAttributesW(destination.c_str(), (now & ~userSet) | (attributes & userSet));
-    return true;
-  }
-  switch (GetLastError()) {
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:    // the old file is gone, the new one not yet renamed
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:  // the old file moved aside, the new one not renamed
-    case ERROR_NOT_SUPPORTED:
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_INVALID_PARAMETER:
-      return calls.move(temporary.c_str(), destination.c_str(), move) != FALSE;
-    default:
-      return false;
-  }
-}
-
-TemporaryFile::~TemporaryFile() {
-  if (!path_.empty()) DeleteFileW(path_.c_str());
-}
-
-// ReplaceFileW without a backup name that cannot rename the new file has already deleted
-// the old one; when the rename that follows fails too, the temporary file is the only copy
-// of either. Whenever a failed placing leaves no destination to be seen, the temporary file
-// stays where it is and the log names it; the transfer still fails.
-bool TemporaryFile::PutInPlace(const std::wstring& destination, const PlacementCalls& calls) {
-  if (velmora::PutInPlace(path_, destination, calls)) {
-    path_.clear();
-    return true;
-  }
-  if (GetFileAttributesW(destination.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    WriteDebugLog(L"Kept " + path_ + L", the only copy of the new " + destination + L": it could not be put in place",
-                  5, kMarkNone);
-    path_.clear();
-  }
-  return false;
-}
 
 namespace {
 
@@ -211,19 +107,18 @@ bool PartFile::StartOver(HANDLE file, const std::wstring& source, const std::wst
   return true;
 }
 
-// As with TemporaryFile: a failed placing that leaves no destination to be seen keeps the
-// part, whatever its record says, because it is the only copy of either.
+// A part that is the only copy of either file is kept whatever its record says.
 bool PartFile::PutInPlace(const PlacementCalls& calls) {
-  if (velmora::PutInPlace(path_, destination_, calls)) {
-    DeleteFileW(RecordPath(destination_).c_str());
-    return true;
-  }
-  if (GetFileAttributesW(destination_.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    WriteDebugLog(L"Kept " + path_ + L", the only copy of the new " + destination_ + L": it could not be put in place",
-                  5, kMarkNone);
-    discard_ = false;
-    onlyCopy_ = true;
+  switch (velmora::PutInPlace(path_, destination_, calls)) {
+    case Placement::Placed:
+      DeleteFileW(RecordPath(destination_).c_str());
+      return true;
+    case Placement::OnlyCopy:
+      discard_ = false;
+      onlyCopy_ = true;
+      return false;
+    case Placement::Failed:
+      break;
   }
   return false;
 }

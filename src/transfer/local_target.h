@@ -1,5 +1,6 @@
-// Writing a download beside its destination and putting it in place only when the
-// transfer succeeded, so a failure never costs the user the file that was there.
+// A download's part beside its destination, kept for a later attempt and put in place
+// only when the transfer succeeded, so a failure never costs the user the file that was
+// there.
 #pragma once
 
 #include <windows.h>
@@ -7,40 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "support/placement.h"
+
 namespace velmora {
-
-// The calls that put a file in place; a test replaces them to fail the way a volume can.
-struct PlacementCalls {
-  decltype(&ReplaceFileW) replace = &ReplaceFileW;
-  decltype(&MoveFileExW) move = &MoveFileExW;
-};
-
-// False when the destination exists but cannot be opened for writing (open without
-// sharing in another program, read-only, no access).
-bool DestinationWritable(const std::wstring& destination);
-
-// A new, empty, uniquely named file in the destination's folder; empty when none can
-// be made (folder missing or not writable).
-std::wstring TemporaryBeside(const std::wstring& destination);
-
-// Replaces the destination with the finished temporary file.
-bool PutInPlace(const std::wstring& temporary, const std::wstring& destination,
-                const PlacementCalls& calls = PlacementCalls());
-
-// Deletes the temporary file when it goes out of scope, unless it was put in place or
-// a failed placing left no destination behind (then it is kept, and logged).
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
-  ~TemporaryFile();
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  const std::wstring& Path() const { return path_; }
-  bool PutInPlace(const std::wstring& destination, const PlacementCalls& calls = PlacementCalls());
-
- private:
-  std::wstring path_;
-};
 
 // The bytes of one destination kept beside it for a later attempt ("<destination>.vskpart")
 // and their record (what source and content they are). The record is replaced whole, by a

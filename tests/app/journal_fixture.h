@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/download_request.h"
+#include "protocol/download_request.h"
 
 namespace velmora::fixture {
 

@@ -2,8 +2,9 @@
 // the agent reads back, and what the agent answers the library reads back.
 #include <gtest/gtest.h>
 
-#include "app/request_rules.h"
 #include "client/client_rules.h"
+#include "protocol/replies.h"
+#include "protocol/request.h"
 
 using skytrove::ComposeRequest;
 using skytrove::Field;

@@ -8,6 +8,8 @@
 
 #include "app/request_rules.h"
 #include "client/client_rules.h"
+#include "protocol/replies.h"
+#include "protocol/request.h"
 #include "support/debug_level.h"
 #include "support/debug_log.h"
 #include "support/text.h"

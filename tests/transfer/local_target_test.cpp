@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/components.h"
+#include "support/placement.h"
 #include "transfer/local_target.h"
 #include "win_test_support.h"
 
@@ -29,6 +30,11 @@ BOOL WINAPI MoveRefused(LPCWSTR, LPCWSTR, DWORD) {
   SetLastError(ERROR_ACCESS_DENIED);
   return FALSE;
 }
+// A volume that cannot get the new bytes to the disk.
+BOOL WINAPI FlushRefused(HANDLE) {
+  SetLastError(ERROR_WRITE_FAULT);
+  return FALSE;
+}
 
 TEST(TemporaryFile, FailedPlacingNeverDeletesTheOnlyCopy) {
   const std::wstring folder = FreshFolder(L"local-target");
@@ -40,16 +46,21 @@ TEST(TemporaryFile, FailedPlacingNeverDeletesTheOnlyCopy) {
   const std::wstring destination = folder + L"\\d.txt";
   struct Case {
     decltype(&ReplaceFileW) replace;
+    decltype(&FlushFileBuffers) flush;
     bool kept;  // the old file is gone, so the new one must stay
   };
-  for (const Case c : {Case{ReplaceLosingTheOld, true}, Case{ReplaceRefused, false}}) {
+  // A new file that could not be flushed must not take the old one's place either.
+  const Case cases[] = {{ReplaceLosingTheOld, FlushFileBuffers, true},
+                        {ReplaceRefused, FlushFileBuffers, false},
+                        {ReplaceFileW, FlushRefused, false}};
+  for (const Case& c : cases) {
     ASSERT_TRUE(WriteFileBytes(destination, "old"));
     std::wstring temporary;
     {
       TemporaryFile file(TemporaryBeside(destination));
       temporary = file.Path();
       ASSERT_TRUE(WriteFileBytes(temporary, "new"));
-      EXPECT_FALSE(file.PutInPlace(destination, PlacementCalls{c.replace, MoveRefused}));
+      EXPECT_FALSE(file.PutInPlace(destination, PlacementCalls{c.replace, MoveRefused, c.flush}));
     }
     EXPECT_EQ(ReadFileBytes(temporary), c.kept ? "new" : "");
     EXPECT_EQ(ReadFileBytes(destination), c.kept ? "" : "old");
@@ -59,12 +70,12 @@ TEST(TemporaryFile, FailedPlacingNeverDeletesTheOnlyCopy) {
     EXPECT_EQ(logged, c.kept);
   }
   // The same for a download's part, even one whose content is not recorded.
-  for (const Case c : {Case{ReplaceLosingTheOld, true}, Case{ReplaceRefused, false}}) {
+  for (const Case& c : cases) {
     ASSERT_TRUE(WriteFileBytes(destination, "old"));
     {
       PartFile part(destination);
       ASSERT_TRUE(WriteFileBytes(part.Path(), "new"));
-      EXPECT_FALSE(part.PutInPlace(PlacementCalls{c.replace, MoveRefused}));
+      EXPECT_FALSE(part.PutInPlace(PlacementCalls{c.replace, MoveRefused, c.flush}));
     }
     EXPECT_EQ(ReadFileBytes(destination + L".vskpart"), c.kept ? "new" : "");
     EXPECT_EQ(ReadFileBytes(destination), c.kept ? "" : "old");

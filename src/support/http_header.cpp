@@ -1,4 +1,4 @@
-#include "transfer/http_header.h"
+#include "support/http_header.h"
 
 #include <cwchar>
 #include <vector>

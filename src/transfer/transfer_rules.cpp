@@ -1,4 +1,4 @@
-#include "app/transfer_rules.h"
+#include "transfer/transfer_rules.h"
 
 #include <algorithm>
 
@@ -11,8 +11,6 @@ int EffectiveStallSeconds(int32_t requested, int32_t adminDefault) {
 }
 
 std::wstring StallReason(int seconds) { return L"stalled: no data for " + std::to_wstring(seconds) + L" s"; }
-
-int ClampRetries(int32_t requested) { return requested <= 0 ? 0 : std::min<int32_t>(requested, kMaxRetries); }
 
 bool IsTransient(FailureKind kind, int code) {
   switch (kind) {

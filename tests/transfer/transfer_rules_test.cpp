@@ -4,8 +4,7 @@
 #include <cwctype>
 #include <string>
 
-#include "app/request_rules.h"
-#include "app/transfer_rules.h"
+#include "transfer/transfer_rules.h"
 
 using namespace velmora;
 
@@ -17,14 +16,6 @@ TEST(TransferRules, StallLimitFromRequestAdministratorAndBounds) {
   EXPECT_EQ(EffectiveStallSeconds(99999, 0), 3600);
   EXPECT_EQ(EffectiveStallSeconds(-4, 2), 5);
   EXPECT_EQ(StallReason(5), L"stalled: no data for 5 s");
-  auto r = ParseRequest(L"GET Type=HTTP StallSeconds=12 Retries=30 Sha256=AB", 1);
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->StallSeconds, 12);
-  EXPECT_EQ(r->Retries, 10);
-  EXPECT_EQ(r->Sha256, L"AB");
-  r = ParseRequest(L"GET Type=HTTP Retries=x", 1);
-  EXPECT_EQ(r->Retries, 0);
-  EXPECT_EQ(r->StallSeconds, 0);
 }
 
 TEST(TransferRules, TransientOrPermanentAndTheDelays) {

@@ -10,7 +10,6 @@ namespace velmora {
 inline constexpr int kDefaultStallSeconds = 60;
 inline constexpr int kMinStallSeconds = 5;
 inline constexpr int kMaxStallSeconds = 3600;
-inline constexpr int kMaxRetries = 10;
 
 // The stall limit of one request: its own StallSeconds when given (a number > 0), else
 // the administrator's default when that is > 0, else 60; clamped to 5..3600 either way,
@@ -19,9 +18,6 @@ int EffectiveStallSeconds(int32_t requested, int32_t adminDefault);
 
 // The reason a stalled attempt gives.
 std::wstring StallReason(int seconds);
-
-// Retries=N read as 0..10 (larger values are held to 10, anything else is 0).
-int ClampRetries(int32_t requested);
 
 // How an attempt failed, as far as another attempt could help.
 enum class FailureKind {

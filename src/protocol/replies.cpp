@@ -1,0 +1,103 @@
+#include "protocol/replies.h"
+
+#include "support/text.h"
+
+namespace velmora {
+
+namespace {
+// One field of a reply, quoted when its value holds a space, as GetField reads it back.
+std::wstring PutField(const std::wstring& text, const wchar_t* key, const std::wstring& value) {
+  return FieldWrite(text, key, value, L"=", L" ");
+}
+
+// A reason comes from servers and the system, so it is made carriable: a double quote
+// inside a quoted value would end it early, so quotes become apostrophes. A password is
+// masked where it can stand (a URL's user information, a Password field), never by
+// searching for its text: that would star out "in" of "Login incorrect" and so tell it.
+std::wstring CarriableReason(const std::wstring& reason) {
+  std::wstring why = MaskUrlPasswords(MaskField(reason, L"Password"));
+  for (auto& c : why)
+    if (c == L'"') c = L'\'';
+  return why;
+}
+
+std::wstring StateName(RequestState state) {
+  switch (state) {
+    case RequestState::Queued: return L"queued";
+    case RequestState::Waiting: return L"waiting";
+    case RequestState::Running: return L"running";
+    case RequestState::Done: return L"done";
+    case RequestState::Failed: return L"failed";
+    case RequestState::Cancelled: return L"cancelled";
+  }
+  return L"unknown";
+}
+
+// The fields that name a request in STATUS and PROGRESS, with the source as given.
+std::wstring Named(const wchar_t* word, const DownloadRequest& r, const std::wstring& source) {
+  std::wstring text = word;
+  text = PutField(text, L"Type", r.Type);
+  text = PutField(text, L"Reference", r.Reference);
+  text = PutField(text, L"SourceFileName", source);
+  return PutField(text, L"DestinationFileName", r.DestinationFileName);
+}
+}  // namespace
+
+std::wstring ComposeCancelled(const std::wstring& reference, size_t count) {
+  std::wstring reply = PutField(L"CANCELLED ", L"Reference", reference);
+  return PutField(reply, L"Count", ToDecimal(static_cast<int64_t>(count)));
+}
+
+// A persisted request's STATUS may be told to a later run of its program, a process
+// that never sent it, so its source's password is masked as in the log and the journal.
+std::wstring ComposeStatus(const DownloadRequest& r, RequestState state, int64_t position, const std::wstring& reason) {
+  std::wstring reply = Named(L"STATUS ", r, MaskUrlPasswords(r.SourceFileName));
+  reply = PutField(reply, L"State", StateName(state));
+  reply = PutField(reply, L"Position", ToDecimal(position));
+  reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));
+  reply = PutField(reply, L"BytesTotal", ToDecimal(r.BytesTotal));
+  if (state == RequestState::Failed) reply = PutField(reply, L"Reason", CarriableReason(reason));
+  return reply;
+}
+
+std::wstring ComposeUnknownStatus(const std::wstring& reference) {
+  return PutField(PutField(L"STATUS ", L"Reference", reference), L"State", L"unknown");
+}
+
+std::wstring ComposeProgress(const DownloadRequest& r) {
+  std::wstring reply = Named(L"PROGRESS ", r, r.SourceFileName);
+  reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));
+  return PutField(reply, L"BytesTotal", ToDecimal(r.BytesTotal));
+}
+
+std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
+  std::wstring reply = L"GOT ";
+  reply = PutField(reply, L"Type", r.Type);
+  reply = PutField(reply, L"Reference", r.Reference);
+  if (r.StoryReference != 0) reply = PutField(reply, L"StoryReference", ToDecimal(r.StoryReference));
+  reply = PutField(reply, L"SourceFileSize", ToDecimal(r.SourceFileSize));
+  reply = PutField(reply, L"SourceFileName", r.SourceFileName);
+  reply = PutField(reply, L"DestinationFileName", r.DestinationFileName);
+  reply = PutField(reply, L"SourceFileLastWriteTime", r.SourceFileLastWriteTime);
+  if (linked) {
+    reply = PutField(reply, L"LinkedSourceFileSize", ToDecimal(r.LinkedSourceFileSize));
+    reply = PutField(reply, L"LinkedSourceFileName", r.LinkedSourceFileName);
+    reply = PutField(reply, L"LinkedDestinationFileName", r.LinkedDestinationFileName);
+    reply = PutField(reply, L"LinkedSourceFileLastWriteTime", r.LinkedSourceFileLastWriteTime);
+  }
+  return reply;
+}
+
+std::wstring ComposeFailure(const DownloadRequest& r, const std::wstring& reason) {
+  const std::wstring why = CarriableReason(reason);
+  std::wstring reply = L"FAILED ";
+  reply = PutField(reply, L"Type", r.Type);
+  reply = PutField(reply, L"Reference", r.Reference);
+  if (r.StoryReference != 0) reply = PutField(reply, L"StoryReference", ToDecimal(r.StoryReference));
+  reply = PutField(reply, L"SourceFileName", r.SourceFileName);
+  reply = PutField(reply, L"DestinationFileName", r.DestinationFileName);
+  reply = PutField(reply, L"Reason", why);
+  return reply;
+}
+
+}  // namespace velmora
