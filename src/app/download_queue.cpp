@@ -58,7 +58,7 @@ AddOutcome DownloadQueue::Add(const DownloadRequest& request) {
   // Behind every request of its class or a more urgent one, and behind the running one.
   // Searched from the tail: a burst of one class costs nothing per request.
   size_t at = entries_.size();
-  while (at > 0 && entries_[at - 1].request.Priority > request.Priority && entries_[at - 1].sequence != running_) --at;
+  while (at > 0 && entries_[at - 1].request.Priority > request.Priority && entries_[at - 1].sequence != pinned_) --at;
   entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
   return AddOutcome::Accepted;
 }
@@ -138,12 +138,12 @@ const DownloadRequest& DownloadQueue::BeginRun(size_t index) {
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
     entries_.push_front(std::move(entry));
   }
-  running_ = entries_.front().sequence;
+  pinned_ = entries_.front().sequence;
   return entries_.front().request;
 }
 
-uint64_t DownloadQueue::Running() const {
-  return running_ != 0 && !entries_.empty() && entries_.front().sequence == running_ ? running_ : 0;
+uint64_t DownloadQueue::Pinned() const {
+  return pinned_ != 0 && !entries_.empty() && entries_.front().sequence == pinned_ ? pinned_ : 0;
 }
 
 bool DownloadQueue::RemoveSequence(uint64_t sequence, std::wstring* removedSource) {
@@ -173,7 +173,7 @@ std::vector<DownloadRequest> DownloadQueue::RemoveMatching(const std::function<b
 }
 
 void DownloadQueue::Clear() {
-  running_ = 0;
+  pinned_ = 0;
   entries_.clear();
   bySource_.clear();
   byLinked_.clear();

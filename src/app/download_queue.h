@@ -48,11 +48,12 @@ class DownloadQueue {
   // The request at `index` starts: it moves to the head and stays there, never passed by
   // a later arrival however urgent, until EndRun or its removal.
   const DownloadRequest& BeginRun(size_t index);
-  void EndRun() { running_ = 0; }
-  // The sequence number of the running request still in the list; 0 when none.
-  uint64_t Running() const;
+  void EndRun() { pinned_ = 0; }
+  // The sequence number of the request pinned at the head, while it is still listed; 0 when
+  // none. Only the order: whether and how a request runs is the dispatcher's record.
+  uint64_t Pinned() const;
   // What STATUS calls the place at `index`: 0 the running request, 1.. those waiting.
-  size_t Position(size_t index) const { return Running() != 0 ? index : index + 1; }
+  size_t Position(size_t index) const { return Pinned() != 0 ? index : index + 1; }
   // Removes the request with that sequence number; false when it is no longer listed.
   bool RemoveSequence(uint64_t sequence, std::wstring* removedSource = nullptr);
   // Removes every request `match` accepts, the running one included, and returns them in
@@ -81,7 +82,7 @@ class DownloadQueue {
   size_t FindFirstMatch(const DownloadRequest& request) const;
 
   std::deque<Entry> entries_;
-  uint64_t running_ = 0;  // sequence number of the running request
+  uint64_t pinned_ = 0;  // sequence number of the request pinned at the head
   Index bySource_;  // rivals by their own source
   Index byLinked_;  // rivals by their linked source
   uint64_t nextSequence_ = 1;

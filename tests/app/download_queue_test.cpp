@@ -156,7 +156,7 @@ TEST(DownloadQueue, PriorityClassesAndTheRunningRequest) {
   // A Low request runs when the others are gone; a High arriving then waits behind it.
   q.RemoveMatching([](const DownloadRequest& r) { return r.SourceFileName != L"a" && r.SourceFileName != L"f"; });
   EXPECT_EQ(q.BeginRun(q.NextRunnable(0)).SourceFileName, L"a");
-  const uint64_t running = q.Running();
+  const uint64_t running = q.Pinned();
   EXPECT_NE(running, 0u);
   add(L"g", RequestPriority::High);
   add(L"h", RequestPriority::Normal);
@@ -167,7 +167,7 @@ TEST(DownloadQueue, PriorityClassesAndTheRunningRequest) {
   const auto gone = q.RemoveMatching([](const DownloadRequest& r) { return r.SourceFileName == L"a"; });
   ASSERT_EQ(gone.size(), 1u);
   EXPECT_EQ(gone[0].Sequence, running);
-  EXPECT_EQ(q.Running(), 0u);
+  EXPECT_EQ(q.Pinned(), 0u);
   EXPECT_FALSE(q.RemoveSequence(running));
   add(L"i", RequestPriority::High);
   EXPECT_EQ(order(), L"gihf");
