@@ -50,7 +50,7 @@ for who in base new; do
   out=$(wine "$bin/bench_agent.exe" respond "$ftp" 300)
   fig[$who,respond_ftp]=$(echo "$out" | val respond_max_ms)
   out=$(wine "$bin/bench_agent.exe" frozen 20 "$web/slow/400000" "$web/files/small.txt" "$dest")
-  fig[$who,frozen_status]=$(echo "$(echo "$out" | val frozen_status_seconds) * 1000" | bc -l)
+  fig[$who,frozen_status]=$(echo "s = $(echo "$out" | val frozen_status_seconds); if (s < 0) -1 else s * 1000" | bc -l)
   fig[$who,frozen_got]=$(echo "$out" | val frozen_other_got_seconds)
   fresh "$exe"
   out=$(wine "$bin/bench_agent.exe" burst 10000)
@@ -60,7 +60,13 @@ for who in base new; do
   fig[$who,status]=$(echo "$(echo "$out" | val control_status_seconds) * 1000" | bc -l)
   rm -f "$work/dest/"*
 done
-row() { printf '  %-52s %10.2f %10.2f %8.2f\n' "$1" "${fig[base,$2]}" "${fig[new,$2]}" "$(echo "${fig[new,$2]} / ${fig[base,$2]}" | bc -l)"; }
+# A figure below 0 is a reply that never came within the bench's limit (60 s for STATUS).
+fmt() { if [ "$(echo "$1 < 0" | bc -l)" = 1 ]; then echo none; else printf '%.2f' "$1"; fi; }
+row() {
+  local b=${fig[base,$2]} n=${fig[new,$2]} ratio=-
+  [ "$(echo "$b > 0 && $n >= 0" | bc -l)" = 1 ] && ratio=$(printf '%.2f' "$(echo "$n / $b" | bc -l)")
+  printf '  %-52s %10s %10s %8s\n' "$1" "$(fmt "$b")" "$(fmt "$n")" "$ratio"
+}
 printf '\n  %-52s %10s %10s %8s\n' "" base new "new/base"
 row "HTTP 100 MB: agent / bare read loop" http
 row "round trip while 100 MB arrive by HTTP, max ms" respond

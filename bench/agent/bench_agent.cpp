@@ -362,12 +362,14 @@ int Frozen(int n, const char* slow, const char* small, const char* dir) {
   size_t mark = g_texts.size();
   double start = Now();
   Send(agent, self, "STATUS Reference=nobody");
-  const double status = WaitText(mark, "STATUS ", 60) - start;
+  const double statusAt = WaitText(mark, "STATUS ", 60);
+  const double status = statusAt < 0 ? -1 : statusAt - start;  // -1: none within the limit
   mark = g_texts.size();
   start = Now();
   Send(agent, self, "GET Type=HTTP Reference=other SourceFileName=" + std::string(small) + " DestinationFileName=" +
                         std::string(dir) + "\\other.bin");
-  const double got = WaitText(mark, "GOT ", 300) - start;
+  const double gotAt = WaitText(mark, "GOT ", 300);
+  const double got = gotAt < 0 ? -1 : gotAt - start;
   SetEvent(thaw);
   other.join();
   std::printf("frozen_status_seconds %.3f\nfrozen_other_got_seconds %.3f\n", status, got);
