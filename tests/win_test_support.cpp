@@ -150,28 +150,37 @@ bool Settle(HWND window, DWORD ms) {
   return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result) != 0;
 }
 
-void Pump(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    const DWORD now = GetTickCount();
-    if (static_cast<int32_t>(end - now) <= 0) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, end - now, QS_ALLINPUT);
+static void RunMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
   }
 }
 
-HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
+bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD everyMs, HANDLE wake) {
+  const ULONGLONG end = GetTickCount64() + ms;
   for (;;) {
-    HWND w = FindWindowW(className, title);
-    if (w != nullptr) return w;
-    if (static_cast<int32_t>(end - GetTickCount()) <= 0) return nullptr;
-    Pump(20);
+    if (done()) return true;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return false;
+    // A message (a reply is a sent one) ends the wait at once; the bound is for what no
+    // message announces: a log line, a file, another process's window.
+    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(end - now, everyMs));
+    MsgWaitForMultipleObjects(wake != nullptr ? 1 : 0, wake != nullptr ? &wake : nullptr, FALSE, wait, QS_ALLINPUT);
+    RunMessages();
   }
+}
+
+void Pump(DWORD ms) {
+  RunMessages();
+  WaitUntil([] { return false; }, ms);
+}
+
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms) {
+  HWND found = nullptr;
+  WaitUntil([&] { return (found = FindWindowW(className, title)) != nullptr; }, ms);
+  return found;
 }
 
 static BOOL CALLBACK FindStatic(HWND child, LPARAM out) {
@@ -200,8 +209,7 @@ void PressButton(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
   if (button == nullptr) return;
   PostMessageW(button, BM_CLICK, 0, 0);
-  const DWORD end = GetTickCount() + 5000;
-  while (IsWindow(dialog) && static_cast<int32_t>(end - GetTickCount()) > 0) Pump(10);
+  WaitUntil([dialog] { return !IsWindow(dialog); }, 5000, 10);
 }
 
 std::vector<std::string> ReadLogLines(const std::wstring& folder) {
@@ -243,37 +251,23 @@ bool LogContains(const std::vector<std::string>& lines, const std::string& text)
 }
 
 bool WaitLogged(const std::wstring& folder, const std::string& text, DWORD ms, size_t count) {
+  HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE,
+                                               FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
+                                                   FILE_NOTIFY_CHANGE_FILE_NAME);
+  if (change == INVALID_HANDLE_VALUE) change = nullptr;
   auto enough = [&] {
+    // Asked for the next change before reading: one written while the lines are read
+    // still wakes the wait.
+    if (change != nullptr && WaitForSingleObject(change, 0) == WAIT_OBJECT_0) FindNextChangeNotification(change);
     size_t found = 0;
     for (const auto& l : ReadLogLines(folder))
       if (LogText(l) == text) ++found;
     return found >= count;
   };
-  HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE,
-                                               FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
-                                                   FILE_NOTIFY_CHANGE_FILE_NAME);
-  const DWORD end = GetTickCount() + ms;
-  bool found = enough();
-  while (!found) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    const int32_t left = static_cast<int32_t>(end - GetTickCount());
-    if (left <= 0) break;
-    // A change wakes the wait at once; the bound only covers a notification that the
-    // file system does not deliver.
-    const DWORD wait = static_cast<DWORD>(left < 200 ? left : 200);
-    if (change != INVALID_HANDLE_VALUE) {
-      if (MsgWaitForMultipleObjects(1, &change, FALSE, wait, QS_ALLINPUT) == WAIT_OBJECT_0)
-        FindNextChangeNotification(change);
-    } else {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
-    }
-    found = enough();
-  }
-  if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+  // A change wakes the wait at once; the bound only covers a notification that the file
+  // system does not deliver.
+  const bool found = WaitUntil(enough, ms, 200, change);
+  if (change != nullptr) FindCloseChangeNotification(change);
   return found;
 }
 
@@ -294,14 +288,14 @@ bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
   // grace period): one started now would find it running and leave at once. Only a start
   // that expects a window waits; a second instance is started on purpose without one.
   if (waitForWindowMs != 0) {
-    const DWORD end = GetTickCount() + 15000;
-    for (;;) {
-      HANDLE running = OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\VelmoraSkytrove4.Instance");
-      if (running == nullptr) break;
-      CloseHandle(running);
-      if (static_cast<int32_t>(end - GetTickCount()) <= 0) break;
-      Pump(20);
-    }
+    WaitUntil(
+        [] {
+          HANDLE running = OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\VelmoraSkytrove4.Instance");
+          if (running == nullptr) return true;
+          CloseHandle(running);
+          return false;
+        },
+        15000);
   }
   std::wstring command = L"\"" + AgentPath() + L"\" " + arguments;
   STARTUPINFOW si{};
@@ -309,42 +303,39 @@ bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
   CloseHandle(pi.hThread);
+  if (process_ != nullptr) CloseHandle(process_);  // an earlier run of this object's, ended
   process_ = pi.hProcess;
   pid_ = pi.dwProcessId;
+  window_ = nullptr;
   if (waitForWindowMs == 0) return true;
-  const DWORD end = GetTickCount() + waitForWindowMs;
-  while (static_cast<int32_t>(end - GetTickCount()) > 0) {
-    HWND w = FindWindowW(L"frmVelmoraSkytrove", nullptr);
-    while (w != nullptr) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(w, &pid);
-      wchar_t title[64] = {};
-      GetWindowTextW(w, title, 64);
-      if (pid == pid_ && wcscmp(title, L"Velmora Skytrove v4") == 0) {
-        window_ = w;
-        // The caption is set half-way through start-up; a sent message is handled only
-        // once the message loop runs, that is once start-up has finished.
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
-        return true;
-      }
-      w = FindWindowExW(nullptr, w, L"frmVelmoraSkytrove", nullptr);
-    }
-    if (!Running()) return false;
-    Pump(20);
-  }
-  return false;
+  WaitUntil(
+      [this] {
+        for (HWND w = FindWindowW(L"frmVelmoraSkytrove", nullptr); w != nullptr;
+             w = FindWindowExW(nullptr, w, L"frmVelmoraSkytrove", nullptr)) {
+          DWORD pid = 0;
+          GetWindowThreadProcessId(w, &pid);
+          wchar_t title[64] = {};
+          GetWindowTextW(w, title, 64);
+          if (pid == pid_ && wcscmp(title, L"Velmora Skytrove v4") == 0) {
+            window_ = w;
+            return true;
+          }
+        }
+        return !Running();
+      },
+      waitForWindowMs);
+  if (window_ == nullptr) return false;
+  // The caption is set half-way through start-up; a sent message is handled only once the
+  // message loop runs, that is once start-up has finished.
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+  return true;
 }
 
 bool Agent::Running() const { return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
 bool Agent::WaitExit(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  while (Running()) {
-    if (static_cast<int32_t>(end - GetTickCount()) <= 0) return false;
-    Pump(20);
-  }
-  return true;
+  return WaitUntil([this] { return !Running(); }, ms, 20, process_);
 }
 
 bool Agent::Stop(DWORD ms) {
@@ -391,11 +382,7 @@ bool Requester::SendBytes(HWND agent, const void* data, DWORD size, ULONG_PTR co
 }
 
 std::optional<Reply> Requester::WaitReply(DWORD ms) {
-  const DWORD end = GetTickCount() + ms;
-  while (taken_ >= replies_.size()) {
-    if (static_cast<int32_t>(end - GetTickCount()) <= 0) return std::nullopt;
-    Pump(10);
-  }
+  if (!WaitUntil([this] { return taken_ < replies_.size(); }, ms, 10)) return std::nullopt;
   return replies_[taken_++];
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD ms);
 std::wstring MessageBoxText(HWND box);
 // Presses a button of a dialog (IDOK 1, IDYES 6, IDNO 7) and waits for the dialog to close.
 void PressButton(HWND dialog, int id);
+// Runs this thread's messages until `done` holds, for at most `ms` (false then). `done` is
+// asked again after each message and every `everyMs`, or at once when `wake` is signalled.
+bool WaitUntil(const std::function<bool()>& done, DWORD ms, DWORD everyMs = 20, HANDLE wake = nullptr);
 // Runs this thread's messages for `ms`.
 void Pump(DWORD ms);
 // Returns once `window`'s thread reads its messages again (a WM_NULL round trip): the

@@ -41,7 +41,7 @@ TEST(ExitSwitch, AnAgentWhoseProcessStaysIsReported) {
   CloseHandle(pi.hThread);
   const ULONGLONG started = GetTickCount64();
   // Our window must answer its messages meanwhile, as the agent's would.
-  while (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 30000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) Pump(0);
+  WaitUntil([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, 30000, 20, pi.hProcess);
   const ULONGLONG waited = GetTickCount64() - started;
   DWORD status = 0;
   GetExitCodeProcess(pi.hProcess, &status);

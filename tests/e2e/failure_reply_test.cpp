@@ -61,7 +61,7 @@ TEST_F(FailureReply, FailuresThatAskGetOneFailedWithTheirReason) {
   reply = requester_.WaitReply(20000);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u);
-  EXPECT_FALSE(requester_.WaitReply(2000));
+  EXPECT_FALSE(requester_.WaitReply(2000));  // one reply each: the twin is not answered twice
 }
 
 TEST_F(FailureReply, MixedBurstGetsExactlyOneReplyPerRequestThatAsked) {
@@ -92,7 +92,7 @@ TEST_F(FailureReply, MixedBurstGetsExactlyOneReplyPerRequestThatAsked) {
             0);
   // Six requests were accepted; each ends its own tick.
   ASSERT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 6, 120000));
-  Pump(1000);
+  Pump(1000);  // time for a reply sent twice to arrive and be counted
   std::map<std::string, int> got;
   for (const auto& r : requester_.Replies()) {
     const std::string word = r.bytes.substr(0, r.bytes.find(' '));

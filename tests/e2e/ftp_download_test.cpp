@@ -31,7 +31,7 @@ TEST_F(FtpRoad, MainAndLinkedFileInPassiveAndActiveMode) {
     EXPECT_EQ(ReadFileBytes(std::wstring(linked.begin(), linked.end())), picture);
   }
   EXPECT_TRUE(Leftovers({L"story-1.txt", L"story-1.jpg", L"story-0.txt", L"story-0.jpg"}).empty());
-  EXPECT_FALSE(requester_.WaitReply(1500));
+  EXPECT_FALSE(requester_.WaitReply(1500));  // one reply per request, the linked file's included
 
   // The steps of one download, in order, at their levels' places.
   const auto t = Texts();
@@ -99,7 +99,7 @@ TEST_F(FtpRoad, MainFileFailingSkipsTheLinkedFile) {
   ASSERT_TRUE(Send(Request(Source("absent.txt"), Dest("a.txt"), " LinkedSourceFileName=" + Source("pic.jpg") +
                                                                    " LinkedDestinationFileName=" + Dest("pic.jpg"))));
   ASSERT_TRUE(WaitTickDone());
-  EXPECT_FALSE(requester_.WaitReply(1000));
+  EXPECT_FALSE(requester_.WaitReply(1000));  // a failed main file is not answered
   EXPECT_FALSE(Logged("Downloading Linked FTP File " + Source("pic.jpg")));
   EXPECT_TRUE(Leftovers({}).empty());
 }
@@ -111,7 +111,7 @@ TEST_F(FtpRoad, DirectoryRequestRunsNothingAndTheQueueGoesOn) {
   auto reply = requester_.WaitReply(20000);
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Field("Reference"), "R2");
-  EXPECT_FALSE(requester_.WaitReply(1500));
+  EXPECT_FALSE(requester_.WaitReply(1500));  // nor is the directory request, before or after
   EXPECT_FALSE(Logged("Started DownloadFTPFile " + Source("")));
   EXPECT_TRUE(Logged("Removing file " + Source("") + " from download request list"));
   EXPECT_TRUE(Leftovers({L"after.txt"}).empty());
@@ -135,13 +135,13 @@ TEST_F(FtpRoad, DeleteAnswersOnlyForAFileReallyDeleted) {
                    " Username=velmora Password=secret"));
   const std::string exit = WaitLogged("Exiting DeleteFTPFile as couldn't delete file - ");
   EXPECT_NE(exit.find("550"), std::string::npos) << exit;
-  EXPECT_FALSE(requester_.WaitReply(1500));
+  EXPECT_FALSE(requester_.WaitReply(1500));  // the failed delete is not answered
 
   // A wrong password deletes nothing and answers nothing.
   ASSERT_TRUE(PutRemote("kept.txt", "kept"));
   ASSERT_TRUE(Send("GET Type=FTPDELETE SourceFileName=" + Source("kept.txt") + " Username=velmora Password=wrong"));
   EXPECT_TRUE(WaitCount("Exiting DeleteFTPFile as couldn't delete file - ", 2));
-  EXPECT_FALSE(requester_.WaitReply(1000));
+  EXPECT_FALSE(requester_.WaitReply(1000));  // the refused login is not answered
   EXPECT_EQ(ReadFileBytes(Remote("kept.txt")), "kept");
   EXPECT_TRUE(Logged("Deleted file from Server"));
   EXPECT_TRUE(Logged("Finished DeleteFTPFile"));

@@ -21,7 +21,7 @@ class FtpFault : public FtpAgent {
     EXPECT_TRUE(Send("GET Type=FTP Reference=F SourceFileName=" + source + " DestinationFileName=" + Dest(dest) +
                      credentials));
     EXPECT_TRUE(WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", runs_, 180000)) << source;
-    EXPECT_FALSE(requester_.WaitReply(300)) << source;
+    EXPECT_FALSE(requester_.WaitReply(300)) << source;  // its tick is over: no reply is on its way
     EXPECT_EQ(ReadFileBytes(wdest), "the user's own file") << source;
     kept_.push_back(std::wstring(dest.begin(), dest.end()));
     EXPECT_TRUE(Leftovers(kept_).empty()) << source;
@@ -114,7 +114,7 @@ TEST_F(FtpFault, LocalDestinationProblemsStopBeforeTheServerIsAsked) {
   const bool ran = WaitCount("Finish frmVelmoraSkytrove:tmrDownloadFiles_Timer", 2);
   CloseHandle(h);
   ASSERT_TRUE(ran);
-  EXPECT_FALSE(requester_.WaitReply(300));
+  EXPECT_FALSE(requester_.WaitReply(300));  // neither request is answered
   EXPECT_EQ(ReadFileBytes(locked), "in use");
   EXPECT_EQ(CountLogged("Start cFTP:Connect"), 0u);
   EXPECT_TRUE(Leftovers({L"locked.txt"}).empty());

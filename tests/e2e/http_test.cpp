@@ -4,53 +4,23 @@
 
 #include <thread>
 
-#include "win_test_support.h"
+#include "agent_fixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-const wchar_t kVelmora[] = L"SOFTWARE\\Velmora";
-
-std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
-
-class Http : public ::testing::Test {
+class Http : public AgentTest {
  protected:
   void SetUp() override {
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    const std::wstring wname(name.begin(), name.end());
-    logs_ = FreshFolder(L"http-logs-" + wname);
-    dest_ = FreshFolder(L"http-dest-" + wname);
+    AgentTest::SetUp();
     web_ = PeerData(L"web");
-    SetMachineString(kVelmora, L"DebugPath", logs_);
-    ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
   }
-  void TearDown() override {
-    agent_.Stop();
-    DeleteMachineValue(kVelmora, L"DebugPath");
-  }
-  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
-  std::string Dest(const std::string& name) { return Narrow(dest_) + "\\" + name; }
   std::string Request(const std::string& url, const std::string& dest, const std::string& extra = "") {
     return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest + extra;
   }
-  std::vector<std::string> Texts() {
-    std::vector<std::string> out;
-    for (const auto& l : ReadLogLines(logs_)) out.push_back(LogText(l));
-    return out;
-  }
-  bool Logged(const std::string& text) { return LogContains(ReadLogLines(logs_), text); }
-  // Files in the destination folder other than `except` (a leftover temporary file).
-  std::vector<std::wstring> Leftovers(const std::wstring& except) {
-    std::vector<std::wstring> out;
-    for (const auto& n : FolderNames(dest_))
-      if (n != except) out.push_back(n);
-    return out;
-  }
 
-  Agent agent_;
-  Requester requester_;
-  std::wstring logs_, dest_, web_;
+  std::wstring web_;
 };
 
 TEST_F(Http, FileArrivesAndOneReplyIsLaidOutExactly) {
@@ -68,7 +38,7 @@ TEST_F(Http, FileArrivesAndOneReplyIsLaidOutExactly) {
   EXPECT_EQ(reply->bytes, "GOT Type=HTTP Reference=R1 StoryReference=42 SourceFileSize=0 SourceFileName=" + url +
                               " DestinationFileName=" + Dest("out.bin") + " SourceFileLastWriteTime=");
   EXPECT_EQ(ReadFileBytes(dest_ + L"\\out.bin"), body);
-  EXPECT_TRUE(Leftovers(L"out.bin").empty());
+  EXPECT_TRUE(Leftovers({L"out.bin"}).empty());
   EXPECT_FALSE(requester_.WaitReply(2500));  // exactly one reply
 
   EXPECT_TRUE(Logged("Calling Download HTTP File " + url));
@@ -230,7 +200,7 @@ TEST_F(Http, FailuresNeverCostTheOldFileNorReportSuccess) {
     ASSERT_TRUE(WaitLogged(logs_, "Removing file " + c.url + " from download request list", 20000)) << c.url;
     EXPECT_FALSE(requester_.WaitReply(0)) << c.url;
     EXPECT_EQ(ReadFileBytes(dest_ + L"\\old.txt"), old) << c.url;
-    EXPECT_TRUE(Leftovers(L"old.txt").empty()) << c.url;
+    EXPECT_TRUE(Leftovers({L"old.txt"}).empty()) << c.url;
     EXPECT_TRUE(Logged(c.exitLine)) << c.url;
   }
   EXPECT_TRUE(Logged("Deleting destination file" + Dest("old.txt")));
@@ -245,7 +215,7 @@ TEST_F(Http, DestinationThatCannotBeWrittenStopsBeforeTheNetwork) {
   ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/w.txt?2"), "\"" + Dest("no such folder\\x.txt") + "\"")));
   ASSERT_TRUE(CreateDirectoryW((dest_ + L"\\folder.txt").c_str(), nullptr));
   ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/w.txt?3"), Dest("folder.txt"))));
-  EXPECT_FALSE(requester_.WaitReply(5000));
+  EXPECT_FALSE(requester_.WaitReply(5000));  // none of the three is answered in the time they take to fail
   CloseHandle(lock);
   EXPECT_EQ(ReadFileBytes(dest_ + L"\\locked.txt"), "locked old");
   EXPECT_TRUE(Logged("Create file " + Dest("locked.txt") + " FAILED"));
@@ -253,7 +223,7 @@ TEST_F(Http, DestinationThatCannotBeWrittenStopsBeforeTheNetwork) {
   EXPECT_TRUE(Logged("Create file " + Dest("folder.txt") + " FAILED"));
   EXPECT_FALSE(Logged("Open URL " + Url("files/w.txt")));
   EXPECT_FALSE(Logged("Open URL " + Url("files/w.txt?3")));
-  EXPECT_EQ(Leftovers(L"locked.txt"), std::vector<std::wstring>{L"folder.txt"});
+  EXPECT_EQ(Leftovers({L"locked.txt"}), std::vector<std::wstring>{L"folder.txt"});
 }
 
 // A replaced destination stays the user's file: its attributes survive the new content.
@@ -277,7 +247,7 @@ TEST_F(Http, ReplacedDestinationKeepsItsAttributesAndLongFoldersWork) {
   // Our own naming gives up on a folder that is not there, as the system's does.
   const std::string missing = Narrow(deep) + "\\" + std::string(20, 'm') + "\\x.txt";
   ASSERT_TRUE(requester_.Send(agent_.Window(), Request(Url("files/kept.txt"), missing)));
-  EXPECT_FALSE(requester_.WaitReply(4000));
+  EXPECT_FALSE(requester_.WaitReply(4000));  // not answered: the file could not be made
   EXPECT_TRUE(Logged("Create file " + missing + " FAILED"));
 }
 
@@ -304,7 +274,7 @@ TEST_F(Http, ResendingTheSameRequestWhileHandlingTheReplyIsRefused) {
   ASSERT_TRUE(requester_.Send(agent_.Window(), request));
   ASSERT_TRUE(requester_.WaitReply(15000));
   requester_.onReply = nullptr;
-  EXPECT_FALSE(requester_.WaitReply(4000));
+  EXPECT_FALSE(requester_.WaitReply(4000));  // the request sent again was not run again
   EXPECT_TRUE(Logged("Exiting AddToDownloadList already in list"));
 }
 

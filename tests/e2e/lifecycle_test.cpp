@@ -2,44 +2,36 @@
 // window's visibility, the close questions and the stored placement.
 #include <gtest/gtest.h>
 
-#include "win_test_support.h"
+#include "agent_fixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-const wchar_t kVelmora[] = L"SOFTWARE\\Velmora";
 const wchar_t kPlacement[] = L"SOFTWARE\\Velmora\\Utils\\Skytrove4";
 
-class Lifecycle : public ::testing::Test {
+// Each test starts its agents itself, with the arguments and the order it is about.
+class Lifecycle : public AgentTest {
  protected:
+  Lifecycle() : AgentTest(nullptr) {}
   void SetUp() override {
-    logs_ = FreshFolder(L"lifecycle-logs");
-    SetMachineString(kVelmora, L"DebugPath", logs_);
     DeleteMachineValue(kVelmora, L"DebugMode");
     for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"}) {
       DeleteMachineValue(kPlacement, n);
       DeleteMachineValue(kPlacement, n, HKEY_CURRENT_USER);
     }
+    AgentTest::SetUp();
   }
-  void TearDown() override { DeleteMachineValue(kVelmora, L"DebugPath"); }
-  std::vector<std::string> Texts() {
-    std::vector<std::string> out;
-    for (const auto& l : ReadLogLines(logs_)) out.push_back(LogText(l));
-    return out;
-  }
-  std::wstring logs_;
 };
 
 TEST_F(Lifecycle, SecondInstanceEndsWithoutWindowWhileFirstRuns) {
-  Agent first;
-  ASSERT_TRUE(first.Start(L"/NoMinimise /DEBUG=MAX"));
+  ASSERT_TRUE(StartAgent(L"/NoMinimise /DEBUG=MAX"));
   Agent second;
   ASSERT_TRUE(second.Start(L"/DEBUG=MAX", 0));
   ASSERT_TRUE(second.WaitExit(10000));
-  EXPECT_TRUE(first.Running());
-  EXPECT_TRUE(IsWindowVisible(first.Window()));
-  ASSERT_TRUE(first.Stop());
+  EXPECT_TRUE(agent_.Running());
+  EXPECT_TRUE(IsWindowVisible(agent_.Window()));
+  ASSERT_TRUE(agent_.Stop());
 
   const auto lines = Texts();
   std::vector<std::string> expected = {
@@ -92,45 +84,43 @@ TEST_F(Lifecycle, FirstStartSitsInTheBottomRightCornerOfTheWorkArea) {
 }
 
 TEST_F(Lifecycle, CloseBoxQuestionNoKeepsYesEndsAndStoresPlacement) {
-  Agent agent;
-  ASSERT_TRUE(agent.Start(L"/DEBUG=MAX"));  // starts minimised: the question restores it first
-  PostMessageW(agent.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  ASSERT_TRUE(StartAgent(L"/DEBUG=MAX"));  // starts minimised: the question restores it first
+  PostMessageW(agent_.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
   HWND box = WaitQuestion();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(MessageBoxText(box), L"Are you sure you want to quit from the Velmora Skytrove v4?");
-  EXPECT_TRUE(IsWindowVisible(agent.Window()));
-  EXPECT_FALSE(IsIconic(agent.Window()));
+  EXPECT_TRUE(IsWindowVisible(agent_.Window()));
+  EXPECT_FALSE(IsIconic(agent_.Window()));
   PressButton(box, IDNO);
-  ASSERT_TRUE(Settle(agent.Window()));
-  EXPECT_TRUE(agent.Running());
-  EXPECT_TRUE(IsWindowVisible(agent.Window()));
+  ASSERT_TRUE(Settle(agent_.Window()));
+  EXPECT_TRUE(agent_.Running());
+  EXPECT_TRUE(IsWindowVisible(agent_.Window()));
   EXPECT_FALSE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
 
-  PostMessageW(agent.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  PostMessageW(agent_.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
   box = WaitQuestion();
   ASSERT_NE(box, nullptr);
   PressButton(box, IDYES);
-  ASSERT_TRUE(agent.WaitExit(10000));
+  ASSERT_TRUE(agent_.WaitExit(10000));
   EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());
   EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Bottom", HKEY_CURRENT_USER).has_value());
 }
 
 TEST_F(Lifecycle, TrayExitAsksItsOwnQuestion) {
-  Agent agent;
-  ASSERT_TRUE(agent.Start(L""));
-  PostMessageW(agent.Window(), WM_COMMAND, 102, 0);  // the tray menu's "E&xit"
+  ASSERT_TRUE(StartAgent(L""));
+  PostMessageW(agent_.Window(), WM_COMMAND, 102, 0);  // the tray menu's "E&xit"
   HWND box = WaitQuestion();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(MessageBoxText(box), L"Are you sure you want to quit from the Skytrove?");
-  EXPECT_TRUE(IsWindowVisible(agent.Window()));
+  EXPECT_TRUE(IsWindowVisible(agent_.Window()));
   PressButton(box, IDNO);
-  ASSERT_TRUE(Settle(agent.Window()));
-  ASSERT_TRUE(agent.Running());
-  PostMessageW(agent.Window(), WM_COMMAND, 102, 0);
+  ASSERT_TRUE(Settle(agent_.Window()));
+  ASSERT_TRUE(agent_.Running());
+  PostMessageW(agent_.Window(), WM_COMMAND, 102, 0);
   box = WaitQuestion();
   ASSERT_NE(box, nullptr);
   PressButton(box, IDYES);
-  ASSERT_TRUE(agent.WaitExit(10000));
+  ASSERT_TRUE(agent_.WaitExit(10000));
   EXPECT_TRUE(ReadMachineNumber(kPlacement, L"Left", HKEY_CURRENT_USER).has_value());  // restored first, so stored
 }
 
@@ -174,8 +164,7 @@ TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {
     Agent agent;
     ASSERT_TRUE(agent.Start(L""));
     // A request without a type: its intake lines are level 5, "Received GET command" 10.
-    Requester requester;
-    ASSERT_TRUE(requester.Send(agent.Window(), "GET Reference=level"));
+    ASSERT_TRUE(requester_.Send(agent.Window(), "GET Reference=level"));
     EXPECT_TRUE(WaitLogged(logs_, "Exiting AddToDownloadList as no type/source/destination", 10000));
     ASSERT_TRUE(agent.Stop());
   }
@@ -202,8 +191,7 @@ TEST_F(Lifecycle, DebugLevelFromTheRegistryWhenTheCommandLineIsSilent) {
 // one (more would come from lines written after it is answered).
 TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedInABox) {
   SetMachineString(kVelmora, L"DebugPath", L"Q:\\no drive\\logs");
-  Agent agent;
-  ASSERT_TRUE(agent.Start(L"/DEBUG=MAX", 0));
+  ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX", 0));
   int boxes = 0;
   for (;;) {
     HWND box = WaitForWindow(L"#32770", L"Velmora Skytrove v4", boxes == 0 ? 10000 : 2000);
@@ -214,14 +202,14 @@ TEST_F(Lifecycle, LogFolderThatCannotBeMadeIsReportedInABox) {
   }
   EXPECT_EQ(boxes, 1);
   ASSERT_NE(FindAgentWindow(5000), nullptr);
-  EXPECT_TRUE(agent.Running());
+  EXPECT_TRUE(agent_.Running());
   PostMessageW(FindAgentWindow(1000), WM_CLOSE, 0, 0);
   // A box noted by the close's lines is never shown: the loop ends first.
-  for (int i = 0; i < 4 && agent.Running(); ++i) {
+  for (int i = 0; i < 4 && agent_.Running(); ++i) {
     HWND box = WaitForWindow(L"#32770", L"Velmora Skytrove v4", 2000);
     if (box) PressButton(box, IDOK);
   }
-  EXPECT_TRUE(agent.WaitExit(10000));
+  EXPECT_TRUE(agent_.WaitExit(10000));
 }
 
 }  // namespace

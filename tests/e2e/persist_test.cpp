@@ -46,15 +46,17 @@ class Persist : public FtpAgent {
   }
   // The next "GOT" or "FAILED" after those already taken.
   std::optional<Reply> NextAnswer(DWORD ms = 30000) {
-    const DWORD end = GetTickCount() + ms;
-    for (;;) {
-      auto& all = requester_.Replies();
-      for (; answered_ < all.size(); ++answered_)
-        if (all[answered_].bytes.rfind("GOT ", 0) == 0 || all[answered_].bytes.rfind("FAILED ", 0) == 0)
-          return all[answered_++];
-      if (static_cast<int32_t>(end - GetTickCount()) <= 0) return std::nullopt;
-      Pump(10);
-    }
+    std::optional<Reply> answer;
+    WaitUntil(
+        [&] {
+          auto& all = requester_.Replies();
+          for (; answered_ < all.size() && !answer; ++answered_)
+            if (all[answered_].bytes.rfind("GOT ", 0) == 0 || all[answered_].bytes.rfind("FAILED ", 0) == 0)
+              answer = all[answered_];
+          return answer.has_value();
+        },
+        ms, 10);
+    return answer;
   }
   // Every file of the agent's folder, searched for `secret` as ANSI and as UTF-16 bytes.
   void ExpectNowhereOnDisk(const std::string& secret) {

@@ -4,17 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "ftp_e2e_support.h"
-#include "win_test_support.h"
 
 namespace {
 
 using namespace testing_support;
 using ftp_e2e::KnownRemoteTime;
-using ftp_e2e::Narrow;
 using ftp_e2e::SetWriteTime;
 using ftp_e2e::TimeText;
 
-const wchar_t kVelmora[] = L"SOFTWARE\\Velmora";
 const wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 // Made by scripts/setup.sh; vsftpd logs it in to /home/velmora-ftp, not to "/".
 const char kFtpUser[] = "velmora-ftp";
@@ -50,43 +47,21 @@ class SystemProxy {
   bool ok_ = false;
 };
 
-class RealServers : public ::testing::Test {
+// The agent starts in each test, once the servers' files (and the proxy) are in place.
+class RealServers : public AgentTest {
  protected:
-  void SetUp() override {
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    name_ = std::wstring(name.begin(), name.end());
-    logs_ = FreshFolder(L"real-logs-" + name_);
-    dest_ = FreshFolder(L"real-dest-" + name_);
-    SetMachineString(kVelmora, L"DebugPath", logs_);
-  }
-  void TearDown() override {
-    agent_.Stop();
-    DeleteMachineValue(kVelmora, L"DebugPath");
-  }
-  bool StartAgent() { return agent_.Start(L"/DEBUG=MAX"); }
-  std::string Dest(const std::string& name) { return Narrow(dest_) + "\\" + name; }
-  std::wstring WDest(const std::string& name) { return dest_ + L"\\" + std::wstring(name.begin(), name.end()); }
+  RealServers() : AgentTest(nullptr) {}
   // One request, run to its end (it leaves the list); its reply, when one came.
   std::optional<Reply> Get(const std::string& type, const std::string& source, const std::string& dest,
                            const std::string& extra = "") {
-    const size_t before = Finished();
+    const size_t before = CountLogged("Removing file ");
     const std::string to = dest.empty() ? std::string() : " DestinationFileName=" + dest;
-    if (!requester_.Send(agent_.Window(), "GET Type=" + type + " Reference=W SourceFileName=" + source + to + extra))
-      return std::nullopt;
-    const DWORD end = GetTickCount() + 30000;
-    while (Finished() == before && static_cast<int32_t>(end - GetTickCount()) > 0) Pump(100);
-    EXPECT_GT(Finished(), before) << "the request never finished: " << source;
+    if (!Send("GET Type=" + type + " Reference=W SourceFileName=" + source + to + extra)) return std::nullopt;
+    EXPECT_TRUE(WaitCount("Removing file ", before + 1, 30000)) << "the request never finished: " << source;
+    // A reply is sent before its request leaves the list: 100 ms more is ample, and shows
+    // that none came for a request that gets none.
     return requester_.WaitReply(100);
   }
-  size_t Finished() {
-    size_t n = 0;
-    for (const auto& line : ReadLogLines(logs_)) n += LogText(line).rfind("Removing file ", 0) == 0 ? 1 : 0;
-    return n;
-  }
-
-  Agent agent_;
-  Requester requester_;
-  std::wstring name_, logs_, dest_;
 };
 
 // HTTP and HTTPS with nginx: redirects, a chunked body and basic authentication.
@@ -99,9 +74,9 @@ TEST_F(RealServers, NginxServesEveryKindOfHttpDownload) {
   struct Case { std::string url; std::string body; };
   // Without the password nginx answers 401, and the old file stays. (First: WinINet
   // remembers a password for the rest of the session.)
-  ASSERT_TRUE(WriteFileBytes(WDest("denied.bin"), "old"));
+  ASSERT_TRUE(WriteFileBytes(D("denied.bin"), "old"));
   EXPECT_FALSE(Get("HTTP", web + "/private/sample.bin", Dest("denied.bin")));
-  EXPECT_EQ(ReadFileBytes(WDest("denied.bin")), "old");
+  EXPECT_EQ(ReadFileBytes(D("denied.bin")), "old");
   const Case cases[] = {
       {web + "/files/sample.bin", sample},
       {tls + "/files/sample.bin", sample},  // through the CA the test run trusts
@@ -136,7 +111,7 @@ TEST_F(RealServers, TinyproxyAsTheSystemProxy) {
   ASSERT_TRUE(StartAgent());
   auto reply = Get("HTTP", url, Dest("proxied.bin"));
   ASSERT_TRUE(reply);
-  EXPECT_EQ(ReadFileBytes(WDest("proxied.bin")), sample);
+  EXPECT_EQ(ReadFileBytes(D("proxied.bin")), sample);
 }
 
 class Vsftpd : public RealServers {
@@ -182,12 +157,12 @@ TEST_F(Vsftpd, LocalUserPathsCountFromTheRootInEveryOperation) {
     auto reply = Get("FTP", full, Dest(name), Login() + " PassiveMode=" + mode);
     ASSERT_TRUE(reply) << mode;
     EXPECT_EQ(reply->Field("SourceFileLastWriteTime"), TimeText(KnownRemoteTime())) << mode;
-    EXPECT_TRUE(ReadFileBytes(WDest(name)) == body) << mode;
+    EXPECT_TRUE(ReadFileBytes(D(name)) == body) << mode;
   }
   // Neither fetched nor deleted through the home folder.
-  ASSERT_TRUE(WriteFileBytes(WDest("home.bin"), "old"));
+  ASSERT_TRUE(WriteFileBytes(D("home.bin"), "old"));
   EXPECT_FALSE(Get("FTP", fromHome, Dest("home.bin"), Login() + " PassiveMode=1"));
-  EXPECT_EQ(ReadFileBytes(WDest("home.bin")), "old");
+  EXPECT_EQ(ReadFileBytes(D("home.bin")), "old");
   EXPECT_FALSE(Get("FTPDELETE", fromHome, "", Login() + " PassiveMode=1"));
   EXPECT_TRUE(FileExists(HomeFile(name)));
   // The full path deletes the file the download fetched.
@@ -215,8 +190,8 @@ TEST_F(Vsftpd, UrlLoginIsUsedEverywhereAndNeverLogged) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->Field("SourceFileLastWriteTime"), TimeText(KnownRemoteTime()));
   EXPECT_EQ(reply->Field("LinkedSourceFileLastWriteTime"), TimeText(KnownRemoteTime()));
-  EXPECT_TRUE(ReadFileBytes(WDest(name)) == body);
-  EXPECT_TRUE(ReadFileBytes(WDest(linked)) == body);
+  EXPECT_TRUE(ReadFileBytes(D(name)) == body);
+  EXPECT_TRUE(ReadFileBytes(D(linked)) == body);
   EXPECT_TRUE(Get("FTPDELETE", plain + name, "", " PassiveMode=1"));
   EXPECT_FALSE(FileExists(HomeFile(name)));
 

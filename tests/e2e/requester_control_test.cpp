@@ -11,7 +11,6 @@ namespace {
 
 class RequesterControl : public FtpAgent {
  protected:
-  std::string Url(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
   std::string Get(const std::string& ref, const std::string& url, const std::string& dest,
                   const std::string& extra = "") {
     return "GET Type=HTTP Reference=" + ref + " SourceFileName=" + url + " DestinationFileName=" + Dest(dest) +
@@ -21,14 +20,16 @@ class RequesterControl : public FtpAgent {
   // stay for their own turn.
   std::optional<Reply> Next(const std::string& word, DWORD ms = 15000) {
     size_t& from = taken_[word];
-    const DWORD end = GetTickCount() + ms;
-    for (;;) {
-      auto& all = requester_.Replies();
-      for (; from < all.size(); ++from)
-        if (all[from].bytes.compare(0, word.size() + 1, word + " ") == 0) return all[from++];
-      if (static_cast<int32_t>(end - GetTickCount()) <= 0) return std::nullopt;
-      Pump(10);
-    }
+    std::optional<Reply> next;
+    WaitUntil(
+        [&] {
+          auto& all = requester_.Replies();
+          for (; from < all.size() && !next; ++from)
+            if (all[from].bytes.compare(0, word.size() + 1, word + " ") == 0) next = all[from];
+          return next.has_value();
+        },
+        ms, 10);
+    return next;
   }
   std::map<std::string, size_t> taken_;
 };

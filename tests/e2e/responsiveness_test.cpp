@@ -88,7 +88,6 @@ bool SendFor(HWND agent, HWND requester, const std::string& text) {
 
 class Responsive : public FtpAgent {
  protected:
-  std::string Web(const std::string& path) { return "http://" + Narrow(Env("VELMORA_WEB")) + "/" + path; }
   std::string HttpRequest(const std::string& url, const std::string& dest) {
     return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest;
   }
@@ -106,7 +105,7 @@ class Responsive : public FtpAgent {
     ASSERT_TRUE(Send(slow));
     ASSERT_FALSE(WaitLogged(waiting).empty());
     Requester second;
-    const std::string quick = Web("gen/3000");
+    const std::string quick = Url("gen/3000");
     const DWORD before = GetTickCount();
     ASSERT_TRUE(second.Send(agent_.Window(), HttpRequest(quick, Dest("quick.bin"))));
     EXPECT_LT(GetTickCount() - before, kAnswerWithinMs) << "the request sent meanwhile waited to be accepted";
@@ -129,7 +128,7 @@ TEST_F(Responsive, AnswersWhileAnFtpTransferCrawls) {
 }
 
 TEST_F(Responsive, AnswersWhileAnHttpServerSaysNothing) {
-  ExpectAnsweringWhile(HttpRequest(Web("hang?ms=4000"), Dest("hang.bin")), "InternetOpenURL ");
+  ExpectAnsweringWhile(HttpRequest(Url("hang?ms=4000"), Dest("hang.bin")), "InternetOpenURL ");
 }
 
 TEST_F(Responsive, AnswersWhileAnFtpServerNeverGreets) {
@@ -142,7 +141,7 @@ TEST_F(Responsive, AnswersWhileAnFtpServerNeverGreets) {
 }
 
 TEST_F(Responsive, AnswersWhileAnHttpBodyTrickles) {
-  ExpectAnsweringWhile(HttpRequest(Web("slow/40000?chunk=10000&delay=700"), Dest("trickle.bin")),
+  ExpectAnsweringWhile(HttpRequest(Url("slow/40000?chunk=10000&delay=700"), Dest("trickle.bin")),
                        "Read ");
   ASSERT_TRUE(requester_.WaitReply(1000));
   EXPECT_EQ(ReadFileBytes(dest_ + L"\\trickle.bin").size(), 40000u);
@@ -158,9 +157,9 @@ TEST_F(Responsive, ClosingMidWaitEndsAtOnceAndKeepsTheOldFile) {
   };
   const Case cases[] = {
       // Each asks for a failure reply: a closing agent sends none, not even that.
-      {HttpRequest(Web("hang"), Dest("old.bin")) + " ReplyOnFailure=1", "InternetOpenURL ", true},
+      {HttpRequest(Url("hang"), Dest("old.bin")) + " ReplyOnFailure=1", "InternetOpenURL ", true},
       // The pause: right after the open of a body that comes slowly.
-      {HttpRequest(Web("slow/40000?chunk=10000&delay=700"), Dest("old.bin")) + " ReplyOnFailure=1", "Open URL ",
+      {HttpRequest(Url("slow/40000?chunk=10000&delay=700"), Dest("old.bin")) + " ReplyOnFailure=1", "Open URL ",
        true},
       // The FTP transfer keeps what arrived (with its record) for a later attempt.
       {Request(Source("long.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("old.bin"), " ReplyOnFailure=1"),
@@ -194,12 +193,12 @@ TEST_F(Responsive, ClosingMidWaitEndsAtOnceAndKeepsTheOldFile) {
 // A requester that sends a request every 0.9 s must not hold every download back.
 TEST_F(Responsive, RequestsArrivingApartAreServedWithoutWaitingForTheLast) {
   const DWORD first = GetTickCount();
-  ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Web("gen/1000"), Dest("a0.bin"))));
+  ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Url("gen/1000"), Dest("a0.bin"))));
   DWORD firstReply = 0;
   for (int i = 1; i <= 4; ++i) {
     Pump(900);  // the requester's own pace
     if (firstReply == 0 && !requester_.Replies().empty()) firstReply = GetTickCount();
-    ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Web("gen/1000"), Dest("a" + std::to_string(i) + ".bin"))));
+    ASSERT_TRUE(requester_.Send(agent_.Window(), HttpRequest(Url("gen/1000"), Dest("a" + std::to_string(i) + ".bin"))));
   }
   if (firstReply == 0) {
     ASSERT_TRUE(requester_.WaitReply(10000));
@@ -215,7 +214,7 @@ TEST_F(Responsive, QuitQuestionStartsNoTransferAndYesEndsAtOnce) {
   PostMessageW(agent_.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
   HWND question = WaitForWindow(L"#32770", L"Velmora Skytrove v4", 10000);
   ASSERT_NE(question, nullptr);
-  ASSERT_TRUE(Send(HttpRequest(Web("hang"), Dest("old.bin")) + " ReplyOnFailure=1"));
+  ASSERT_TRUE(Send(HttpRequest(Url("hang"), Dest("old.bin")) + " ReplyOnFailure=1"));
   ASSERT_FALSE(WaitLogged("Finished AddToDownloadList").empty());
   EXPECT_TRUE(WaitLogged("Start frmVelmoraSkytrove:tmrDownloadFiles_Timer", 3000).empty())
       << "a request started under the question";
@@ -245,22 +244,20 @@ TEST_F(Responsive, LogMessageBoxesNeitherRepeatARequestNorCrashTheClose) {
     HWND window = agent.load();
     if (window != nullptr && sent < 2) {
       const int n = ++sent;
-      SendFor(window, me, HttpRequest(Web("gen/" + std::to_string(1000 + n)), Dest("boxed" + std::to_string(n) + ".bin")) + " ReplyOnFailure=1");
+      SendFor(window, me, HttpRequest(Url("gen/" + std::to_string(1000 + n)), Dest("boxed" + std::to_string(n) + ".bin")) + " ReplyOnFailure=1");
     }
   };
   ASSERT_TRUE(agent_.Start(L"/DEBUG=MAX"));
   // The start-up's lines bring one box; requests go out under the boxes after it.
-  for (DWORD end = GetTickCount() + 10000; answerer.answered < 1;) {
-    ASSERT_GT(static_cast<int32_t>(end - GetTickCount()), 0) << "no box at start-up";
-    Pump(20);
-  }
+  ASSERT_TRUE(WaitUntil([&] { return answerer.answered >= 1; }, 10000)) << "no box at start-up";
   agent = agent_.Window();
   // Sent with no box up, its lines bring one, under which the next arrives, and so on: a
   // box comes with the lines of an intake or a tick outside a box. Each has a source of its own (the same
   // source twice from one window is refused).
-  ASSERT_TRUE(Send(HttpRequest(Web("gen/1000"), Dest("boxed0.bin"))));
+  ASSERT_TRUE(Send(HttpRequest(Url("gen/1000"), Dest("boxed0.bin"))));
   std::set<std::string> served;
   size_t replies = 0;
+  // Once every request sent has its reply, 8 s more show that none ran twice.
   while (const auto reply = requester_.WaitReply(replies < 1 + static_cast<size_t>(sent) ? 60000 : 8000)) {
     ++replies;
     EXPECT_EQ(reply->bytes.compare(0, 4, "GOT "), 0) << reply->bytes;
@@ -274,10 +271,8 @@ TEST_F(Responsive, LogMessageBoxesNeitherRepeatARequestNorCrashTheClose) {
   ASSERT_TRUE(Send(Request(Source("boxed.bin", Narrow(Env("VELMORA_FTP_SLOW_HOST"))), Dest("boxed.bin"),
                            " ReplyOnFailure=1")));
   // The transfer writes beside its destination: once that file is there, it runs.
-  for (DWORD end = GetTickCount() + 60000; Leftovers({}).size() <= served.size();) {
-    ASSERT_GT(static_cast<int32_t>(end - GetTickCount()), 0) << "the FTP request never started";
-    Pump(50);
-  }
+  ASSERT_TRUE(WaitUntil([&] { return Leftovers({}).size() > served.size(); }, 60000, 50))
+      << "the FTP request never started";
   PostMessageW(agent_.Window(), WM_CLOSE, 0, 0);
   ASSERT_TRUE(agent_.WaitExit(10000));
   DWORD code = 1;

@@ -27,13 +27,15 @@ class Resume : public FtpAgent {
   // The web peer's lines for `key` ("range=R if-range=I status=S sent=B"), once there are `count`.
   std::vector<std::string> Served(const std::string& key, size_t count) {
     std::vector<std::string> lines;
-    for (const DWORD end = GetTickCount() + 10000; static_cast<int32_t>(end - GetTickCount()) > 0; Pump(50)) {
-      lines.clear();
-      std::istringstream log(ReadFileBytes(PeerData(L"web") + L"\\ranged.log"));
-      for (std::string line; std::getline(log, line);)
-        if (line.compare(0, key.size() + 1, key + " ") == 0) lines.push_back(line.substr(key.size() + 1));
-      if (lines.size() >= count) break;
-    }
+    WaitUntil(
+        [&] {
+          lines.clear();
+          std::istringstream log(ReadFileBytes(PeerData(L"web") + L"\\ranged.log"));
+          for (std::string line; std::getline(log, line);)
+            if (line.compare(0, key.size() + 1, key + " ") == 0) lines.push_back(line.substr(key.size() + 1));
+          return lines.size() >= count;
+        },
+        10000, 50);
     return lines;
   }
   bool Got(const std::string& request, DWORD ms = 30000) {
@@ -112,11 +114,13 @@ TEST_F(Resume, FtpContinuesWithRestAfterTheAgentWasKilled) {
   ASSERT_TRUE(Send(request));
   const std::wstring part = D("f.bin.vskpart");
   int64_t seen = 0;
-  for (const DWORD end = GetTickCount() + 30000; seen < 1000000 && static_cast<int32_t>(end - GetTickCount()) > 0;
-       Pump(20)) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &data)) seen = data.nFileSizeLow;
-  }
+  WaitUntil(
+      [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &data)) seen = data.nFileSizeLow;
+        return seen >= 1000000;
+      },
+      30000);
   ASSERT_GE(seen, 1000000);
   ASSERT_TRUE(TerminateProcess(agent_.Process(), 9));
   ASSERT_TRUE(agent_.WaitExit(10000));

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "win_test_support.h"
+#include "agent_fixture.h"
 
 #include <shellapi.h>
 
@@ -49,14 +49,13 @@ class FakeShellTray {
   }
   // Waits until `count` calls of `operation` arrived.
   bool WaitFor(ULONG_PTR operation, size_t count, DWORD ms) {
-    const DWORD end = GetTickCount() + ms;
-    for (;;) {
-      size_t n = 0;
-      for (const auto& c : Calls()) n += c.operation == operation;
-      if (n >= count) return true;
-      if (static_cast<int32_t>(end - GetTickCount()) <= 0) return false;
-      Pump(20);
-    }
+    return WaitUntil(
+        [&] {
+          size_t n = 0;
+          for (const auto& c : Calls()) n += c.operation == operation;
+          return n >= count;
+        },
+        ms);
   }
 
  private:
@@ -108,43 +107,46 @@ class FakeShellTray {
 constexpr UINT kCallback = 0x200;
 constexpr wchar_t kTitle[] = L"Velmora Skytrove v4";
 
-class Tray : public ::testing::Test {
+// The agent as a person starts it (no arguments), with the stand-in shell already there.
+class Tray : public AgentTest {
  protected:
+  Tray() : AgentTest(L"") {}
   void SetUp() override {
     // Each test starts from the bottom-right corner, with no placement of an earlier one.
     for (const wchar_t* n : {L"Left", L"Top", L"Right", L"Bottom", L"Maximised"}) {
       DeleteMachineValue(L"SOFTWARE\\Velmora\\Utils\\Skytrove4", n);
       DeleteMachineValue(L"SOFTWARE\\Velmora\\Utils\\Skytrove4", n, HKEY_CURRENT_USER);
     }
+    AgentTest::SetUp();
   }
   void Click(UINT event) { PostMessageW(agent_.Window(), kCallback, 1, event); }
   // The agent's open popup menu, if any.
   HWND AgentMenu(DWORD ms) {
-    const DWORD end = GetTickCount() + ms;
-    for (;;) {
-      for (HWND w = FindWindowW(L"#32768", nullptr); w != nullptr; w = FindWindowExW(nullptr, w, L"#32768", nullptr)) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid == GetProcessId(agent_.Process()) && IsWindowVisible(w)) return w;
-      }
-      if (static_cast<int32_t>(end - GetTickCount()) <= 0) return nullptr;
-      Pump(20);
-    }
+    HWND menu = nullptr;
+    WaitUntil(
+        [&] {
+          for (HWND w = FindWindowW(L"#32768", nullptr); w != nullptr && menu == nullptr;
+               w = FindWindowExW(nullptr, w, L"#32768", nullptr)) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            if (pid == GetProcessId(agent_.Process()) && IsWindowVisible(w)) menu = w;
+          }
+          return menu != nullptr;
+        },
+        ms);
+    return menu;
   }
   bool Shown() { return IsWindowVisible(agent_.Window()) && !IsIconic(agent_.Window()); }
   // Start-up shows the window before it minimises it into the tray.
-  bool StartInTheTray() {
-    if (!agent_.Start(L"")) return false;
-    for (int i = 0; i < 100 && IsWindowVisible(agent_.Window()); ++i) Pump(50);
+  bool InTheTray() {
+    WaitUntil([&] { return !IsWindowVisible(agent_.Window()); }, 5000, 50);
     return !IsWindowVisible(agent_.Window()) && IsIconic(agent_.Window());
   }
 
   FakeShellTray shell_;
-  Agent agent_;
 };
 
 TEST_F(Tray, IconFromStartToEndAndAgainAfterTheShellRestarts) {
-  ASSERT_TRUE(agent_.Start(L""));
   ASSERT_TRUE(shell_.WaitFor(NIM_ADD, 1, 5000));
   const IconCall added = shell_.Calls().front();
   EXPECT_EQ(added.operation, static_cast<ULONG_PTR>(NIM_ADD));
@@ -167,15 +169,9 @@ TEST_F(Tray, IconFromStartToEndAndAgainAfterTheShellRestarts) {
 }
 
 TEST_F(Tray, TipFollowsAnHttpTransferAndReturnsToTheTitle) {
-  ASSERT_TRUE(agent_.Start(L""));
-  const std::wstring dest = FreshFolder(L"tray-tip");
-  const std::wstring web = Env("VELMORA_WEB");
-  Requester requester;
-  const std::string request = "GET Type=HTTP Reference=T1 SourceFileName=http://" +
-                              std::string(web.begin(), web.end()) + "/slow/30000?chunk=10000&delay=150" +
-                              " DestinationFileName=" + std::string(dest.begin(), dest.end()) + "\\t.bin";
-  ASSERT_TRUE(requester.Send(agent_.Window(), request));
-  ASSERT_TRUE(requester.WaitReply(30000).has_value());
+  ASSERT_TRUE(Send("GET Type=HTTP Reference=T1 SourceFileName=" + Url("slow/30000?chunk=10000&delay=150") +
+                   " DestinationFileName=" + Dest("t.bin")));
+  ASSERT_TRUE(requester_.WaitReply(30000).has_value());
   ASSERT_TRUE(shell_.WaitFor(NIM_MODIFY, 1, 2000));
 
   std::vector<std::wstring> tips;
@@ -194,7 +190,7 @@ TEST_F(Tray, TipFollowsAnHttpTransferAndReturnsToTheTitle) {
 }
 
 TEST_F(Tray, ExitFromTheMenuAsksItsQuestionNoKeepsYesEnds) {
-  ASSERT_TRUE(StartInTheTray());
+  ASSERT_TRUE(InTheTray());
   for (int answer : {IDNO, IDYES}) {
     Click(WM_RBUTTONUP);
     HWND menu = AgentMenu(5000);
