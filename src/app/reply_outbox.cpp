@@ -141,6 +141,11 @@ void ReplyOutbox::Defer(int32_t parent, const std::wstring& reply) {
   if (!duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
 }
 
+// Sent by this thread, as the tick's moment wants: the request leaves the list right after
+// its receiver has handled the reply, before this thread reads the next message (a request
+// sent again from inside that handling is still a duplicate, one sent after it is not).
+// Incoming sends are answered meanwhile; a receiver that is hung costs nothing, one that
+// stops reading its messages costs one time-out, and the rest of its round with it.
 void ReplyOutbox::SendNow(int32_t parent, const std::wstring& reply) {
   auto it = lanes_.find(parent);
   // A PROGRESS on its way is short (its own time-out) and goes first.
@@ -158,17 +163,32 @@ void ReplyOutbox::SendNow(int32_t parent, const std::wstring& reply) {
     if (!duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
     return;
   }
-  std::shared_ptr<Delivery> mine = Start(parent, std::deque<std::wstring>{reply}, true, kReplyTimeoutMs);
-  if (!mine) return;
-  lanes_[parent].sending = mine;
-  // Runs messages: the lane is looked up again after it.
-  WaitFor(mine);
-  Finish(parent, *mine);
+  WriteDebugLog(L"Posting to requesting application (" + ToDecimal(parent) + L") : " + reply, 10, kMarkNone);
+  if (parent == 0 || closed_) return;
+  HWND target = WindowOf(parent);
+  if (OwnProcessWindow(target)) {
+    WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) + L") not sent - the window is the agent's own",
+                  5, kMarkNone);
+    return;
+  }
+  std::string bytes = ToAnsi(reply);
+  COPYDATASTRUCT cds{4, static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : &bytes[0]};
+  DWORD_PTR result = 0;
+  SetLastError(0);
+  if (SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(self_), reinterpret_cast<LPARAM>(&cds),
+                          SMTO_NORMAL | SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result))
+    return;
+  DWORD error = GetLastError();
+  if (error == 0) error = ERROR_TIMEOUT;  // some systems leave the code unset on a time-out
+  WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) + L") not delivered - " + SystemMessage(error),
+                5, kMarkNone);
+  // Deferred to it meanwhile: it would not take those either.
   it = lanes_.find(parent);
-  if (it == lanes_.end() || it->second.sending != mine) return;
-  it->second.sending.reset();
-  // What was deferred to it meanwhile goes out with the next round.
-  if (!it->second.waiting.empty() && !duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
+  if (!TimedOut(error) || it == lanes_.end() || it->second.waiting.empty() || it->second.sending) return;
+  WriteDebugLog(L"Replies to requesting application (" + ToDecimal(parent) + L") dropped - it did not answer: " +
+                    ToDecimal(static_cast<int64_t>(it->second.waiting.size())),
+                5, kMarkNone);
+  it->second.waiting.clear();
 }
 
 void ReplyOutbox::SendProgress(int32_t parent, const std::wstring& text, UINT timeoutMs) {

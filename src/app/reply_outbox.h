@@ -1,9 +1,10 @@
 // Every reply the agent sends (GOT, FAILED, CANCELLED, STATUS, PROGRESS) goes out here, by
 // one set of rules: never to a window of the agent's own process (it would read its own
-// reply as a new message, for ever); sent from a worker, so that a requester that stops
-// reading its messages holds only its own replies and never the window; given up when the
-// receiver hangs or takes longer than the reply time-out, and then the rest of what was
-// due to it in that round is dropped, so each receiver costs at most one time-out a round.
+// reply as a new message, for ever); given up when the receiver hangs or takes longer than
+// the reply time-out, and then the rest of what was due to it in that round is dropped, so
+// each receiver costs at most one time-out a round. Deferred replies are sent from a
+// worker, so that a requester that stops reading its messages holds only its own replies
+// and never the window; the tick's own reply is sent by the window's thread, at its moment.
 // Replies to one receiver arrive in the order they were made.
 #pragma once
 
@@ -31,8 +32,8 @@ class ReplyOutbox {
   void Attach(HWND self, UINT dueMessage);
 
   // Delivered now, from the dispatcher's tick: returns once the receiver has handled it or
-  // the delivery was given up, running messages meanwhile. A receiver still busy with
-  // earlier replies gets it after them instead, without the tick waiting.
+  // the delivery was given up, answering incoming sends meanwhile. A receiver still busy
+  // with earlier replies gets it after them instead, without the tick waiting.
   void SendNow(int32_t parent, const std::wstring& reply);
   // Sent once the requester's own send has returned.
   void Defer(int32_t parent, const std::wstring& reply);
