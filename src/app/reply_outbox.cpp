@@ -41,12 +41,6 @@ void ReplyOutbox::Attach(HWND self, UINT dueMessage) {
   dueMessage_ = dueMessage;
 }
 
-size_t ReplyOutbox::Waiting() const {
-  size_t n = 0;
-  for (const auto& lane : lanes_) n += lane.second.waiting.size();
-  return n;
-}
-
 std::shared_ptr<ReplyOutbox::Delivery> ReplyOutbox::Start(int32_t parent, std::deque<std::wstring> replies,
                                                          bool logged, UINT timeoutMs) {
   if (logged)

@@ -44,7 +44,6 @@ class ReplyOutbox {
   void Pump();
   // Closing: nothing more is sent.
   void Close() { closed_ = true; }
-  size_t Waiting() const;
 
  private:
   struct Delivery;
