@@ -265,7 +265,9 @@ TEST_F(Persist, AnAnsweredOrCancelledRequestIsNotRunAgainAfterAKill) {
   for (int round = 0; round < 2; ++round) {
     Agent restarted;
     Agent& agent = round == 0 ? agent_ : restarted;
-    if (round == 1) ASSERT_TRUE(restarted.Start(L"/DEBUG=MAX"));
+    if (round == 1) {
+      ASSERT_TRUE(restarted.Start(L"/DEBUG=MAX"));
+    }
     KillInReply kill;
     kill.agent = agent.Process();
     requester_.context = &kill;
