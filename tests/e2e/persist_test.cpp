@@ -123,8 +123,8 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
   const std::wstring args = L"--persist --timeout 0.2 Type=HTTP Reference=O SourceFileName=" +
                             std::wstring(orphan.begin(), orphan.end()) + L" DestinationFileName=" + dest_ +
                             L"\\orphan.bin";
-  // Runs skytrove-request to its end, its output into `out`; its exit code.
-  auto tool = [&](const std::wstring& arguments, const std::wstring& out) -> DWORD {
+  // Starts skytrove-request, its output into `out`; its process (null when it did not start).
+  auto launch = [&](const std::wstring& arguments, const std::wstring& out) -> HANDLE {
     std::wstring command = L"\"" + WinPath(Narrow(Env("VELMORA_BIN"))) + L"\\skytrove-request.exe\" " + arguments;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     velmora::UniqueFile output(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
@@ -133,12 +133,17 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = si.hStdError = output.get();
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 99;
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
     CloseHandle(pi.hThread);
+    return pi.hProcess;
+  };
+  // Runs it to its end; its exit code.
+  auto tool = [&](const std::wstring& arguments, const std::wstring& out) -> DWORD {
+    velmora::UniqueHandle process(launch(arguments, out));
+    if (!process) return 99;
     DWORD code = 98;
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
+    EXPECT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process.get(), &code);
     return code;
   };
   EXPECT_EQ(tool(args, dest_ + L"\\tool-get.txt"), 1u);  // gone without a reply
@@ -149,7 +154,7 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
   // A later run of the same program learns how it ended; this test program, another one,
   // does not.
   EXPECT_EQ(tool(L"--timeout 10 --status O", dest_ + L"\\tool-status.txt"), 0u);
-  const std::string told = ReadFileBytes(dest_ + L"\\tool-status.txt");
+  std::string told = ReadFileBytes(dest_ + L"\\tool-status.txt");
   EXPECT_EQ(told.rfind("STATUS Type=HTTP Reference=O SourceFileName=" + orphan, 0), 0u) << told;
   EXPECT_NE(told.find(" State=done "), std::string::npos) << told;
   ASSERT_TRUE(requester_.Send(agent_.Window(), "STATUS Reference=O"));
@@ -158,6 +163,25 @@ TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {
   }
   ASSERT_TRUE(unknown);
   EXPECT_EQ(unknown->bytes, "STATUS Reference=O State=unknown");
+  // While the run that persisted a request lives, another run of the program is not told of
+  // it; once it has gone, it is, and never with the source's password.
+  const std::string held = "http://walter:HeldSecret9@" + Url("slow/400000?chunk=2000&delay=100&held").substr(7);
+  velmora::UniqueHandle owner(launch(L"--persist --timeout 60 Type=HTTP Reference=H SourceFileName=" +
+                                         std::wstring(held.begin(), held.end()) + L" DestinationFileName=" + dest_ +
+                                         L"\\held.bin",
+                                     dest_ + L"\\tool-held.txt"));
+  ASSERT_TRUE(owner);
+  ASSERT_FALSE(WaitLogged("Calling Download HTTP File http://walter:***@").empty());
+  EXPECT_EQ(tool(L"--timeout 10 --status H", dest_ + L"\\tool-other.txt"), 0u);
+  told = ReadFileBytes(dest_ + L"\\tool-other.txt");
+  EXPECT_NE(told.find("STATUS Reference=H State=unknown"), std::string::npos) << told;
+  TerminateProcess(owner.get(), 1);
+  ASSERT_EQ(WaitForSingleObject(owner.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(tool(L"--timeout 10 --status H", dest_ + L"\\tool-later.txt"), 0u);
+  told = ReadFileBytes(dest_ + L"\\tool-later.txt");
+  EXPECT_NE(told.find(" State=running "), std::string::npos) << told;
+  EXPECT_NE(told.find("walter:***@"), std::string::npos) << told;
+  EXPECT_EQ(told.find("HeldSecret9"), std::string::npos) << told;
   ASSERT_TRUE(agent_.Stop());
 
   // A journal left by a run in which this window was another process's (same id, another
