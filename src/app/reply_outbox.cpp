@@ -3,7 +3,6 @@
 #include <atomic>
 #include <vector>
 
-#include "support/ansi.h"
 #include "support/debug_log.h"
 #include "support/offthread.h"
 #include "support/text.h"
@@ -15,7 +14,21 @@ namespace {
 
 HWND WindowOf(int32_t parent) { return reinterpret_cast<HWND>(static_cast<intptr_t>(parent)); }
 
-bool TimedOut(DWORD error) { return error == ERROR_TIMEOUT || error == 0; }
+std::wstring ToRequester(int32_t parent) { return L"requesting application (" + ToDecimal(parent) + L")"; }
+
+void LogPosting(int32_t parent, const std::wstring& reply) {
+  WriteDebugLog(L"Posting to " + ToRequester(parent) + L" : " + reply, 10, kMarkNone);
+}
+
+void LogNotDelivered(int32_t parent, DWORD error) {
+  WriteDebugLog(L"Reply to " + ToRequester(parent) + L" not delivered - " + SystemMessage(error), 5, kMarkNone);
+}
+
+void LogDropped(int32_t parent, size_t count) {
+  WriteDebugLog(L"Replies to " + ToRequester(parent) + L" dropped - it did not answer: " +
+                    ToDecimal(static_cast<int64_t>(count)),
+                5, kMarkNone);
+}
 
 }  // namespace
 
@@ -27,7 +40,7 @@ bool OwnProcessWindow(HWND window) {
 // One receiver's replies of one round, sent in order on a worker. The worker owns a copy of
 // everything it sends and reports through `errors` and `finished` only.
 struct ReplyOutbox::Delivery {
-  std::vector<std::string> bytes;
+  std::vector<std::wstring> replies;
   std::vector<DWORD> errors;  // per reply: 0 delivered, else why not
   size_t dropped = 0;         // not sent: an earlier one timed out
   bool logged = true;
@@ -41,38 +54,32 @@ void ReplyOutbox::Attach(HWND self, UINT dueMessage) {
   dueMessage_ = dueMessage;
 }
 
+bool ReplyOutbox::Addressable(int32_t parent, bool logged) const {
+  if (parent == 0 || closed_) return false;
+  if (!OwnProcessWindow(WindowOf(parent))) return true;
+  if (logged)
+    WriteDebugLog(L"Reply to " + ToRequester(parent) + L" not sent - the window is the agent's own", 5, kMarkNone);
+  return false;
+}
+
 std::shared_ptr<ReplyOutbox::Delivery> ReplyOutbox::Start(int32_t parent, std::deque<std::wstring> replies,
                                                          bool logged, UINT timeoutMs) {
   if (logged)
-    for (const std::wstring& reply : replies)
-      WriteDebugLog(L"Posting to requesting application (" + ToDecimal(parent) + L") : " + reply, 10, kMarkNone);
-  if (parent == 0 || closed_ || replies.empty()) return nullptr;
-  HWND target = WindowOf(parent);
-  if (OwnProcessWindow(target)) {
-    if (logged)
-      WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) +
-                        L") not sent - the window is the agent's own",
-                    5, kMarkNone);
-    return nullptr;
-  }
+    for (const std::wstring& reply : replies) LogPosting(parent, reply);
+  if (replies.empty() || !Addressable(parent, logged)) return nullptr;
   auto delivery = std::make_shared<Delivery>();
   delivery->logged = logged;
-  for (const std::wstring& reply : replies) delivery->bytes.push_back(ToAnsi(reply));
-  delivery->errors.assign(delivery->bytes.size(), 0);
-  delivery->pending = offthread::Start([delivery, target, self = self_, message = dueMessage_, timeoutMs] {
-    for (size_t i = 0; i < delivery->bytes.size(); ++i) {
-      std::string& bytes = delivery->bytes[i];
-      COPYDATASTRUCT cds{4, static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : &bytes[0]};
-      DWORD_PTR result = 0;
-      SetLastError(0);
-      if (SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&cds),
-                              SMTO_NORMAL | SMTO_ABORTIFHUNG, timeoutMs, &result))
-        continue;
-      const DWORD error = GetLastError();
-      delivery->errors[i] = error == 0 ? ERROR_TIMEOUT : error;
+  delivery->replies.assign(replies.begin(), replies.end());
+  delivery->errors.assign(delivery->replies.size(), 0);
+  delivery->pending = offthread::Start([delivery, target = WindowOf(parent), self = self_, message = dueMessage_,
+                                        timeoutMs] {
+    for (size_t i = 0; i < delivery->replies.size(); ++i) {
+      const CopyDataDelivery sent = DeliverCopyData(target, delivery->replies[i], self, timeoutMs);
+      if (sent.delivered) continue;
+      delivery->errors[i] = sent.error;
       // A receiver that did not take this one in time will not take the next ones either.
-      if (TimedOut(error)) {
-        delivery->dropped = delivery->bytes.size() - i - 1;
+      if (sent.error == ERROR_TIMEOUT) {
+        delivery->dropped = delivery->replies.size() - i - 1;
         break;
       }
     }
@@ -87,14 +94,8 @@ void ReplyOutbox::Finish(int32_t parent, Delivery& delivery) {
   delivery.collected = true;
   if (!delivery.logged) return;
   for (DWORD error : delivery.errors)
-    if (error != 0)
-      WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) + L") not delivered - " +
-                        SystemMessage(error),
-                    5, kMarkNone);
-  if (delivery.dropped > 0)
-    WriteDebugLog(L"Replies to requesting application (" + ToDecimal(parent) + L") dropped - it did not answer: " +
-                      ToDecimal(static_cast<int64_t>(delivery.dropped)),
-                  5, kMarkNone);
+    if (error != 0) LogNotDelivered(parent, error);
+  if (delivery.dropped > 0) LogDropped(parent, delivery.dropped);
 }
 
 void ReplyOutbox::WaitFor(const std::shared_ptr<Delivery>& delivery) {
@@ -129,10 +130,19 @@ void ReplyOutbox::Pump() {
   Collect();
 }
 
+void ReplyOutbox::PostDue() {
+  if (!duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
+}
+
+bool ReplyOutbox::Busy(int32_t parent) const {
+  const auto it = lanes_.find(parent);
+  return it != lanes_.end() && (it->second.sending || !it->second.waiting.empty());
+}
+
 void ReplyOutbox::Defer(int32_t parent, const std::wstring& reply) {
   if (parent == 0 || self_ == nullptr || closed_) return;
   lanes_[parent].waiting.push_back(reply);
-  if (!duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
+  PostDue();
 }
 
 // Sent by this thread, as the tick's moment wants: the request leaves the list right after
@@ -150,45 +160,27 @@ void ReplyOutbox::SendNow(int32_t parent, const std::wstring& reply) {
     it = lanes_.find(parent);
     if (it != lanes_.end() && it->second.sending == progress) it->second.sending.reset();
   }
-  if (it != lanes_.end() && (it->second.sending || !it->second.waiting.empty())) {
+  if (Busy(parent)) {
     // Behind what is already due to it, in order: the tick never waits on a receiver that
     // may have stopped reading its messages.
-    it->second.waiting.push_back(reply);
-    if (!duePosted_) duePosted_ = PostMessageW(self_, dueMessage_, 0, 0) != FALSE;
+    lanes_[parent].waiting.push_back(reply);
+    PostDue();
     return;
   }
-  WriteDebugLog(L"Posting to requesting application (" + ToDecimal(parent) + L") : " + reply, 10, kMarkNone);
-  if (parent == 0 || closed_) return;
-  HWND target = WindowOf(parent);
-  if (OwnProcessWindow(target)) {
-    WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) + L") not sent - the window is the agent's own",
-                  5, kMarkNone);
-    return;
-  }
-  std::string bytes = ToAnsi(reply);
-  COPYDATASTRUCT cds{4, static_cast<DWORD>(bytes.size()), bytes.empty() ? nullptr : &bytes[0]};
-  DWORD_PTR result = 0;
-  SetLastError(0);
-  if (SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(self_), reinterpret_cast<LPARAM>(&cds),
-                          SMTO_NORMAL | SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result))
-    return;
-  DWORD error = GetLastError();
-  if (error == 0) error = ERROR_TIMEOUT;  // some systems leave the code unset on a time-out
-  WriteDebugLog(L"Reply to requesting application (" + ToDecimal(parent) + L") not delivered - " + SystemMessage(error),
-                5, kMarkNone);
+  LogPosting(parent, reply);
+  if (!Addressable(parent, true)) return;
+  const CopyDataDelivery sent = DeliverCopyData(WindowOf(parent), reply, self_);
+  if (sent.delivered) return;
+  LogNotDelivered(parent, sent.error);
   // Deferred to it meanwhile: it would not take those either.
   it = lanes_.find(parent);
-  if (!TimedOut(error) || it == lanes_.end() || it->second.waiting.empty() || it->second.sending) return;
-  WriteDebugLog(L"Replies to requesting application (" + ToDecimal(parent) + L") dropped - it did not answer: " +
-                    ToDecimal(static_cast<int64_t>(it->second.waiting.size())),
-                5, kMarkNone);
+  if (sent.error != ERROR_TIMEOUT || it == lanes_.end() || it->second.waiting.empty() || it->second.sending) return;
+  LogDropped(parent, it->second.waiting.size());
   it->second.waiting.clear();
 }
 
 void ReplyOutbox::SendProgress(int32_t parent, const std::wstring& text, UINT timeoutMs) {
-  if (parent == 0 || closed_) return;
-  auto it = lanes_.find(parent);
-  if (it != lanes_.end() && (it->second.sending || !it->second.waiting.empty())) return;
+  if (parent == 0 || closed_ || Busy(parent)) return;
   std::shared_ptr<Delivery> delivery = Start(parent, std::deque<std::wstring>{text}, false, timeoutMs);
   if (delivery) lanes_[parent].sending = delivery;
 }

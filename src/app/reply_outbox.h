@@ -51,9 +51,16 @@ class ReplyOutbox {
     std::deque<std::wstring> waiting;
     std::shared_ptr<Delivery> sending;
   };
+  // Whether a reply may go to `parent` at all (never to a window of this process), saying
+  // why not when `logged`.
+  bool Addressable(int32_t parent, bool logged) const;
   std::shared_ptr<Delivery> Start(int32_t parent, std::deque<std::wstring> replies, bool logged, UINT timeoutMs);
   void Finish(int32_t parent, Delivery& delivery);
   void Collect();
+  // The due message, posted once until it is handled.
+  void PostDue();
+  // Something for `parent` is on its way or waiting.
+  bool Busy(int32_t parent) const;
   void WaitFor(const std::shared_ptr<Delivery>& delivery);
 
   HWND self_ = nullptr;

@@ -156,6 +156,28 @@ std::wstring ReadCopyData(const COPYDATASTRUCT* data) {
 // messages sent to it while we wait) but a requester that has stopped answering cannot
 // hold the queue for more than kReplyTimeoutMs. A requester that is busy but alive gets
 // the whole time: the system's idea of "hung" is no reason to drop its reply.
+// The sender's own window still handles what is sent to it while it waits, and a receiver
+// that has stopped answering holds it for one time-out at most.
+CopyDataDelivery DeliverCopyData(HWND target, const std::wstring& text, HWND sender, UINT timeoutMs) {
+  std::string bytes = ToAnsi(text);
+  COPYDATASTRUCT cds{};
+  cds.dwData = 4;
+  cds.cbData = static_cast<DWORD>(bytes.size());
+  cds.lpData = bytes.empty() ? nullptr : bytes.data();
+  DWORD_PTR result = 0;
+  SetLastError(0);
+  CopyDataDelivery delivery;
+  if (!SendMessageTimeoutA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(sender), reinterpret_cast<LPARAM>(&cds),
+                           SMTO_NORMAL | SMTO_ABORTIFHUNG, timeoutMs, &result)) {
+    delivery.error = GetLastError();
+    if (delivery.error == 0) delivery.error = ERROR_TIMEOUT;  // some systems leave the code unset on a time-out
+    return delivery;
+  }
+  delivery.delivered = true;
+  delivery.result = static_cast<LRESULT>(result);
+  return delivery;
+}
+
 // WinINet's codes have their texts in wininet.dll, not in the system's table.
 std::wstring SystemMessage(DWORD code) {
   wchar_t text[512] = {};

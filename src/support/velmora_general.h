@@ -31,6 +31,16 @@ inline constexpr UINT kReplyTimeoutMs = 10000;
 // Text carried by a received WM_COPYDATA (data codes 3 and 4; anything else is empty).
 std::wstring ReadCopyData(const COPYDATASTRUCT* data);
 
+// A data-code-4 WM_COPYDATA to `target`, waiting at most `timeoutMs` for the receiver to
+// handle it (not at all once the system calls the receiver hung), and whether it did.
+struct CopyDataDelivery {
+  bool delivered = false;
+  LRESULT result = 0;
+  DWORD error = 0;  // why not, when not delivered; ERROR_TIMEOUT for a time-out or a hung receiver
+};
+CopyDataDelivery DeliverCopyData(HWND target, const std::wstring& text, HWND sender,
+                                 UINT timeoutMs = kReplyTimeoutMs);
+
 // The system's words for an error code (WinINet's codes included), with the number.
 std::wstring SystemMessage(DWORD code);
 
