@@ -39,6 +39,12 @@ bool Unseal(const std::string& in, std::string& out) {
 
 }  // namespace
 
+uint64_t ProcessCreated(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (process == nullptr || !GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated, std::wstring* program) {
   processId = 0;
   processCreated = 0;
@@ -47,9 +53,7 @@ void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreate
   if (window == nullptr || GetWindowThreadProcessId(window, &pid) == 0 || pid == 0) return;
   processId = pid;
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  FILETIME created{}, exited{}, kernel{}, user{};
-  if (process && GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
-    processCreated = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  processCreated = ProcessCreated(process.get());
   if (program && process) {
     wchar_t path[MAX_PATH * 2] = {};
     DWORD size = MAX_PATH * 2;

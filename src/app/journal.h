@@ -19,6 +19,8 @@ namespace velmora {
 // The window's process and when it started; a process id of 0 when it cannot be told.
 // With `program`, also the full path of the process's executable (empty when unknown).
 void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated, std::wstring* program = nullptr);
+// When `process` started (a FILETIME); 0 when it cannot be told.
+uint64_t ProcessCreated(HANDLE process);
 
 // The package's uninstall: the journal and what was moved aside, and the folders if that
 // leaves them empty. Requests still in it would never run once the agent is gone.

@@ -75,12 +75,10 @@ class OwnerCheck {
     if (processId == 0) return true;
     UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) return true;
-    FILETIME start{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(process.get(), &start, &exited, &kernel, &user)) return true;
-    const uint64_t started = (static_cast<uint64_t>(start.dwHighDateTime) << 32) | start.dwLowDateTime;
+    const uint64_t started = ProcessCreated(process.get());
     DWORD code = 0;
     // Another process with the recorded id is not the owner.
-    return started != created || !GetExitCodeProcess(process.get(), &code) || code != STILL_ACTIVE;
+    return started == 0 || started != created || !GetExitCodeProcess(process.get(), &code) || code != STILL_ACTIVE;
   }
   std::map<std::pair<uint32_t, uint64_t>, bool> known_;
 };
