@@ -56,9 +56,7 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
   // Redrawn once, 750 ms after the last of a burst, instead of once per request.
   // Once is enough for a burst: setting the box's text costs more than the rest of an
   // acceptance together.
-  wchar_t shown[16] = {};
-  if (GetWindowTextW(txtQueued_, shown, 16) != 11 || std::wstring(shown) != L"Updating...") ShowUpdating();
-  shownSequences_.clear();  // no line stands for a request until the redraw
+  ShowUpdating();
   tmrUpdateList_.Restart();
   ShowRemaining();
   // Started when idle, never pushed back: a requester sending every 0.9 s must not hold

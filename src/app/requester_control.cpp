@@ -193,10 +193,13 @@ uint64_t frmVelmoraSkytrove::CaretSequence() const {
   return SequenceOnLine(static_cast<int>(line));
 }
 
+// No line stands for a request until the redraw. Set only when it is not shown already:
+// setting the box's text costs more than the rest of an acceptance together.
 void frmVelmoraSkytrove::ShowUpdating() {
   if (!shownSequences_.empty()) caretSequence_ = CaretSequence();
   shownSequences_.clear();
-  SetQueuedText(L"Updating...");
+  wchar_t shown[16] = {};
+  if (GetWindowTextW(txtQueued_, shown, 16) != 11 || std::wstring(shown) != L"Updating...") SetQueuedText(L"Updating...");
 }
 
 // The same as a CANCEL from the request's own requester, with its own words in FAILED.
