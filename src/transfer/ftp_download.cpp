@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <cmath>
@@ -259,18 +258,13 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
     return Failed(L"source file was 0 bytes");
   }
   (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = measuredSize;
-  if (hasher) {
-    std::array<unsigned char, 32> digest{};
-    const bool hashed = hasher->Finish(digest);
-    if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
-      const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
-                                      : std::wstring(L"checksum could not be computed");
-      part.Discard();
-      Log(L"Exiting DownloadFTPFile as " + why, 5, kMarkEnd);
-      host_.ShowStatus(L"", false);
-      host_.ShowPercent(0);
-      return Failed(why);
-    }
+  const std::wstring mismatch = hasher ? ChecksumProblem(*hasher, sha256_) : std::wstring();
+  if (!mismatch.empty()) {
+    part.Discard();
+    Log(L"Exiting DownloadFTPFile as " + mismatch, 5, kMarkEnd);
+    host_.ShowStatus(L"", false);
+    host_.ShowPercent(0);
+    return Failed(mismatch);
   }
 
   // Checked last thing before the replace: a closing agent, or a cancelled request, never

@@ -5,7 +5,6 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -64,10 +63,12 @@ AttemptResult HttpDownload::Unloaded() {
   return AttemptResult::Ended(AttemptEnd::Closing);
 }
 
-// A cancelled request keeps nothing; the destination was never touched.
-AttemptResult HttpDownload::Cancelled() {
+// A cancelled request keeps nothing; the destination was never touched. `countShown`: the
+// tray tip shows the bytes so far and goes back to the name.
+AttemptResult HttpDownload::Cancelled(bool countShown) {
   part_->Discard();
   host_.ShowStatus(L"");
+  if (countShown) host_.ClearTrayTip();
   Log(std::wstring(kExit) + L"cancelled", kMarkEnd);
   return AttemptResult::Ended(AttemptEnd::Cancelled);
 }
@@ -136,7 +137,7 @@ std::optional<AttemptResult> HttpDownload::OpenUrl() {
     host_.NoteData();
     if (round == 0) timing::Pause(0.5);
     if (host_.Stop() == StopReason::Closing) return Unloaded();
-    if (host_.Stop() == StopReason::Cancelled) return Cancelled();
+    if (host_.Stop() == StopReason::Cancelled) return Cancelled(false);
     if (!handle_) {
       Log(L"Open URL " + url_ + L" FAILED");
       host_.ShowStatus(L"");
@@ -243,13 +244,7 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
     host_.ClearTrayTip();
     return Unloaded();
   }
-  if (host_.Stop() == StopReason::Cancelled) {
-    part_->Discard();
-    host_.ShowStatus(L"");
-    host_.ClearTrayTip();
-    Log(std::wstring(kExit) + L"cancelled", kMarkEnd);
-    return AttemptResult::Ended(AttemptEnd::Cancelled);
-  }
+  if (host_.Stop() == StopReason::Cancelled) return Cancelled(true);
   return std::nullopt;
 }
 
@@ -264,17 +259,12 @@ AttemptResult HttpDownload::Finish() {
                                                  L" bytes";
     return Fail(why, writeShort_ ? FailureKind::Permanent : FailureKind::CutShort);
   }
-  if (hasher_) {
-    std::array<unsigned char, 32> digest{};
-    const bool hashed = hasher_->Finish(digest);
-    if (!hashed || !DigestMatches(sha256_, digest.data(), digest.size())) {
-      host_.ClearTrayTip();
-      host_.ShowStatus(L"");
-      const std::wstring why = hashed ? L"checksum mismatch: the data hashes to " + DigestText(digest)
-                                      : std::wstring(L"checksum could not be computed");
-      part_->Discard();
-      return Fail(why);
-    }
+  const std::wstring mismatch = hasher_ ? ChecksumProblem(*hasher_, sha256_) : std::wstring();
+  if (!mismatch.empty()) {
+    host_.ClearTrayTip();
+    host_.ShowStatus(L"");
+    part_->Discard();
+    return Fail(mismatch);
   }
 
   host_.ShowStatus(L" Finished downloading file");

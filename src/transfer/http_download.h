@@ -37,7 +37,7 @@ class HttpDownload {
   AttemptResult Finish();
   AttemptResult Fail(const std::wstring& why, FailureKind kind = FailureKind::Permanent, int code = 0);
   AttemptResult Unloaded();
-  AttemptResult Cancelled();
+  AttemptResult Cancelled(bool countShown);
 
   TransferHost& host_;
   DownloadRequest& request_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "transfer/transfer_rules.h"
+
 namespace velmora {
 
 Sha256Hasher::Sha256Hasher() {
@@ -47,6 +49,13 @@ std::wstring DigestText(const std::array<unsigned char, 32>& digest) {
     text += kHex[b & 15];
   }
   return text;
+}
+
+std::wstring ChecksumProblem(Sha256Hasher& hasher, const std::wstring& expected) {
+  std::array<unsigned char, 32> digest{};
+  if (!hasher.Finish(digest)) return L"checksum could not be computed";
+  if (DigestMatches(expected, digest.data(), digest.size())) return std::wstring();
+  return L"checksum mismatch: the data hashes to " + DigestText(digest);
 }
 
 }  // namespace velmora

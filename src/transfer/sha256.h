@@ -32,4 +32,8 @@ bool HashKeptBytes(HANDLE file, int64_t kept, Sha256Hasher& hasher);
 // Lower-case hex, for the log and the reason.
 std::wstring DigestText(const std::array<unsigned char, 32>& digest);
 
+// Finishes `hasher` and holds its digest against `expected` (Sha256= text): empty when they
+// match, else the failure's reason.
+std::wstring ChecksumProblem(Sha256Hasher& hasher, const std::wstring& expected);
+
 }  // namespace velmora
