@@ -38,6 +38,13 @@
  * runs it: any program at the caller's level or above, which could read the caller's
  * memory anyway, can still pose as the agent. A requester running elevated therefore
  * refuses an agent that does not.
+ *
+ * Which replies are taken: only those whose wParam is a window this client sent to, or a
+ * window with the agent's class and title that passes the same integrity check (the agent
+ * after a restart, answering a request it kept on disk). Everything else is dropped
+ * unread. This keeps out messages that other programs send to any window, and stray
+ * replies; it does not prove who sent a reply: wParam is what the sender says it is, and
+ * any program that can send this window a message can name the agent's window in it.
  */
 #ifndef SKYTROVE_CLIENT_H
 #define SKYTROVE_CLIENT_H
@@ -72,7 +79,9 @@ typedef enum SkytroveStatus {
                                    level, or its level cannot be read: nothing was sent */
   SKYTROVE_CANCELLED = 10,      /* a "CANCELLED" reply: count says how many were cancelled */
   SKYTROVE_STATE = 11,          /* a "STATUS" reply: state, position, bytesDone, bytesTotal */
-  SKYTROVE_PROGRESS = 12        /* a "PROGRESS" message: bytesDone, bytesTotal */
+  SKYTROVE_PROGRESS = 12,       /* a "PROGRESS" message: bytesDone, bytesTotal */
+  SKYTROVE_CLOSED = 13          /* the client was closed while this call ran (from a window
+                                   procedure or a callback its wait ran): nothing returned */
 } SkytroveStatus;
 
 typedef struct SkytroveField {
@@ -123,6 +132,10 @@ const char* SKYTROVE_CALL SkytroveVersion(void);
 
 /* NULL when the window cannot be made. */
 SkytroveClient* SKYTROVE_CALL SkytroveOpen(void);
+/* Frees the client. Called while a call with the client runs (from a window procedure or
+ * a callback that its wait or send runs), the close is carried out when the outermost such
+ * call returns: that call, and any made with the client meanwhile, return SKYTROVE_CLOSED
+ * at once, and the client must not be used after it. Replies not yet taken are dropped. */
 void SKYTROVE_CALL SkytroveClose(SkytroveClient* client);
 HWND SKYTROVE_CALL SkytroveWindow(const SkytroveClient* client);
 

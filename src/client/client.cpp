@@ -195,7 +195,50 @@ struct SkytroveClient {
   std::string problem;
   HWND trusted = nullptr;
   DWORD trustedProcess = 0;
+  std::vector<HWND> sentTo;  // every window this client handed a message to
+  // Calls of the library on the stack (its waits run the program's window procedures and
+  // the callbacks, which may close the client): the last one out carries out a close.
+  int depth = 0;
+  bool closing = false;
+
+  // Whether a reply's wParam names an agent this client talks to: a window it sent to, or
+  // the agent's own window after a restart (its requests outlive it), when trusted.
+  bool FromAgent(HWND from);
 };
+
+namespace {
+
+// Holds the client open while a library call runs; declared first in such a call, so
+// that it ends last.
+class InCall {
+ public:
+  explicit InCall(SkytroveClient& client) : client_(client) { ++client_.depth; }
+  ~InCall() {
+    if (--client_.depth == 0 && client_.closing) delete &client_;
+  }
+  InCall(const InCall&) = delete;
+  InCall& operator=(const InCall&) = delete;
+
+ private:
+  SkytroveClient& client_;
+};
+
+bool IsAgentWindow(HWND window) {
+  wchar_t name[64] = {};
+  wchar_t title[64] = {};
+  return GetClassNameW(window, name, 64) > 0 && std::wcscmp(name, L"frmVelmoraSkytrove") == 0 &&
+         InternalGetWindowText(window, title, 64) > 0 && std::wcscmp(title, L"Velmora Skytrove v4") == 0;
+}
+
+}  // namespace
+
+bool SkytroveClient::FromAgent(HWND from) {
+  if (from == nullptr) return false;
+  if (std::find(sentTo.begin(), sentTo.end(), from) != sentTo.end()) return true;
+  if (!IsAgentWindow(from) || !TrustProblem(from).empty()) return false;
+  sentTo.push_back(from);
+  return true;
+}
 
 bool SkytroveClient::Trusts(HWND agent) {
   DWORD processId = 0;
@@ -226,6 +269,8 @@ bool SkytroveClient::Create() {
 }
 
 void SkytroveClient::Receive(const COPYDATASTRUCT& data, HWND from) {
+  if (closing || !FromAgent(from)) return;
+  InCall inCall(*this);
   auto reply = std::make_unique<OwnedReply>(data, from);
   reply->serial = ++received;
   if (progressCallback != nullptr && reply->status == SKYTROVE_PROGRESS) {
@@ -283,7 +328,13 @@ SkytroveClient* SKYTROVE_CALL SkytroveOpen(void) {
 
 void SKYTROVE_CALL SkytroveClose(SkytroveClient* client) {
   // Its window can only be destroyed on its own thread; a client closed elsewhere stays.
-  if (client != nullptr && client->OnItsThread()) delete client;
+  if (client == nullptr || !client->OnItsThread()) return;
+  // Closed from inside one of its own calls (a window procedure or a callback run by its
+  // wait): that call still reads the client, so the last call out deletes it.
+  if (client->depth > 0)
+    client->closing = true;
+  else
+    delete client;
 }
 
 HWND SKYTROVE_CALL SkytroveWindow(const SkytroveClient* client) {
@@ -315,6 +366,9 @@ namespace {
 SkytroveStatus Deliver(SkytroveClient* client, HWND agent, const void* bytes, size_t length, ULONG_PTR code) {
   if (agent == nullptr || !IsWindow(agent) || length > ULONG_MAX) return SKYTROVE_NO_AGENT;
   if (!client->Trusts(agent)) return SKYTROVE_LOWER_INTEGRITY;
+  // Before the send: its answer may come while the send waits.
+  if (std::find(client->sentTo.begin(), client->sentTo.end(), agent) == client->sentTo.end())
+    client->sentTo.push_back(agent);
   COPYDATASTRUCT cds{};
   cds.dwData = code;
   cds.cbData = static_cast<DWORD>(length);
@@ -372,9 +426,12 @@ SkytroveStatus SKYTROVE_CALL SkytroveSendText(SkytroveClient* client, HWND agent
                                               ULONG_PTR code) {
   if (client == nullptr) return SKYTROVE_NO_AGENT;
   if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
+  if (client->closing) return SKYTROVE_CLOSED;
+  InCall inCall(*client);
   try {
     client->problem.clear();
     const SkytroveStatus sent = Deliver(client, agent, bytes, length, code);
+    if (client->closing) return SKYTROVE_CLOSED;
     if (sent == SKYTROVE_SENT && bytes != nullptr) {
       std::wstring text = FromAnsi(static_cast<const char*>(bytes), length);
       if (code == 3) text.resize(std::min(text.size(), text.find(L'\0')));
@@ -395,6 +452,7 @@ SkytroveStatus SKYTROVE_CALL SkytroveSend(SkytroveClient* client, HWND agent, co
                                           size_t count, int replyOnFailure) {
   if (client == nullptr) return SKYTROVE_NO_AGENT;
   if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
+  if (client->closing) return SKYTROVE_CLOSED;
   try {
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return SKYTROVE_BAD_REQUEST;
@@ -424,7 +482,11 @@ SkytroveStatus SKYTROVE_CALL SkytroveWait(SkytroveClient* client, DWORD timeoutM
   if (client == nullptr) return SKYTROVE_TIMEOUT;
   if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
   if (client->callback != nullptr) return SKYTROVE_CALLBACK_SET;
-  if (!PumpUntil(timeoutMs, [client] { return !client->queue.empty(); })) return SKYTROVE_TIMEOUT;
+  if (client->closing) return SKYTROVE_CLOSED;
+  InCall inCall(*client);
+  const bool arrived = PumpUntil(timeoutMs, [client] { return client->closing || !client->queue.empty(); });
+  if (client->closing) return SKYTROVE_CLOSED;
+  if (!arrived) return SKYTROVE_TIMEOUT;
   std::unique_ptr<OwnedReply> owned = std::move(client->queue.front());
   client->queue.pop_front();
   return Take(std::move(owned), reply);
@@ -437,6 +499,8 @@ SkytroveStatus SKYTROVE_CALL SkytroveRequest(SkytroveClient* client, HWND agent,
   if (client == nullptr) return SKYTROVE_NO_AGENT;
   if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
   if (client->callback != nullptr) return SKYTROVE_CALLBACK_SET;
+  if (client->closing) return SKYTROVE_CLOSED;
+  InCall inCall(*client);
   try {
     const auto text = Compose(client, fields, count, replyOnFailure);
     if (!text) return SKYTROVE_BAD_REQUEST;
@@ -445,6 +509,7 @@ SkytroveStatus SKYTROVE_CALL SkytroveRequest(SkytroveClient* client, HWND agent,
     // Not SkytroveSendText: a request given up earlier stays given up, so that its late
     // reply, delivered while this send waits, is dropped rather than taken for this one.
     const SkytroveStatus sent = Deliver(client, agent, bytes.data(), bytes.size(), 4);
+    if (client->closing) return SKYTROVE_CLOSED;
     if (sent != SKYTROVE_SENT) return sent;
     // Whatever arrived until now answers an earlier request.
     const uint64_t sentAfter = client->received;
@@ -454,11 +519,13 @@ SkytroveStatus SKYTROVE_CALL SkytroveRequest(SkytroveClient* client, HWND agent,
     {
       Awaiting awaiting(*client, request);
       answered = PumpUntil(timeoutMs, [&] {
+        if (client->closing) return true;
         for (answer = queue.begin(); answer != queue.end(); ++answer)
           if ((*answer)->serial > sentAfter && request.AnsweredBy(**answer)) return true;
         return false;
       });
     }
+    if (client->closing) return SKYTROVE_CLOSED;
     if (!answered) {
       client->abandoned.push_back(request);
       if (client->abandoned.size() > kAbandonedLimit) client->abandoned.pop_front();
@@ -497,6 +564,8 @@ SkytroveStatus AskControl(SkytroveClient* client, HWND agent, const wchar_t* com
   if (client == nullptr) return SKYTROVE_NO_AGENT;
   if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
   if (client->callback != nullptr) return SKYTROVE_CALLBACK_SET;
+  if (client->closing) return SKYTROVE_CLOSED;
+  InCall inCall(*client);
   client->problem.clear();
   std::wstring problem;
   const std::wstring wanted = Wide(reference);
@@ -508,14 +577,17 @@ SkytroveStatus AskControl(SkytroveClient* client, HWND agent, const wchar_t* com
   const std::string bytes = ToAnsi(text);
   const uint64_t sentAfter = client->received;
   const SkytroveStatus sent = Deliver(client, agent, bytes.data(), bytes.size(), 4);
+  if (client->closing) return SKYTROVE_CLOSED;
   if (sent != SKYTROVE_SENT) return sent;
   auto& queue = client->queue;
   auto found = queue.end();
   const bool answered = PumpUntil(timeoutMs, [&] {
+    if (client->closing) return true;
     for (found = queue.begin(); found != queue.end(); ++found)
       if ((*found)->serial > sentAfter && (*found)->status == kind && (*found)->parsed->reference == wanted) return true;
     return false;
   });
+  if (client->closing) return SKYTROVE_CLOSED;
   if (!answered) return SKYTROVE_TIMEOUT;
   answer = std::move(*found);
   queue.erase(found);
@@ -543,6 +615,10 @@ SkytroveStatus SKYTROVE_CALL SkytroveQueryStatus(SkytroveClient* client, HWND ag
                                                  DWORD timeoutMs, SkytroveReply** replies, size_t max,
                                                  size_t* count) {
   if (count != nullptr) *count = 0;
+  if (client == nullptr) return SKYTROVE_NO_AGENT;
+  if (!client->OnItsThread()) return SKYTROVE_WRONG_THREAD;
+  if (client->closing) return SKYTROVE_CLOSED;
+  InCall inCall(*client);
   try {
     std::unique_ptr<OwnedReply> first;
     const SkytroveStatus status = AskControl(client, agent, L"STATUS", reference, SKYTROVE_STATE, timeoutMs, first);
@@ -556,11 +632,13 @@ SkytroveStatus SKYTROVE_CALL SkytroveQueryStatus(SkytroveClient* client, HWND ag
       auto& queue = client->queue;
       auto found = queue.end();
       const bool more = PumpUntil(200, [&] {
+        if (client->closing) return true;
         for (found = queue.begin(); found != queue.end(); ++found)
           if ((*found)->serial > after && (*found)->status == SKYTROVE_STATE && (*found)->parsed->reference == wanted)
             return true;
         return false;
       });
+      if (client->closing) return SKYTROVE_CLOSED;
       if (!more) break;
       got.push_back(std::move(*found));
       queue.erase(found);
