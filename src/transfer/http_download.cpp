@@ -149,13 +149,14 @@ std::optional<AttemptResult> HttpDownload::OpenUrl() {
     }
     status_ = 0;
     HttpHeaderNumber(handle_.get(), HTTP_QUERY_STATUS_CODE, status_);
-    validator_ = HttpValidator(HttpHeaderText(handle_.get(), HTTP_QUERY_ETAG),
-                               HttpHeaderText(handle_.get(), HTTP_QUERY_LAST_MODIFIED),
-                               HttpHeaderText(handle_.get(), HTTP_QUERY_DATE));
+    const std::wstring etag = HttpHeaderText(handle_.get(), HTTP_QUERY_ETAG);
+    const std::wstring modified = HttpHeaderText(handle_.get(), HTTP_QUERY_LAST_MODIFIED);
+    validator_ = HttpValidator(etag, modified, HttpHeaderText(handle_.get(), HTTP_QUERY_DATE));
     int64_t length = -1;
     HttpHeaderNumber(handle_.get(), HTTP_QUERY_CONTENT_LENGTH, length);
+    // Compared as named, strong or not: a date too fresh to record still tells a change.
     range_ = JudgeRangeAnswer(status_, HttpHeaderText(handle_.get(), HTTP_QUERY_CONTENT_RANGE), length, kept_,
-                              recorded_, validator_);
+                              recorded_, etag.empty() ? modified : etag);
     // Part of a file nobody asked a part of: its bytes cannot be placed anywhere.
     if (range_.answer == RangeAnswer::Unasked) {
       host_.ShowStatus(L"");

@@ -64,9 +64,9 @@ struct RangeJudgement {
   int64_t total = -1;  // Continue: the file's size as the answer states it
 };
 // How an HTTP answer is taken. `offset`: the kept size the request asked to continue, 0
-// when it sent no Range. `contentLength`: -1 when the answer has none. `validator` is the
-// answer's own (HttpValidator of its headers): a 206 for other content than recorded is
-// refused even when a server ignored If-Range. A 206 continues only when its bytes start
+// when it sent no Range. `contentLength`: -1 when the answer has none. `validator` is what
+// the answer names its content by (its ETag, else its Last-Modified, strong or not): a 206
+// for other content than recorded is refused even when a server ignored If-Range. A 206 continues only when its bytes start
 // at `offset`, its Content-Length (if any) is their count, and it states the file's size:
 // only then can the kept and the received bytes be shown to be the whole file. One that
 // ends before that size is still a continuation; the attempt that takes it ends cut short.

@@ -129,6 +129,7 @@ TEST(ResumeRules, OnlyA206FromTheKeptSizeForTheRecordedContentContinues) {
       {206, L"bytes 80-99/100", 20, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
       {206, L"bytes 91-99/100", 9, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
       {206, L"bytes 90-99/100", 10, 90, L"\"f\"", RangeAnswer::Refused, -1, -1},
+      {206, L"bytes 90-99/100", 10, 90, L"W/\"e\"", RangeAnswer::Refused, -1, -1},
       {206, L"", 10, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
       {200, L"", 100, 90, L"\"f\"", RangeAnswer::StartOver, -1, -1},
       {416, L"bytes */90", -1, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
