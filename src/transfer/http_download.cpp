@@ -111,6 +111,7 @@ std::optional<AttemptResult> HttpDownload::OpenUrl() {
   // A second open only when the server would not continue the kept bytes.
   for (int round = 0; round < 2; ++round) {
     const std::wstring headers = kept_ > 0 ? ResumeHeaders(kept_, recorded_) : std::wstring();
+    if (headers.empty()) kept_ = 0;  // no range asked for: whatever comes starts over
     if (kept_ > 0) Log(L"Resuming " + destination_ + L" from byte " + ToDecimal(kept_));
     Log(L"InternetOpenURL " + url_);
     // The open waits for the server's answer: on the worker, with the window answering
@@ -148,13 +149,21 @@ std::optional<AttemptResult> HttpDownload::OpenUrl() {
     }
     status_ = 0;
     HttpHeaderNumber(handle_.get(), HTTP_QUERY_STATUS_CODE, status_);
-    validator_ = HttpValidator(HttpHeaderText(handle_.get(), HTTP_QUERY_ETAG),
-                               HttpHeaderText(handle_.get(), HTTP_QUERY_LAST_MODIFIED));
-    if (kept_ == 0) break;
-    const RangeAnswer answer = JudgeRangeAnswer(status_, HttpHeaderText(handle_.get(), HTTP_QUERY_CONTENT_RANGE),
-                                                kept_, recorded_, validator_);
-    if (answer == RangeAnswer::Continue) offset_ = kept_;
-    if (answer != RangeAnswer::Refused) break;
+    const std::wstring etag = HttpHeaderText(handle_.get(), HTTP_QUERY_ETAG);
+    const std::wstring modified = HttpHeaderText(handle_.get(), HTTP_QUERY_LAST_MODIFIED);
+    validator_ = HttpValidator(etag, modified, HttpHeaderText(handle_.get(), HTTP_QUERY_DATE));
+    int64_t length = -1;
+    HttpHeaderNumber(handle_.get(), HTTP_QUERY_CONTENT_LENGTH, length);
+    // Compared as named, strong or not: a date too fresh to record still tells a change.
+    range_ = JudgeRangeAnswer(status_, HttpHeaderText(handle_.get(), HTTP_QUERY_CONTENT_RANGE), length, kept_,
+                              recorded_, etag.empty() ? modified : etag);
+    // Part of a file nobody asked a part of: its bytes cannot be placed anywhere.
+    if (range_.answer == RangeAnswer::Unasked) {
+      host_.ShowStatus(L"");
+      return Fail(L"HTTP status 206 without a range", FailureKind::Permanent, 206);
+    }
+    if (range_.answer == RangeAnswer::Continue) offset_ = kept_;
+    if (range_.answer != RangeAnswer::Refused) break;
     // Not the kept bytes' continuation: they are dropped and the whole file asked for.
     Log(L"Resume refused - HTTP status " + ToDecimal(status_) + L", asking for the whole file");
     handle_.reset();
@@ -189,7 +198,10 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   HttpHeaderNumber(handle_.get(), HTTP_QUERY_CONTENT_LENGTH, announced_);  // stays -1 without one
 
   // Counts and progress are of the whole file, the kept bytes included.
-  const int64_t whole = announced_ >= 0 ? offset_ + announced_ : -1;
+  const int64_t whole = range_.total >= 0 ? range_.total : announced_ >= 0 ? offset_ + announced_ : -1;
+  // A continuation brings the bytes its range names and no more: a body that runs on
+  // (without a length) is not written past them.
+  const int64_t rangeBytes = range_.answer == RangeAnswer::Continue ? range_.end - offset_ : -1;
   host_.NoteProgress(offset_, whole);
   host_.ShowStatus(L" Downloading file - " + url_);
   void* buffer = host_.Buffer();
@@ -213,6 +225,10 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
     const Read read = pending.Wait([this] { handle_.reset(); }).value;
     const DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(kTransferBufferSize)) : 0;
     if (!read.ok && host_.Stop() != StopReason::Closing) readFailed_ = true;
+    if (rangeBytes >= 0 && total_ + got > rangeBytes) {
+      beyondRange_ = true;
+      break;
+    }
     if (got > 0) {
       std::memcpy(buffer, chunk->data(), got);
       host_.NoteData();
@@ -249,15 +265,31 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
 }
 
 AttemptResult HttpDownload::Finish() {
-  const bool shortBody = announced_ >= 0 && total_ < announced_;
+  const int64_t expected = range_.answer == RangeAnswer::Continue ? range_.end - offset_ : announced_;
+  const bool shortBody = expected >= 0 && total_ < expected;
+  // An answer that contradicts its own range proves nothing about the bytes it brought.
+  if (beyondRange_) {
+    host_.ShowStatus(L"");
+    host_.ClearTrayTip();
+    part_->Discard();
+    return Fail(L"received more than the " + ToDecimal(expected) + L" bytes of the range");
+  }
   if (readFailed_ || writeShort_ || shortBody) {
     host_.ShowStatus(L"");
     host_.ClearTrayTip();
     const std::wstring why = readFailed_   ? L"failed to read from URL"
                              : writeShort_ ? L"failed to write to file"
-                                           : L"received " + ToDecimal(total_) + L" of " + ToDecimal(announced_) +
+                                           : L"received " + ToDecimal(total_) + L" of " + ToDecimal(expected) +
                                                  L" bytes";
     return Fail(why, writeShort_ ? FailureKind::Permanent : FailureKind::CutShort);
+  }
+  // A range that ends before the file does: what it brought is kept for the next attempt,
+  // which asks for the rest. Only the whole stated size is the file.
+  if (range_.answer == RangeAnswer::Continue && offset_ + total_ < range_.total) {
+    host_.ShowStatus(L"");
+    host_.ClearTrayTip();
+    return Fail(L"received " + ToDecimal(offset_ + total_) + L" of " + ToDecimal(range_.total) + L" bytes",
+                FailureKind::CutShort);
   }
   const std::wstring mismatch = hasher_ ? ChecksumProblem(*hasher_, sha256_) : std::wstring();
   if (!mismatch.empty()) {

@@ -13,6 +13,7 @@
 #include "protocol/download_request.h"
 #include "support/handles.h"
 #include "transfer/attempt.h"
+#include "transfer/resume_rules.h"
 #include "transfer/transfer_host.h"
 
 namespace velmora {
@@ -51,6 +52,7 @@ class HttpDownload {
   std::unique_ptr<Sha256Hasher> hasher_;
   std::wstring recorded_;   // the kept bytes' validator
   std::wstring validator_;  // the answer's
+  RangeJudgement range_;    // how the answer was taken; Continue: the bytes it names
   int64_t kept_ = 0;
   int64_t offset_ = 0;      // where the body starts in the file: the kept bytes continued
   int64_t status_ = 0;
@@ -58,6 +60,7 @@ class HttpDownload {
   int64_t total_ = 0;       // body bytes received
   bool readFailed_ = false;
   bool writeShort_ = false;
+  bool beyondRange_ = false;  // the body ran on past its range
 };
 
 }  // namespace velmora

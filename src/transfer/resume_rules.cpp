@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "transfer/http_date.h"
+
 namespace velmora {
 
 namespace {
@@ -55,11 +57,15 @@ bool ParseNumber(const std::wstring& text, size_t& at, int64_t& value) {
   return at > start;
 }
 
+// C0, DEL and C1: none of them can stand in a header value as it is.
 bool HasControl(const std::wstring& text) {
   for (wchar_t c : text)
-    if (c < 0x20 || c == 0x7F) return true;
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
   return false;
 }
+
+// A Last-Modified this much older than the answer's Date names one content.
+constexpr int64_t kStrongDateSeconds = 60;
 
 }  // namespace
 
@@ -78,10 +84,13 @@ std::wstring SourceForRecord(const std::wstring& source) {
   return source.substr(0, colon) + source.substr(at);
 }
 
-std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastModified) {
-  if (!etag.empty() && etag.compare(0, 2, L"W/") != 0 && !HasControl(etag)) return etag;
-  if (!lastModified.empty() && !HasControl(lastModified)) return lastModified;
-  return std::wstring();
+std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastModified, const std::wstring& date) {
+  if (!etag.empty()) return etag.compare(0, 2, L"W/") != 0 && !HasControl(etag) ? etag : std::wstring();
+  int64_t modified = 0, served = 0;
+  if (HasControl(lastModified) || !ParseHttpDate(lastModified, modified) || !ParseHttpDate(date, served) ||
+      served - modified < kStrongDateSeconds)
+    return std::wstring();
+  return lastModified;
 }
 
 std::wstring FtpValidator(int64_t size, const std::wstring& lastWriteTime) {
@@ -106,7 +115,8 @@ bool ParseRecord(const std::string& text, ResumeRecord& record) {
   if (validatorEnd == std::string::npos || text.substr(validatorEnd + 1) != "end\n") return false;
   ResumeRecord read;
   if (!FromUtf8(text.substr(head.size(), sourceEnd - head.size()), read.source) ||
-      !FromUtf8(text.substr(validatorStart, validatorEnd - validatorStart), read.validator))
+      !FromUtf8(text.substr(validatorStart, validatorEnd - validatorStart), read.validator) ||
+      HasControl(read.validator))
     return false;
   record = std::move(read);
   return true;
@@ -119,6 +129,7 @@ bool PartUsable(bool recordRead, const ResumeRecord& record, const std::wstring&
 }
 
 std::wstring ResumeHeaders(int64_t offset, const std::wstring& validator) {
+  if (validator.empty() || HasControl(validator)) return std::wstring();
   return L"Range: bytes=" + std::to_wstring(offset) + L"-\r\nIf-Range: " + validator + L"\r\n";
 }
 
@@ -144,20 +155,27 @@ bool ParseContentRange(const std::wstring& text, int64_t& first, int64_t& last, 
   return at == text.size();
 }
 
-RangeAnswer JudgeRangeAnswer(int64_t status, const std::wstring& contentRange, int64_t offset,
-                             const std::wstring& recorded, const std::wstring& validator) {
-  if (status == 200) return RangeAnswer::StartOver;
-  if (status == 206) {
-    int64_t first = 0, last = 0, total = 0;
-    const bool sameContent = validator.empty() || validator == recorded;
-    if (ParseContentRange(contentRange, first, last, total) && first == offset && sameContent)
-      return RangeAnswer::Continue;
-    return RangeAnswer::Refused;
+RangeJudgement JudgeRangeAnswer(int64_t status, const std::wstring& contentRange, int64_t contentLength,
+                                int64_t offset, const std::wstring& recorded, const std::wstring& validator) {
+  RangeJudgement judged;
+  if (offset <= 0) {
+    if (status < 400) judged.answer = status == 206 ? RangeAnswer::Unasked : RangeAnswer::StartOver;
+    return judged;
   }
   // "Range not satisfiable": the kept bytes are not a beginning of what the server has.
-  if (status == 416) return RangeAnswer::Refused;
-  if (status >= 400) return RangeAnswer::Other;
-  return RangeAnswer::Refused;
+  if (status >= 400 && status != 416) return judged;
+  judged.answer = status == 200 ? RangeAnswer::StartOver : RangeAnswer::Refused;
+  if (status != 206) return judged;
+  int64_t first = 0, last = 0, total = 0;
+  const bool sameContent = validator.empty() || validator == recorded;
+  // An unknown total ("*") could never show the file whole.
+  if (!ParseContentRange(contentRange, first, last, total) || first != offset || total < 0 || !sameContent ||
+      (contentLength >= 0 && contentLength != last - first + 1))
+    return judged;
+  judged.answer = RangeAnswer::Continue;
+  judged.end = last + 1;
+  judged.total = total;
+  return judged;
 }
 
 }  // namespace velmora

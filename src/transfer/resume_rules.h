@@ -20,10 +20,12 @@ inline constexpr int64_t kPartMaxAgeSeconds = 7 * 24 * 3600;
 // holds one (a changed password is still the same source).
 std::wstring SourceForRecord(const std::wstring& source);
 
-// The proof of content an HTTP answer gives: its strong ETag, else its Last-Modified date;
-// empty when it gives neither (such a download is never resumed). A weak ETag ("W/...")
-// cannot be used in If-Range.
-std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastModified);
+// The proof of content an HTTP answer gives: its strong ETag; when it has no ETag at all,
+// its Last-Modified date, but only when that is at least 60 s before the answer's Date (a
+// file can change twice within the second a date names); otherwise empty, and such a
+// download is never resumed. A weak ETag ("W/...") cannot be used in If-Range and, being
+// an entity tag, rules the date out too. A missing or unreadable date proves nothing.
+std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastModified, const std::wstring& date);
 // An FTP file's proof: its size and last-write time, as the listing gives them.
 std::wstring FtpValidator(int64_t size, const std::wstring& lastWriteTime);
 
@@ -32,7 +34,9 @@ struct ResumeRecord {
   std::wstring validator;  // HttpValidator or FtpValidator; empty: not resumable
 };
 std::string ComposeRecord(const ResumeRecord& record);
-// False for anything but a complete record of this layout.
+// False for anything but a complete record of this layout, and for one whose validator
+// holds a control character: a record is a file anyone may have written, and its
+// validator goes into a request header.
 bool ParseRecord(const std::string& text, ResumeRecord& record);
 
 // Whether kept bytes may be continued: a readable record for this very source with a
@@ -40,22 +44,33 @@ bool ParseRecord(const std::string& text, ResumeRecord& record);
 bool PartUsable(bool recordRead, const ResumeRecord& record, const std::wstring& source, int64_t partSize,
                 int64_t ageSeconds);
 
-// The request headers of a resumed HTTP attempt ("Range: bytes=n-" and "If-Range: v").
+// The request headers of a resumed HTTP attempt ("Range: bytes=n-" and "If-Range: v");
+// empty, so nothing is resumed, for a validator that is none or holds a control character.
 std::wstring ResumeHeaders(int64_t offset, const std::wstring& validator);
 
 // "bytes first-last/total" ("*" for an unknown total); false when it is not that.
 bool ParseContentRange(const std::wstring& text, int64_t& first, int64_t& last, int64_t& total);
 
 enum class RangeAnswer {
-  Continue,   // 206 from exactly the kept size, for the recorded content
-  StartOver,  // the whole body (200): truncate and write from byte 0
+  Continue,   // 206 from exactly the kept size, for the recorded content, of a stated size
+  StartOver,  // the whole body (200), or any answer below 400 to a request without a range
   Refused,    // neither: the kept bytes are dropped and the file asked for whole
+  Unasked,    // 206 to a request that sent no range: not the file, and a failure
   Other       // an error status, handled as any other
 };
-// How an HTTP answer to a resumed request is taken. `validator` is the answer's own
-// (HttpValidator of its headers): a 206 for other content than recorded is refused even
-// when a server ignored If-Range.
-RangeAnswer JudgeRangeAnswer(int64_t status, const std::wstring& contentRange, int64_t offset,
-                             const std::wstring& recorded, const std::wstring& validator);
+struct RangeJudgement {
+  RangeAnswer answer = RangeAnswer::Other;
+  int64_t end = -1;    // Continue: where the answer's bytes end (its last byte + 1)
+  int64_t total = -1;  // Continue: the file's size as the answer states it
+};
+// How an HTTP answer is taken. `offset`: the kept size the request asked to continue, 0
+// when it sent no Range. `contentLength`: -1 when the answer has none. `validator` is what
+// the answer names its content by (its ETag, else its Last-Modified, strong or not): a 206
+// for other content than recorded is refused even when a server ignored If-Range. A 206 continues only when its bytes start
+// at `offset`, its Content-Length (if any) is their count, and it states the file's size:
+// only then can the kept and the received bytes be shown to be the whole file. One that
+// ends before that size is still a continuation; the attempt that takes it ends cut short.
+RangeJudgement JudgeRangeAnswer(int64_t status, const std::wstring& contentRange, int64_t contentLength,
+                                int64_t offset, const std::wstring& recorded, const std::wstring& validator);
 
 }  // namespace velmora

@@ -60,7 +60,7 @@ TEST_F(Resume, HttpContinuesOnlyWhatTheServerProvesTheSame) {
   EXPECT_EQ(ReadFileBytes(D("b.bin")), Generated(kSize));
   served = Served(b, 2);
   ASSERT_EQ(served.size(), 2u);
-  EXPECT_EQ(served[1], "range=bytes=60000- if-range=Tue, 01 Dec 2026 10:00:01 GMT status=206 sent=140000");
+  EXPECT_EQ(served[1], "range=bytes=60000- if-range=Tue, 01 Dec 2020 10:00:01 GMT status=206 sent=140000");
 
   // A server that ignores ranges sends it all again: started over, never appended.
   const std::string c = Key("ignore");
@@ -77,7 +77,55 @@ TEST_F(Resume, HttpContinuesOnlyWhatTheServerProvesTheSame) {
   served = Served(d, 2);
   ASSERT_EQ(served.size(), 2u);
   EXPECT_EQ(served[1], "range=bytes=60000- if-range=\"" + d + "-1\" status=200 sent=200000");
-  EXPECT_EQ(Leftovers({L"a.bin", L"b.bin", L"c.bin", L"d.bin"}), std::vector<std::wstring>());
+
+  // A date served less than a minute after it, or beside a weak ETag, proves no content:
+  // the retry asks for the whole file without a range.
+  for (const std::string mode : {"lm=now", "weak=1"}) {
+    const std::string k = Key(mode.substr(0, 4));
+    ASSERT_TRUE(Got(Http(Ranged(k, "&" + mode), Dest("e.bin"), " Retries=1"))) << mode;
+    EXPECT_TRUE(ReadFileBytes(D("e.bin")) == Generated(kSize)) << mode;
+    served = Served(k, 2);
+    ASSERT_EQ(served.size(), 2u) << mode;
+    EXPECT_EQ(served[1], "range=- if-range=- status=200 sent=200000") << mode;
+  }
+
+  // A record whose validator would add a header line of its own is not used, nor sent.
+  const std::string f = Key("forged");
+  const std::string url = Url("ranged/" + std::to_string(kSize) + "?key=" + f);
+  ASSERT_TRUE(WriteFileBytes(D("f.bin.vskpart"), Generated(kCut)));
+  ASSERT_TRUE(WriteFileBytes(D("f.bin.vskpart.rec"),
+                             "vskpart 1\nsource " + url + "\nvalidator \"x\"\xC0\x8D\xC0\x8AX-Evil: 1\nend\n"));
+  ASSERT_TRUE(Got(Http(url, Dest("f.bin"))));
+  EXPECT_TRUE(ReadFileBytes(D("f.bin")) == Generated(kSize));
+  EXPECT_EQ(Served(f, 1).at(0), "range=- if-range=- status=200 sent=200000");
+  EXPECT_EQ(Leftovers({L"a.bin", L"b.bin", L"c.bin", L"d.bin", L"e.bin", L"f.bin"}), std::vector<std::wstring>());
+}
+
+// A GOT only when the kept and the received bytes are the whole file the server stated.
+TEST_F(Resume, HttpGotOnlyForEveryByteOfTheStatedFile) {
+  // A 206 to a request without a range is not the file: the destination stays as it was.
+  ASSERT_TRUE(WriteFileBytes(D("b.bin"), "old"));
+  const std::string b = Key("unasked");
+  ASSERT_TRUE(Send(Http(Url("ranged/" + std::to_string(kSize) + "?key=" + b + "&unasked=500"), Dest("b.bin"))));
+  auto reply = requester_.WaitReply(30000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("FAILED ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(reply->Field("Reason"), "HTTP status 206 without a range");
+  EXPECT_EQ(Served(b, 1).at(0), "range=- if-range=- status=206 sent=500");
+  const std::string kept = ReadFileBytes(D("b.bin"));
+  EXPECT_TRUE(kept == "old") << kept.size() << " bytes";
+
+  // A 206 with 100 of the 140,000 bytes left: they are kept and the next attempt asks for the rest.
+  const std::string a = Key("brief");
+  ASSERT_TRUE(Got(Http(Ranged(a, "&brief=100"), Dest("a.bin"), " Retries=2"), 60000));
+  const std::string got = ReadFileBytes(D("a.bin"));
+  EXPECT_TRUE(got == Generated(kSize)) << got.size() << " bytes";
+  auto served = Served(a, 3);
+  ASSERT_EQ(served.size(), 3u);
+  EXPECT_EQ(served[1], "range=bytes=60000- if-range=\"" + a + "-1\" status=206 sent=100");
+  EXPECT_EQ(served[2], "range=bytes=60100- if-range=\"" + a + "-1\" status=206 sent=139900");
+  EXPECT_TRUE(Logged("Retrying in 4 s - received 60100 of 200000 bytes (attempt 2 of 3)"));
+  EXPECT_EQ(Leftovers({L"a.bin", L"b.bin"}), std::vector<std::wstring>());
 }
 
 // Kept bytes serve only the request that kept them: its retries, or its replay after a kill.

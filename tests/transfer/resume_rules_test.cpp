@@ -1,17 +1,61 @@
 // When kept bytes may be continued, and whether a server's answer continues them.
 #include <gtest/gtest.h>
 
+#include "transfer/http_date.h"
 #include "transfer/resume_rules.h"
 
 using namespace velmora;
 
-TEST(ResumeRules, ValidatorIsAStrongEtagElseTheDateElseNothing) {
-  EXPECT_EQ(HttpValidator(L"\"v1\"", L"Tue, 01 Dec 2026 10:00:00 GMT"), L"\"v1\"");
-  EXPECT_EQ(HttpValidator(L"W/\"v1\"", L"Tue, 01 Dec 2026 10:00:00 GMT"), L"Tue, 01 Dec 2026 10:00:00 GMT");
-  EXPECT_EQ(HttpValidator(L"W/\"v1\"", L""), L"");
-  EXPECT_EQ(HttpValidator(L"", L""), L"");
-  // A header that would break the request's own header lines is no validator.
-  EXPECT_EQ(HttpValidator(L"\"a\"\r\nX: 1", L""), L"");
+TEST(ResumeRules, ValidatorIsAStrongEtagElseADateAMinuteOlderThanTheAnswerElseNothing) {
+  const std::wstring lm = L"Tue, 01 Dec 2026 10:00:00 GMT";
+  struct Case {
+    const wchar_t* etag;
+    const wchar_t* lastModified;
+    const wchar_t* date;
+    const wchar_t* validator;
+  } const cases[] = {
+      {L"\"v1\"", lm.c_str(), L"", L"\"v1\""},
+      {L"\"v1\"", L"", L"", L"\"v1\""},
+      // A weak ETag is an entity tag: no date may stand in for it.
+      {L"W/\"v1\"", lm.c_str(), L"Wed, 02 Dec 2026 10:00:00 GMT", L""},
+      {L"W/\"v1\"", L"", L"", L""},
+      {L"", lm.c_str(), L"Tue, 01 Dec 2026 10:01:00 GMT", lm.c_str()},
+      {L"", lm.c_str(), L"Tue, 01 Dec 2026 10:00:59 GMT", L""},
+      {L"", lm.c_str(), lm.c_str(), L""},
+      {L"", lm.c_str(), L"Tue, 01 Dec 2026 09:00:00 GMT", L""},
+      {L"", lm.c_str(), L"Tuesday, 01-Dec-26 10:01:00 GMT", lm.c_str()},
+      {L"", lm.c_str(), L"Tue Dec  1 10:01:00 2026", lm.c_str()},
+      {L"", lm.c_str(), L"", L""},
+      {L"", lm.c_str(), L"yesterday", L""},
+      {L"", L"Tue, 01 Dec 2026 10:00", L"Wed, 02 Dec 2026 10:00:00 GMT", L""},
+      // The weekday must fit the date; the day must exist.
+      {L"", L"Mon, 01 Dec 2026 10:00:00 GMT", L"Wed, 02 Dec 2026 10:00:00 GMT", L""},
+      {L"", L"Sat, 29 Feb 2025 10:00:00 GMT", L"Wed, 02 Dec 2026 10:00:00 GMT", L""},
+      {L"", L"Thu, 29 Feb 2024 10:00:00 GMT", L"Wed, 02 Dec 2026 10:00:00 GMT", L"Thu, 29 Feb 2024 10:00:00 GMT"},
+      {L"", L"", L"Wed, 02 Dec 2026 10:00:00 GMT", L""},
+      // A header that would break the request's own header lines is no validator.
+      {L"\"a\"\r\nX: 1", lm.c_str(), L"Wed, 02 Dec 2026 10:00:00 GMT", L""},
+      {L"\"a\"\u0085", L"", L"", L""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(HttpValidator(c.etag, c.lastModified, c.date), c.validator) << c.etag << " | " << c.lastModified << " | " << c.date;
+}
+
+TEST(ResumeRules, HttpDatesInTheirThreeForms) {
+  int64_t seconds = 0;
+  ASSERT_TRUE(ParseHttpDate(L"Thu, 01 Jan 1970 00:00:00 GMT", seconds));
+  EXPECT_EQ(seconds, 0);
+  ASSERT_TRUE(ParseHttpDate(L"Sun, 06 Nov 1994 08:49:37 GMT", seconds));
+  EXPECT_EQ(seconds, 784111777);
+  ASSERT_TRUE(ParseHttpDate(L"Sunday, 06-Nov-94 08:49:37 GMT", seconds));
+  EXPECT_EQ(seconds, 784111777);
+  ASSERT_TRUE(ParseHttpDate(L"Sun Nov  6 08:49:37 1994", seconds));
+  EXPECT_EQ(seconds, 784111777);
+  for (const wchar_t* bad : {L"", L"Sun, 06 Nov 1994 08:49:37", L"Sun, 06 Nov 1994 08:49:37 UTC", L"Sun, 6 Nov 1994 08:49:37 GMT",
+                             L"Sun, 06 Nov 1994 24:00:00 GMT", L"Sun, 06 Nov 1994 08:49:37 GMT ", L"Sun,06 Nov 1994 08:49:37 GMT",
+                             L"Sun, 06 Xyz 1994 08:49:37 GMT", L"Sun, 31 Nov 1994 08:49:37 GMT", L"Sund, 06 Nov 1994 08:49:37 GMT",
+                             L"Sun Nov 6 08:49:37 1994", L"Sun Nov  6 08:49:37 94", L"Sunday, 06-Nov-1994 08:49:37 GMT"})
+    EXPECT_FALSE(ParseHttpDate(bad, seconds)) << bad;
 }
 
 TEST(ResumeRules, RecordReadsBackAndATornOneIsRefused) {
@@ -26,6 +70,13 @@ TEST(ResumeRules, RecordReadsBackAndATornOneIsRefused) {
   for (size_t cut = 0; cut < text.size(); ++cut)
     EXPECT_FALSE(ParseRecord(text.substr(0, cut), read)) << cut;
   EXPECT_FALSE(ParseRecord(text + "x", read));
+  // A validator planted to add a header line, in any spelling the reader decodes.
+  for (const char* planted : {"\"x\"\r", "\"x\"\xC0\x8D\xC0\x8AX-Evil: 1", "\"x\"\xE0\x80\x8AX-Evil: 1", "\"x\"\x7F",
+                              "\"x\"\xC2\x85"})
+    EXPECT_FALSE(ParseRecord("vskpart 1\nsource http://h/f\nvalidator " + std::string(planted) + "\nend\n", read))
+        << planted;
+  ASSERT_TRUE(ParseRecord("vskpart 1\nsource http://h/f\nvalidator Tue, 01 Dec 2026 10:00:00 GMT\nend\n", read));
+  EXPECT_EQ(read.validator, L"Tue, 01 Dec 2026 10:00:00 GMT");
   EXPECT_EQ(SourceForRecord(L"http://host/a@b"), L"http://host/a@b");
   EXPECT_EQ(SourceForRecord(L"http://u@host/x"), L"http://u@host/x");
   EXPECT_EQ(SourceForRecord(L"u:p@host/x"), L"u@host/x");
@@ -41,6 +92,8 @@ TEST(ResumeRules, KeptBytesAreUsedOnlyForTheSameSourceWithAValidatorAndWithinAWe
   EXPECT_FALSE(PartUsable(false, record, L"http://h/f", 10, 0));
   EXPECT_FALSE(PartUsable(true, ResumeRecord{L"http://h/f", L""}, L"http://h/f", 10, 0));
   EXPECT_EQ(ResumeHeaders(90, L"\"e\""), L"Range: bytes=90-\r\nIf-Range: \"e\"\r\n");
+  EXPECT_EQ(ResumeHeaders(90, L"\"e\"\r\nX-Evil: 1"), L"");
+  EXPECT_EQ(ResumeHeaders(90, L""), L"");
 }
 
 TEST(ResumeRules, OnlyA206FromTheKeptSizeForTheRecordedContentContinues) {
@@ -55,14 +108,46 @@ TEST(ResumeRules, OnlyA206FromTheKeptSizeForTheRecordedContentContinues) {
                              L"bytes 0-1/2x", L"bytes -1-2/3", L"bytes 99999999999999999999-1/2"})
     EXPECT_FALSE(ParseContentRange(bad, first, last, total)) << bad;
 
+  // Kept 90 bytes of a file recorded as "e".
   const std::wstring e = L"\"e\"";
-  EXPECT_EQ(JudgeRangeAnswer(206, L"bytes 90-99/100", 90, e, e), RangeAnswer::Continue);
-  EXPECT_EQ(JudgeRangeAnswer(206, L"bytes 90-99/100", 90, e, L""), RangeAnswer::Continue);
-  EXPECT_EQ(JudgeRangeAnswer(206, L"bytes 80-99/100", 90, e, e), RangeAnswer::Refused);
-  EXPECT_EQ(JudgeRangeAnswer(206, L"bytes 90-99/100", 90, e, L"\"f\""), RangeAnswer::Refused);
-  EXPECT_EQ(JudgeRangeAnswer(206, L"", 90, e, e), RangeAnswer::Refused);
-  EXPECT_EQ(JudgeRangeAnswer(200, L"", 90, e, L"\"f\""), RangeAnswer::StartOver);
-  EXPECT_EQ(JudgeRangeAnswer(416, L"bytes */90", 90, e, e), RangeAnswer::Refused);
-  EXPECT_EQ(JudgeRangeAnswer(503, L"", 90, e, e), RangeAnswer::Other);
-  EXPECT_EQ(JudgeRangeAnswer(404, L"", 90, e, e), RangeAnswer::Other);
+  struct Case {
+    int64_t status;
+    const wchar_t* contentRange;
+    int64_t contentLength;
+    int64_t offset;
+    const wchar_t* validator;
+    RangeAnswer answer;
+    int64_t end, total;
+  } const cases[] = {
+      {206, L"bytes 90-99/100", 10, 90, L"\"e\"", RangeAnswer::Continue, 100, 100},
+      {206, L"bytes 90-99/100", -1, 90, L"", RangeAnswer::Continue, 100, 100},
+      // Short of the rest: a continuation still, of a file the attempt does not finish.
+      {206, L"bytes 90-189/200000", 100, 90, L"\"e\"", RangeAnswer::Continue, 190, 200000},
+      {206, L"bytes 90-99/100", 9, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {206, L"bytes 90-99/100", 11, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {206, L"bytes 90-99/*", 10, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {206, L"bytes 80-99/100", 20, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {206, L"bytes 91-99/100", 9, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {206, L"bytes 90-99/100", 10, 90, L"\"f\"", RangeAnswer::Refused, -1, -1},
+      {206, L"bytes 90-99/100", 10, 90, L"W/\"e\"", RangeAnswer::Refused, -1, -1},
+      {206, L"", 10, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {200, L"", 100, 90, L"\"f\"", RangeAnswer::StartOver, -1, -1},
+      {416, L"bytes */90", -1, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {304, L"", -1, 90, L"\"e\"", RangeAnswer::Refused, -1, -1},
+      {503, L"", -1, 90, L"\"e\"", RangeAnswer::Other, -1, -1},
+      {404, L"", -1, 90, L"\"e\"", RangeAnswer::Other, -1, -1},
+      // No range was asked for (a first request, or the one after a refusal).
+      {206, L"bytes 0-499/200000", 500, 0, L"\"e\"", RangeAnswer::Unasked, -1, -1},
+      {206, L"bytes 0-99/100", 100, 0, L"", RangeAnswer::Unasked, -1, -1},
+      {200, L"", 100, 0, L"", RangeAnswer::StartOver, -1, -1},
+      {204, L"", -1, 0, L"", RangeAnswer::StartOver, -1, -1},
+      {416, L"", -1, 0, L"", RangeAnswer::Other, -1, -1},
+      {404, L"", -1, 0, L"", RangeAnswer::Other, -1, -1},
+  };
+  for (const Case& c : cases) {
+    const RangeJudgement judged = JudgeRangeAnswer(c.status, c.contentRange, c.contentLength, c.offset, e, c.validator);
+    EXPECT_EQ(judged.answer, c.answer) << c.status << " " << c.contentRange << " offset " << c.offset;
+    EXPECT_EQ(judged.end, c.end) << c.status << " " << c.contentRange;
+    EXPECT_EQ(judged.total, c.total) << c.status << " " << c.contentRange;
+  }
 }
