@@ -1,5 +1,6 @@
 #include "support/http_header.h"
 
+#include <cerrno>
 #include <cwchar>
 #include <vector>
 
@@ -12,8 +13,10 @@ bool HttpHeaderNumber(HINTERNET url, DWORD what, int64_t& value) {
   DWORD index = 0;
   if (!HttpQueryInfoW(url, what, text, &size, &index)) return false;
   wchar_t* end = nullptr;
+  errno = 0;
   const long long number = wcstoll(text, &end, 10);
-  if (end == text || number < 0) return false;
+  // wcstoll holds a number past the largest at the largest: such a length is none.
+  if (end == text || number < 0 || errno == ERANGE) return false;
   value = number;
   return true;
 }

@@ -198,7 +198,10 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   HttpHeaderNumber(handle_.get(), HTTP_QUERY_CONTENT_LENGTH, announced_);  // stays -1 without one
 
   // Counts and progress are of the whole file, the kept bytes included.
-  const int64_t whole = range_.total >= 0 ? range_.total : announced_ >= 0 ? offset_ + announced_ : -1;
+  // A length near the largest number would wrap past it: such a size is not known.
+  const int64_t whole = range_.total >= 0                                     ? range_.total
+                        : announced_ >= 0 && announced_ <= INT64_MAX - offset_ ? offset_ + announced_
+                                                                               : -1;
   // A continuation brings the bytes its range names and no more: a body that runs on
   // (without a length) is not written past them.
   const int64_t rangeBytes = range_.answer == RangeAnswer::Continue ? range_.end - offset_ : -1;
