@@ -114,7 +114,7 @@ TEST_F(Resume, OnlyTheUsersOwnPartIsContinuedAtAnyPathLength) {
   ASSERT_TRUE(GiveToAnotherUser(D("p.bin.vskpart")));
   ASSERT_TRUE(GiveToAnotherUser(D("p.bin.vskpart.rec")));
   ASSERT_TRUE(Got(Http(source, Dest("p.bin"), " Retries=1")));
-  EXPECT_EQ(ReadFileBytes(D("p.bin")), Generated(kSize));
+  EXPECT_TRUE(ReadFileBytes(D("p.bin")) == Generated(kSize));  // no planted byte in it
   auto served = Served(p, 2);
   ASSERT_EQ(served.size(), 2u);
   EXPECT_EQ(served[0], "range=- if-range=- status=200 sent=60000");  // not the planted bytes' continuation
@@ -127,7 +127,7 @@ TEST_F(Resume, OnlyTheUsersOwnPartIsContinuedAtAnyPathLength) {
   ASSERT_EQ(target.size(), 250u);
   const std::string l = Key("long");
   ASSERT_TRUE(Got(Http(Ranged(l), target, " Retries=1")));
-  EXPECT_EQ(ReadFileBytes(Wide(target)), Generated(kSize));
+  EXPECT_TRUE(ReadFileBytes(Wide(target)) == Generated(kSize));
   served = Served(l, 2);
   ASSERT_EQ(served.size(), 2u);
   EXPECT_EQ(served[1], "range=bytes=60000- if-range=\"" + l + "-1\" status=206 sent=140000");
