@@ -1,5 +1,7 @@
 #include "win_test_support.h"
 
+#include <aclapi.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -109,6 +111,41 @@ std::string Generated(size_t n, size_t offset) {
   std::string out(n, '\0');
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i + offset) % 251);
   return out;
+}
+
+static bool OwnedByThisUser(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return true;
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  char user[256] = {};
+  DWORD size = 0;
+  const bool mine = token != nullptr && GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                    EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  if (token != nullptr) CloseHandle(token);
+  LocalFree(descriptor);
+  return mine;
+}
+
+// A Linux program's process handle is signalled at once under Wine: the owner says when
+// chown is done.
+bool GiveToAnotherUser(const std::wstring& path) {
+  if (path.size() < 3 || (path[0] != L'Z' && path[0] != L'z') || path[1] != L':') return false;
+  std::wstring command = L"/bin/chown 65534 \"";
+  for (wchar_t c : path.substr(2)) command += c == L'\\' ? L'/' : c;
+  command += L'"';
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(L"Z:\\bin\\chown", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return WaitUntil([&] { return !OwnedByThisUser(path); }, 10000);
 }
 
 void SetMachineString(const std::wstring& key, const std::wstring& name, const std::wstring& value) {

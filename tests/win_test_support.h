@@ -29,6 +29,10 @@ bool FileExists(const std::wstring& path);
 // The names in a folder (files and folders, without "." and "..").
 std::vector<std::wstring> FolderNames(const std::wstring& folder);
 std::string Generated(size_t n, size_t offset = 0);  // the web peer's /gen pattern
+// Makes a file under Z:\ another user's: under Wine a file's owner is its Linux owner, so
+// Linux's chown (which Wine starts as the Linux program it is) gives it to "nobody". True
+// when the file's owner is no longer this process's user.
+bool GiveToAnotherUser(const std::wstring& path);
 
 void SetMachineString(const std::wstring& key, const std::wstring& name, const std::wstring& value);
 // HKEY_LOCAL_MACHINE unless another root is given.

@@ -13,6 +13,7 @@
 #include "support/components.h"
 #include "support/debug_log.h"
 #include "support/offthread.h"
+#include "support/paths.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
 #include "transfer/ftp_download.h"
@@ -148,7 +149,7 @@ bool frmVelmoraSkytrove::StallCheck() {
   const ULONGLONG now = GetTickCount64();
   if (!watch_.file.empty()) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExW(watch_.file.c_str(), GetFileExInfoStandard, &data)) {
+    if (GetFileAttributesExW(ExtendedPath(watch_.file).c_str(), GetFileExInfoStandard, &data)) {
       const int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
       if (size != watch_.fileSize) {
         watch_.fileSize = size;

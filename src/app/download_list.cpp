@@ -34,6 +34,10 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
       RefuseWithReply(request, L"destination is not a full path");
       WriteDebugLog(L"Exiting AddToDownloadList as destination is not a full path", 5, kMarkEnd);
       return;
+    case AddOutcome::DestinationNotFileName:
+      RefuseWithReply(request, L"destination is not a file name");
+      WriteDebugLog(L"Exiting AddToDownloadList as destination is not a file name", 5, kMarkEnd);
+      return;
     case AddOutcome::NoTypeOrSource:
       RefuseWithReply(request, request.Type.empty() ? L"no type" : L"no source file");
       WriteDebugLog(L"Exiting AddToDownloadList as no type/source/destination", 5, kMarkEnd);

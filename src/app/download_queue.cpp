@@ -17,13 +17,14 @@ std::wstring DownloadQueue::Key(int32_t parent, const std::wstring& type, const 
 }
 
 // A relative destination would be resolved against the agent's working folder (System32
-// when started at sign-in). Only the types that write locally are held to it; an empty
-// destination is the transfer's to refuse, as it always was.
-bool DownloadQueue::DestinationsAreFull(const DownloadRequest& request) {
+// when started at sign-in); a device or stream name writes no file of its own. Only the
+// types that write locally are held to it; an empty destination is the transfer's to
+// refuse, as it always was.
+bool DownloadQueue::DestinationsPass(const DownloadRequest& request, bool (*rule)(const std::wstring&)) {
   const std::wstring type = UpperCase(request.Type);
   if (type != L"HTTP" && type != L"FTP") return true;
-  auto full = [](const std::wstring& path) { return path.empty() || IsFullPath(path); };
-  return full(request.DestinationFileName) && (type != L"FTP" || full(request.LinkedDestinationFileName));
+  auto passes = [&](const std::wstring& path) { return path.empty() || rule(path); };
+  return passes(request.DestinationFileName) && (type != L"FTP" || passes(request.LinkedDestinationFileName));
 }
 
 // The duplicate test walks the list in order and stops at the first rival that matches
@@ -35,7 +36,8 @@ AddOutcome DownloadQueue::Add(const DownloadRequest& request) {
   // anyone's entry.
   if (request.ParentHWnd == 0) return AddOutcome::NoRequester;
   if (request.Type.empty() || request.SourceFileName.empty()) return AddOutcome::NoTypeOrSource;
-  if (!DestinationsAreFull(request)) return AddOutcome::DestinationNotFullPath;
+  if (!DestinationsPass(request, IsFullPath)) return AddOutcome::DestinationNotFullPath;
+  if (!DestinationsPass(request, NamesPlainFile)) return AddOutcome::DestinationNotFileName;
   const std::wstring key = Key(request.ParentHWnd, request.Type, request.SourceFileName);
   const auto bySource = bySource_.find(key);
   const auto byLinked = byLinked_.find(key);

@@ -22,6 +22,7 @@ enum class AddOutcome {
   NoRequester,
   NoTypeOrSource,
   DestinationNotFullPath,
+  DestinationNotFileName,
   AlreadyInList,
   AlreadyInLinkedList,
   Full
@@ -75,7 +76,7 @@ class DownloadQueue {
   };
   using Index = std::unordered_map<std::wstring, std::set<uint64_t>>;
 
-  static bool DestinationsAreFull(const DownloadRequest& request);
+  static bool DestinationsPass(const DownloadRequest& request, bool (*rule)(const std::wstring&));
   static std::wstring Key(int32_t parent, const std::wstring& type, const std::wstring& source);
   void Unindex(const Entry& entry);
   void EraseAt(size_t index);

@@ -9,6 +9,7 @@
 #include "support/components.h"
 #include "support/handles.h"
 #include "support/http_header.h"
+#include "support/paths.h"
 #include "support/placement.h"
 
 namespace velmora {
@@ -45,7 +46,7 @@ int32_t cWinINET::DownloadFile(const std::wstring& source, const std::wstring& f
   const std::wstring temporary = TemporaryBeside(fName);
   if (temporary.empty()) return kUnableToWriteDestination;
   TemporaryFile guard(temporary);
-  UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  UniqueFile file(CreateFileW(ExtendedPath(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               CREATE_ALWAYS, 0, nullptr));
   if (!file) return kUnableToWriteDestination;
 

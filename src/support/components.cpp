@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "paths.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -265,7 +266,7 @@ bool CreateFolder(const std::wstring& folder) {
 
 double FileLength(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (path.empty() || !GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
   return static_cast<double>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }

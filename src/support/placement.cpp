@@ -27,7 +27,7 @@ std::wstring OwnTemporaryName(const std::wstring& folder) {
     std::swprintf(name, 16, L"vsk%04X.tmp", static_cast<unsigned>(number & 0xFFFF));
     const std::wstring path = base + name;
     UniqueFile created(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(ExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (created) return path;
     // Only a taken name is worth another number; a missing or closed folder is not.
     const DWORD error = GetLastError();
@@ -39,11 +39,11 @@ std::wstring OwnTemporaryName(const std::wstring& folder) {
 }  // namespace
 
 bool DestinationWritable(const std::wstring& destination) {
-  const DWORD attributes = GetFileAttributesW(destination.c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedPath(destination).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
   // A folder of that name would be found out only after the whole transfer.
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  UniqueFile probe(CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  UniqueFile probe(CreateFileW(ExtendedPath(destination).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
   return static_cast<bool>(probe);
 }
@@ -66,7 +66,7 @@ namespace {
 // FlushFileBuffers wants a handle that may write; the sharing leaves any reader, or a
 // worker still holding its own handle, undisturbed.
 bool Flushed(const std::wstring& path, const PlacementCalls& calls) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  UniqueFile file(CreateFileW(ExtendedPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   return file && calls.flush(file.get()) != FALSE;
 }
@@ -80,8 +80,10 @@ bool Flushed(const std::wstring& path, const PlacementCalls& calls) {
 // an empty or torn file where the old one was; the renames write through, and after
 // ReplaceFileW (which has no write-through of its own) the file under its new name is
 // flushed as well.
-bool Replace(const std::wstring& finished, const std::wstring& destination, const PlacementCalls& calls) {
-  if (!Flushed(finished, calls)) return false;
+bool Replace(const std::wstring& finishedName, const std::wstring& destinationName, const PlacementCalls& calls) {
+  if (!Flushed(finishedName, calls)) return false;
+  const std::wstring finished = ExtendedPath(finishedName);
+  const std::wstring destination = ExtendedPath(destinationName);
   const DWORD move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
   const DWORD attributes = GetFileAttributesW(destination.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -95,8 +97,8 @@ bool Replace(const std::wstring& finished, const std::wstring& destination, cons
       SetFileAttributesW(destination.c_str(), (now & ~userSet) | (attributes & userSet));
     // The new bytes are on the disk already and the destination holds them: a failed flush
     // of its name is said, not reported as a failed placing (the old file is gone).
-    if (!Flushed(destination, calls))
-      WriteDebugLog(L"Put " + destination + L" in place, but it could not be flushed under its name", 5, kMarkNone);
+    if (!Flushed(destinationName, calls))
+      WriteDebugLog(L"Put " + destinationName + L" in place, but it could not be flushed under its name", 5, kMarkNone);
     return true;
   }
   switch (GetLastError()) {
@@ -120,8 +122,8 @@ bool Replace(const std::wstring& finished, const std::wstring& destination, cons
 // transfer still fails.
 Placement PutInPlace(const std::wstring& finished, const std::wstring& destination, const PlacementCalls& calls) {
   if (Replace(finished, destination, calls)) return Placement::Placed;
-  if (GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES ||
-      GetFileAttributesW(finished.c_str()) == INVALID_FILE_ATTRIBUTES)
+  if (GetFileAttributesW(ExtendedPath(destination).c_str()) != INVALID_FILE_ATTRIBUTES ||
+      GetFileAttributesW(ExtendedPath(finished).c_str()) == INVALID_FILE_ATTRIBUTES)
     return Placement::Failed;
   WriteDebugLog(L"Kept " + finished + L", the only copy of the new " + destination + L": it could not be put in place",
                 5, kMarkNone);
@@ -129,7 +131,7 @@ Placement PutInPlace(const std::wstring& finished, const std::wstring& destinati
 }
 
 TemporaryFile::~TemporaryFile() {
-  if (!path_.empty()) DeleteFileW(path_.c_str());
+  if (!path_.empty()) DeleteFileW(ExtendedPath(path_).c_str());
 }
 
 bool TemporaryFile::PutInPlace(const std::wstring& destination, const PlacementCalls& calls) {

@@ -8,6 +8,7 @@
 #include "support/ansi.h"
 #include "support/components.h"
 #include "support/debug_log.h"
+#include "support/paths.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
 
@@ -62,7 +63,7 @@ std::wstring GetTempFileWith(std::wstring TempFolder, const std::wstring& Extens
       // A longer path than the buffer holds comes back as its needed size, not as text.
       if (length == 0 || length > kWorkingBuffer - 1) {
         const DWORD error = GetLastError();
-        for (const auto& file : systemFiles) DeleteFileW(file.c_str());
+        for (const auto& file : systemFiles) DeleteFileW(ExtendedPath(file).c_str());
         const std::wstring message = L"Error getting a temporary file name :" + ToDecimal(error);
         MessageBoxA(nullptr, ToAnsi(message).c_str(), ToAnsi(kApplicationTitle).c_str(), MB_OK | MB_ICONSTOP);
         return std::wstring();
@@ -74,7 +75,7 @@ std::wstring GetTempFileWith(std::wstring TempFolder, const std::wstring& Extens
     WriteDebugLog(L"Call GetTempFilename", -1, kMarkNone);
     const uint32_t unique = service(ToAnsi(TempFolder), ToAnsi(prefix), buffer.data());
     if (std::memchr(buffer.data(), '\0', buffer.size()) == nullptr) {
-      for (const auto& file : systemFiles) DeleteFileW(file.c_str());
+      for (const auto& file : systemFiles) DeleteFileW(ExtendedPath(file).c_str());
       WriteDebugLog(L"Exit NewGetTempFile (GetTempFilename returned a non-Null terminated string)", 5, kMarkEnd);
       return std::wstring();
     }
@@ -92,7 +93,7 @@ std::wstring GetTempFileWith(std::wstring TempFolder, const std::wstring& Extens
     result = candidate;
     break;
   }
-  for (const auto& file : systemFiles) DeleteFileW(file.c_str());
+  for (const auto& file : systemFiles) DeleteFileW(ExtendedPath(file).c_str());
   WriteDebugLog(L"End GetTempFile", 5, kMarkEnd);
   return result;
 }

@@ -135,10 +135,7 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   std::wstring recorded;
   const int64_t kept = part.Kept(source, recorded);
   auto local = std::make_shared<UniqueFile>();
-  if (!part.Path().empty())
-    local->reset(CreateFileW(part.Path().c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!part.Path().empty()) *local = part.Open(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!*local) {
     const DWORD error = GetLastError();
     const std::wstring why = destination.empty() ? std::wstring(L"no destination file name")

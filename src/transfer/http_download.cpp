@@ -94,9 +94,7 @@ AttemptResult HttpDownload::Run() {
 std::optional<AttemptResult> HttpDownload::OpenPart() {
   part_ = std::make_unique<PartFile>(DestinationWritable(destination_) ? destination_ : std::wstring());
   kept_ = part_->Kept(url_, recorded_);
-  if (!part_->Path().empty())
-    file_.reset(CreateFileW(part_->Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!part_->Path().empty()) file_ = part_->Open(0);
   if (!file_) {
     const std::wstring why = L"Create file " + destination_ + L" FAILED";
     Log(why, kMarkEnd);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "support/handles.h"
 #include "support/placement.h"
 
 namespace velmora {
@@ -27,9 +28,14 @@ class PartFile {
   const std::wstring& Path() const { return path_; }
 
   // What an earlier attempt kept for `source`: its size and the recorded validator. A part
-  // for another source, without a usable record, or older than the age limit is deleted
-  // here and 0 is returned.
+  // for another source, without a usable record, older than the age limit, or not the
+  // user's own plain file (see part_trust.h) is deleted here (a link as the link) and 0 is
+  // returned.
   int64_t Kept(const std::wstring& source, std::wstring& validator);
+  // Opens the part for reading and writing, created when missing, never through a link:
+  // invalid (with the system's error) when it cannot be made, or when what is under its
+  // name may not take this download's bytes (the kept bytes' file replaced meanwhile).
+  UniqueFile Open(DWORD share);
   // Empties the open part, then records `validator` for `source`: the part is then ready
   // for byte 0 of that content.
   bool StartOver(HANDLE file, const std::wstring& source, const std::wstring& validator);
@@ -48,6 +54,7 @@ class PartFile {
   void Remove();
   std::wstring destination_;
   std::wstring path_;
+  uint64_t checked_ = 0;  // which file Kept found the bytes in (volume and file number)
   bool discard_ = false;
   bool resumable_ = false;
   bool onlyCopy_ = false;

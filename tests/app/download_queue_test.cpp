@@ -44,6 +44,8 @@ TEST(DownloadQueue, RefusesRelativeDestinationsAndWindowZero) {
   DownloadRequest linked = Req(1, L"FTP", L"ftp://h/3", L"C:\\3", L"ftp://h/3.jpg");
   linked.LinkedDestinationFileName = L"3.jpg";
   EXPECT_EQ(q.Add(linked), AddOutcome::DestinationNotFullPath);
+  linked.LinkedDestinationFileName = L"C:\\x\\3.jpg:s";
+  EXPECT_EQ(q.Add(linked), AddOutcome::DestinationNotFileName);
   linked.LinkedDestinationFileName = L"\\\\srv\\share\\3.jpg";
   EXPECT_EQ(q.Add(linked), AddOutcome::Accepted);
   // A delete writes nothing here, and an empty destination is the transfer's to refuse.

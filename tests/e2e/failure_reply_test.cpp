@@ -81,6 +81,8 @@ TEST_F(FailureReply, MixedBurstGetsExactlyOneReplyPerRequestThatAsked) {
       WrongLogin("9.txt"),                                   // silence
       Http(Url("status/404?10"), Dest("10.txt"), " ReplyOnFailure=yes"),  // silence
       Http(ok + "?11", "11.txt", asks),                      // FAILED destination is not a full path
+      Http(ok + "?13", Dest("13.bin:stream"), asks),         // FAILED destination is not a file name
+      Http(ok + "?14", Dest("Nul .txt"), asks),              // FAILED destination is not a file name
   };
   for (const auto& r : burst) ASSERT_TRUE(Send(r));
   // No window to answer: refused at once, never queued to be dropped at its tick.
@@ -104,9 +106,12 @@ TEST_F(FailureReply, MixedBurstGetsExactlyOneReplyPerRequestThatAsked) {
                                                {"FAILED already in list", 1},
                                                {"FAILED no type", 1},
                                                {"FAILED no source file", 1},
-                                               {"FAILED destination is not a full path", 1}};
+                                               {"FAILED destination is not a full path", 1},
+                                               {"FAILED destination is not a file name", 2}};
   EXPECT_EQ(got, expected);
   EXPECT_EQ(CountLogged("Exiting AddToDownloadList as destination is not a full path"), 1u);
+  EXPECT_EQ(CountLogged("Exiting AddToDownloadList as destination is not a file name"), 2u);
+  EXPECT_FALSE(FileExists(D("13.bin")));  // a stream's base file is not made either
   EXPECT_EQ(CountLogged("Exiting AddToDownloadList as no requesting window (wParam 0)"), 1u);
   EXPECT_EQ(CountLogged("Parent lost"), 0u);
 }

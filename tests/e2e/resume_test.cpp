@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ftp_e2e_support.h"
+#include "transfer/resume_rules.h"
 #include "transfer/sha256.h"
 
 namespace ftp_e2e {
@@ -147,6 +148,39 @@ TEST_F(Resume, KeptBytesGoWhenTheRequestEndsAndAWrongChecksumKeepsNothing) {
   EXPECT_EQ(Served(e, 2).at(1), "range=- if-range=- status=200 sent=200000");
   EXPECT_EQ(ReadFileBytes(D("e.bin")), "old");
   EXPECT_EQ(Leftovers({L"e.bin"}), std::vector<std::wstring>());
+}
+
+// A shared folder can hold another user's part and record, planted to be exactly what the
+// agent would keep for this request: they give the download none of their bytes. And a
+// destination so long that its record's aside name passes MAX_PATH is kept and resumed.
+TEST_F(Resume, OnlyTheUsersOwnPartIsContinuedAtAnyPathLength) {
+  const std::string p = Key("planted");
+  const std::string source = Ranged(p);
+  ASSERT_TRUE(WriteFileBytes(D("p.bin.vskpart"), std::string(kCut, 'X')));
+  ASSERT_TRUE(WriteFileBytes(D("p.bin.vskpart.rec"),
+                             velmora::ComposeRecord({velmora::SourceForRecord(Wide(source)), Wide("\"" + p + "-1\"")})));
+  ASSERT_TRUE(GiveToAnotherUser(D("p.bin.vskpart")));
+  ASSERT_TRUE(GiveToAnotherUser(D("p.bin.vskpart.rec")));
+  ASSERT_TRUE(Got(Http(source, Dest("p.bin"), " Retries=1")));
+  EXPECT_TRUE(ReadFileBytes(D("p.bin")) == Generated(kSize));  // no planted byte in it
+  auto served = Served(p, 2);
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(served[0], "range=- if-range=- status=200 sent=60000");  // not the planted bytes' continuation
+  EXPECT_EQ(served[1], "range=bytes=60000- if-range=\"" + p + "-1\" status=206 sent=140000");
+  EXPECT_TRUE(Logged("Dropping " + Dest("p.bin.vskpart") + " - not the user's own file"));
+
+  const std::wstring deep = D(std::string(250 - D("").size() - 9, 'L'));
+  ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+  const std::string target = Narrow(deep) + "\\long.bin";
+  ASSERT_EQ(target.size(), 250u);
+  const std::string l = Key("long");
+  ASSERT_TRUE(Got(Http(Ranged(l), target, " Retries=1")));
+  EXPECT_TRUE(ReadFileBytes(Wide(target)) == Generated(kSize));
+  served = Served(l, 2);
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(served[1], "range=bytes=60000- if-range=\"" + l + "-1\" status=206 sent=140000");
+  EXPECT_EQ(FolderNames(deep), std::vector<std::wstring>{L"long.bin"});
+  EXPECT_EQ(Leftovers({L"p.bin", deep.substr(deep.rfind(L'\\') + 1)}), std::vector<std::wstring>());
 }
 
 // vsftpd at 4 MB/s (see tests/peers/real_peer.py), so the kill comes mid-file.

@@ -195,3 +195,49 @@ TEST(Paths, FullPathsNameOneFileWhateverTheCurrentFolder) {
                                   L"\\\\", L"\\\\\\x", L"..\\a"})
     EXPECT_FALSE(IsFullPath(relative)) << relative;
 }
+
+// The system opens a device, or another file's stream, for these names in any folder: the
+// download would go to the device and its part with it, or fail after leaving a base file.
+TEST(Paths, DevicesAndStreamsAreNoFileNames) {
+  for (const wchar_t* device :
+       {L"C:\\x\\CON", L"C:\\x\\con.txt", L"C:\\x\\Nul.tar.gz", L"C:\\x\\AUX. ", L"C:\\x\\prn .log", L"C:\\x\\COM0",
+        L"C:\\x\\com9.bin", L"C:\\x\\LPT1", L"C:\\x\\lpt\u00b9.txt", L"C:\\x\\COM\u00b2", L"C:\\x\\LPT\u00b3..",
+        L"\\\\server\\share\\NUL", L"C:/x/con", L"\\\\.\\COM1", L"C:\\x\\COM1 ",
+        L"C:\\x\\a.bin:ads", L"C:\\x\\a.bin:ads:$DATA", L"C:\\x\\a:b\\c.bin", L"\\\\server\\share\\a.bin:s",
+        L"\\\\?\\C:\\x\\a.bin:s", L"\\\\?\\UNC\\server\\share\\a:s"})
+    EXPECT_FALSE(NamesPlainFile(device)) << device;
+  for (const wchar_t* file : {L"C:\\x\\a.bin", L"C:\\x\\CONSOLE.txt", L"C:\\x\\COM10", L"C:\\x\\COM", L"C:\\x\\LPT.txt",
+                              L"C:\\x\\my CON.txt", L"C:\\x\\xNUL", L"C:\\CON\\a.txt", L"\\\\server\\share\\a.bin",
+                              L"\\\\?\\C:\\x\\a.bin", L"C:\\x\\COM1x"})
+    EXPECT_TRUE(NamesPlainFile(file)) << file;
+}
+
+// The extended form is taken literally: what the system would have normalised must be
+// normalised here, or the long path names another file than the short one.
+TEST(Paths, ExtendedFormNamesTheSameFileAtAnyLength) {
+  const struct {
+    const wchar_t* given;
+    const wchar_t* extended;
+  } cases[] = {
+      {L"C:\\x\\a.bin", L"\\\\?\\C:\\x\\a.bin"},
+      {L"c:/x//y/a.bin", L"\\\\?\\c:\\x\\y\\a.bin"},
+      {L"C:\\a\\..\\b\\.\\c", L"\\\\?\\C:\\b\\c"},
+      {L"C:\\..\\..\\x", L"\\\\?\\C:\\x"},
+      {L"C:\\a.\\b. .", L"\\\\?\\C:\\a\\b"},
+      {L"C:\\a..\\b", L"\\\\?\\C:\\a.\\b"},
+      {L"C:\\a\\b . . ", L"\\\\?\\C:\\a\\b"},
+      {L"C:\\x\\y\\", L"\\\\?\\C:\\x\\y\\"},
+      {L"C:\\", L"\\\\?\\C:\\"},
+      {L"\\\\server\\share\\d\\a.bin", L"\\\\?\\UNC\\server\\share\\d\\a.bin"},
+      {L"//server/share/../../a", L"\\\\?\\UNC\\server\\share\\a"},
+      {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
+      {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
+      {L"a\\b.txt", L"a\\b.txt"},
+      {L"\\a.txt", L"\\a.txt"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExtendedPath(c.given), c.extended) << c.given;
+  // The part's record beside a destination of 250 characters: past MAX_PATH, one form.
+  const std::wstring long250 = L"C:\\" + std::wstring(241, L'd') + L"\\a.bin";
+  ASSERT_EQ(long250.size(), 250u);
+  EXPECT_EQ(ExtendedPath(long250 + L".vskpart.rec.new"), L"\\\\?\\" + long250 + L".vskpart.rec.new");
+}

@@ -118,6 +118,18 @@ TEST(PartFile, KeptBytesNeedTheirRecordTheirSourceAndAWeek) {
   DeleteFileW((destination + L".vskpart.rec").c_str());
   EXPECT_EQ(PartFile(destination).Kept(source, validator), 0);
   EXPECT_FALSE(FileExists(destination + L".vskpart"));
+
+  // A part that is a second name of another file (planted beside a good record) is not
+  // continued, and goes as that name only: the other file keeps its bytes.
+  keep(0);
+  const std::wstring other = destination + L".doc";
+  ASSERT_TRUE(WriteFileBytes(other, "precious"));
+  ASSERT_TRUE(DeleteFileW((destination + L".vskpart").c_str()));
+  ASSERT_TRUE(CreateHardLinkW((destination + L".vskpart").c_str(), other.c_str(), nullptr));
+  EXPECT_EQ(PartFile(destination).Kept(source, validator), 0);
+  EXPECT_FALSE(FileExists(destination + L".vskpart"));
+  EXPECT_FALSE(FileExists(destination + L".vskpart.rec"));
+  EXPECT_EQ(ReadFileBytes(other), "precious");
 }
 
 }  // namespace

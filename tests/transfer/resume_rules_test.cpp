@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "transfer/http_date.h"
+#include "transfer/part_trust.h"
 #include "transfer/resume_rules.h"
 
 using namespace velmora;
@@ -150,4 +151,51 @@ TEST(ResumeRules, OnlyA206FromTheKeptSizeForTheRecordedContentContinues) {
     EXPECT_EQ(judged.end, c.end) << c.status << " " << c.contentRange;
     EXPECT_EQ(judged.total, c.total) << c.status << " " << c.contentRange;
   }
+}
+
+// A part or record planted in a folder others can write must never give its bytes to the
+// user's download, and a link must never be followed into what it points to.
+TEST(ResumeRules, OnlyTheUsersOwnPlainPartIsExamined) {
+  const FoundFile none;
+  FoundFile own;
+  own.present = true;
+  own.owner = Owner::User;
+  auto with = [&](auto change) {
+    FoundFile f = own;
+    change(f);
+    return f;
+  };
+  const FoundFile link = with([](FoundFile& f) { f.link = true; });
+  const FoundFile folderLink = with([](FoundFile& f) { f.link = f.folder = true; });
+  const FoundFile others = with([](FoundFile& f) { f.owner = Owner::Other; });
+  const FoundFile unknown = with([](FoundFile& f) { f.owner = Owner::Unknown; });
+  const FoundFile twoNames = with([](FoundFile& f) { f.names = 2; });
+  const FoundFile folder = with([](FoundFile& f) { f.folder = true; });
+  const struct {
+    FoundFile part, record;
+    PartCheck check;
+  } cases[] = {
+      {own, own, PartCheck::Examine},
+      {own, none, PartCheck::Examine},  // the record's absence drops the bytes later
+      {none, own, PartCheck::Absent},
+      {link, own, PartCheck::Replace},
+      {folderLink, own, PartCheck::Replace},
+      {own, link, PartCheck::Replace},
+      {others, own, PartCheck::Replace},
+      {own, others, PartCheck::Replace},
+      {unknown, own, PartCheck::Replace},
+      {twoNames, own, PartCheck::Replace},
+      {own, twoNames, PartCheck::Examine},  // a record is replaced by a rename, never written into
+      {folder, own, PartCheck::Folder},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+    EXPECT_EQ(CheckPart(cases[i].part, cases[i].record), cases[i].check) << i;
+
+  // Between the check and the open another file can take the part's name.
+  EXPECT_TRUE(OpenedPartWritable(own, true, true));
+  EXPECT_FALSE(OpenedPartWritable(own, true, false));
+  EXPECT_FALSE(OpenedPartWritable(unknown, true, true));
+  EXPECT_TRUE(OpenedPartWritable(own, false, false));
+  EXPECT_TRUE(OpenedPartWritable(unknown, false, false));
+  for (const FoundFile& refused : {link, others, twoNames, folder}) EXPECT_FALSE(OpenedPartWritable(refused, false, false));
 }
