@@ -14,7 +14,7 @@ struct FoundFile {
   bool present = false;
   bool link = false;    // a reparse point: symbolic link, junction, or another kind
   bool folder = false;
-  Owner owner = Owner::Unknown;  // against the token's user; an unreadable owner is Unknown
+  Owner owner = Owner::Unknown;  // against the token's user and default owner; an unreadable owner is Unknown
   uint32_t names = 1;   // hard links to the same file
 };
 
