@@ -7,10 +7,9 @@
 
 namespace velmora {
 
-// Windows answers a short buffer with ERROR_INSUFFICIENT_BUFFER and the length it needs;
-// Wine's WinINet has copied as much as the buffer holds instead, and relies on a
-// terminator being there. So the buffer always keeps one byte WinINet is not told of, and
-// grows until the reply fits.
+// A short buffer is answered with ERROR_INSUFFICIENT_BUFFER and the length needed (with
+// or without its terminator, by implementation): the buffer grows until the reply fits,
+// and always keeps one byte WinINet is not told of, so the text ends whatever is written.
 std::string LastServerReply() {
   std::string text(512, '\0');
   for (int round = 0; round < 8; ++round) {
