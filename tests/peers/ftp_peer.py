@@ -14,7 +14,7 @@
 --rate B       sends and receives file data at B bytes per second (a slow line).
 --long-rest-reply  accepts REST in proftpd's words, "350 Restarting at N. Send STORE or
                RETRIEVE to initiate transfer." (longer than 64 characters).
---log FILE     appends every command the clients send (the folder it was sent in, the
+--log FILE     empties FILE, then appends every command the clients send (the folder it was sent in, the
                command; never a password) to FILE, for tests that count what was asked."""
 import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -61,6 +61,8 @@ def main():
         auth.add_anonymous(a.root, perm='elradfmwMT')
 
     log_lock = threading.Lock()
+    if a.log:
+        open(a.log, 'w').close()  # this run's commands only
 
     class Handler(FTPHandler):
         authorizer = auth
