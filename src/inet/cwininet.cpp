@@ -14,6 +14,7 @@
 #include "inet/cwininet.h"
 #include "support/ansi.h"
 #include "support/handles.h"
+#include "support/server_reply.h"
 
 namespace velmora {
 
@@ -88,13 +89,7 @@ std::wstring cWinINET::GetUploadResultDescription(int32_t eResult) const {
   return velmora::GetUploadResultDescription(eResult);
 }
 
-std::wstring cWinINET::GetLastInternetResponse() const {
-  char text[1024] = {};
-  DWORD length = sizeof text;
-  DWORD error = 0;
-  if (!InternetGetLastResponseInfoA(&error, text, &length)) return std::wstring();
-  return FromAnsi(text, std::min<size_t>(length, sizeof text));
-}
+std::wstring cWinINET::GetLastInternetResponse() const { return FromAnsi(LastServerReply()); }
 
 // A name that does not resolve is an error, not a ping of 0.0.0.0: Linux (and so Wine)
 // answers an echo to that address from the local machine, which would pass an unknown

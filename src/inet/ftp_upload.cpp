@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <algorithm>
 #include <exception>
 
 #include "inet/cwininet.h"
@@ -12,6 +11,7 @@
 #include "support/debug_log.h"
 #include "support/handles.h"
 #include "support/paths.h"
+#include "support/server_reply.h"
 #include "support/temp_file.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
@@ -83,13 +83,7 @@ bool IsRemoteFolder(HINTERNET connection, const std::string& remote) {
 
 // The server's final reply to the transfer, read by WinINet when the remote file is
 // closed, as this thread's last response; 0 when WinINet keeps no text.
-int FinalReplyCode() {
-  char text[1024] = {};
-  DWORD length = sizeof text;
-  DWORD error = 0;
-  if (!InternetGetLastResponseInfoA(&error, text, &length)) return 0;
-  return LastReplyCode(std::string(text, std::min<size_t>(length, sizeof text)));
-}
+int FinalReplyCode() { return LastReplyCode(LastServerReply()); }
 
 }  // namespace
 

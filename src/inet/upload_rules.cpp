@@ -43,23 +43,6 @@ std::wstring TemporaryUploadName(const std::wstring& remoteName, const std::wstr
   return remoteName.substr(0, slash + 1) + tempFileName;
 }
 
-int LastReplyCode(const std::string& response) {
-  int code = 0;
-  size_t start = 0;
-  while (start < response.size()) {
-    size_t end = response.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = response.size();
-    const std::string line = response.substr(start, end - start);
-    // "451 text" or "451" alone ends a reply; "451-text" opens a multi-line one, whose
-    // last line repeats the code with a space.
-    const bool digits = line.size() >= 3 && line[0] >= '0' && line[0] <= '9' && line[1] >= '0' &&
-                        line[1] <= '9' && line[2] >= '0' && line[2] <= '9';
-    if (digits && (line.size() == 3 || line[3] == ' ')) code = std::stoi(line.substr(0, 3));
-    start = end + 1;
-  }
-  return code;
-}
-
 std::wstring BackupName(const std::wstring& remoteName, int attempt) {
   return remoteName + L".old" + (attempt > 0 ? std::to_wstring(attempt) : std::wstring());
 }

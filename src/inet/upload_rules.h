@@ -35,11 +35,6 @@ FtpDestination SplitDestination(const std::wstring& destination);
 // remote name's own folder: the remote name's folder (with its "/") then the name.
 std::wstring TemporaryUploadName(const std::wstring& remoteName, const std::wstring& tempFileName);
 
-// The reply code of the last complete reply line in a server's response text (several
-// lines, a multi-line reply's continuation lines included); 0 when no line starts with
-// three digits. The final reply to an upload is the last thing a server said.
-int LastReplyCode(const std::string& response);
-
 // The `attempt`-th name tried for the backup of `remoteName` while it is replaced:
 // "x.old" first, then "x.old1", "x.old2", ... so that a file already there stays apart.
 std::wstring BackupName(const std::wstring& remoteName, int attempt);

@@ -4,7 +4,6 @@
 #include "transfer/cftp.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "support/ansi.h"
 #include "support/debug_log.h"
 #include "support/offthread.h"
+#include "support/server_reply.h"
 #include "support/velmora_general.h"
 #include "transfer/ftp_rules.h"
 #include "transfer/sha256.h"
@@ -33,17 +33,17 @@ std::wstring ServerReply(DWORD error) {
   const bool serverSaid = error == ERROR_INTERNET_EXTENDED_ERROR || error == ERROR_INTERNET_LOGIN_FAILURE ||
                           error == ERROR_INTERNET_INCORRECT_PASSWORD || error == ERROR_INTERNET_INCORRECT_USER_NAME;
   if (!serverSaid) return std::wstring();
-  DWORD code = 0;
-  DWORD length = 0;
-  InternetGetLastResponseInfoA(&code, nullptr, &length);
-  if (length == 0) return std::wstring();
-  std::string text(length + 1, '\0');
-  length = static_cast<DWORD>(text.size());
-  if (!InternetGetLastResponseInfoA(&code, text.data(), &length)) return std::wstring();
-  text.resize(std::min<size_t>(length, text.size()));
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '\0'))
-    text.pop_back();
+  std::string text = LastServerReply();
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
   return FromAnsi(text);
+}
+
+// One command on the control connection, on the worker, and the server's whole reply to
+// it; false when the command could not be sent or the server refused it (4xx, 5xx).
+bool Command(HINTERNET connection, const std::string& command, std::string& reply) {
+  const bool ok = FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
+  reply = ok ? LastServerReply() : std::string();
+  return ok;
 }
 
 }  // namespace
@@ -292,15 +292,10 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
       // Only a "350" says the server will start there; anything else means from byte 0.
       // Binary first: some servers refuse a restart in ASCII mode, the default until the
       // open asks for binary.
-      const std::string rest = "REST " + std::to_string(progress->from);
-      bool accepted = FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr) != FALSE &&
-                      FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, rest.c_str(), 0, nullptr) != FALSE;
-      if (accepted) {
-        char reply[64] = {};
-        DWORD length = sizeof reply - 1;
-        DWORD code = 0;
-        accepted = InternetGetLastResponseInfoA(&code, reply, &length) && std::strncmp(reply, "350", 3) == 0;
-      }
+      std::string reply;
+      const bool accepted = Command(connection, "TYPE I", reply) &&
+                            Command(connection, "REST " + std::to_string(progress->from), reply) &&
+                            LastReplyCode(reply) == 350;
       if (!accepted) {
         LARGE_INTEGER zero{};
         if (!SetFilePointerEx(local->get(), zero, nullptr, FILE_BEGIN) || !SetEndOfFile(local->get())) return false;
@@ -340,6 +335,23 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
   received = progress->received;
   Log(std::wstring(L"FTPGetFile Result: ") + (ok ? L"True" : L"False"));
   Log(L"Finish cFTP:DownloadFile", kMarkEnd);
+  return ok;
+}
+
+bool cFTP::FileFacts(const std::wstring& RemotePath, FtpFileFacts& facts) {
+  facts = FtpFileFacts{};
+  if (!Connected()) return false;
+  auto asked = std::make_shared<FtpFileFacts>();
+  const bool ok = Remote([asked, connection = connection_.get(), path = ToAnsi(RemotePath)] {
+    // Binary first: a server may refuse SIZE in ASCII mode, where the size would depend on
+    // the line ends.
+    std::string reply;
+    if (!Command(connection, "TYPE I", reply)) return false;
+    if (Command(connection, "SIZE " + path, reply)) asked->size = SizeReply(reply);
+    if (Command(connection, "MDTM " + path, reply)) asked->modified = FromAnsi(MdtmReply(reply));
+    return true;
+  });
+  if (ok) facts = *asked;
   return ok;
 }
 

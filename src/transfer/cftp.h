@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/handles.h"
+#include "transfer/ftp_rules.h"
 
 // The class's operations are named after the FTP verbs; the Win32 macros of the same
 // names would silently rename them, so they are not used where this header is seen.
@@ -57,6 +58,10 @@ class cFTP {
   bool DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<UniqueFile> local, int64_t& offset,
                     int64_t& received, uint32_t TransferType, uint32_t Caching,
                     std::shared_ptr<std::atomic<bool>> gaveUp, std::shared_ptr<Sha256Hasher> hasher = nullptr);
+  // The remote file's exact size ("SIZE") and last-write time to the second ("MDTM"), as
+  // far as the server has them: either may be missing (-1, empty) and still the call
+  // succeeds; false only when the connection took no command at all.
+  bool FileFacts(const std::wstring& RemotePath, FtpFileFacts& facts);
   bool GetRemoteFileSize(const std::wstring& RemoteFilename, int64_t& FileSizeOut,
                          uint32_t TransferType, uint32_t Caching);
   bool Disconnect();

@@ -14,6 +14,7 @@
 #include "support/ansi.h"
 #include "support/components.h"
 #include "support/debug_log.h"
+#include "support/offthread.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
 #include "transfer/cftp.h"
@@ -93,6 +94,15 @@ std::wstring GetRemoteFileTime(const std::wstring& remotePath, const std::wstrin
   return LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime, item.ftLastWriteTime.dwLowDateTime);
 }
 
+// The kept bytes of a complete part into `hasher`, read on the worker: a large file costs
+// the window no wait. False when they could not be read whole.
+bool HashKeptOffThread(std::shared_ptr<UniqueFile> local, int64_t kept, std::shared_ptr<Sha256Hasher> hasher) {
+  auto read = std::make_shared<bool>(false);
+  const offthread::Outcome outcome =
+      offthread::Run([local, kept, hasher, read] { *read = HashKeptBytes(local->get(), kept, *hasher); });
+  return outcome.finished && *read;
+}
+
 AttemptResult Failed(const std::wstring& why, FailureKind kind = FailureKind::Permanent, int code = 0) {
   return AttemptResult::Failure(why, kind, code);
 }
@@ -163,32 +173,52 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   steps.Run([&] { ftp->Connect(server, kFtpPort, login.user, login.password, request.PassiveMode); });
   host_.NoteData();
   // The remote size and time prove the content: they are recorded before the first byte,
-  // and a kept part continues only when they are unchanged. Without them (no listing)
-  // the record names no content, so nothing of this transfer is kept for a later one.
-  int64_t listedSize = -1;
-  std::wstring validator;
+  // and a kept part continues only when they are unchanged. Without them (no listing, or
+  // a time that proves nothing) the record names no content, so nothing of this transfer
+  // is kept for a later one.
+  FtpContent content;
   steps.Run([&] {
+    FILETIME asked{};
+    GetSystemTimeAsFileTime(&asked);
+    content.askedAt = (static_cast<uint64_t>(asked.dwHighDateTime) << 32) | asked.dwLowDateTime;
     if (!ftp->List(L"/" + remotePath)) return;
     const WIN32_FIND_DATAA item = ftp->ListItem(0);
-    listedSize = (static_cast<int64_t>(item.nFileSizeHigh) << 32) | item.nFileSizeLow;
-    validator = FtpValidator(listedSize, LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime,
-                                                           item.ftLastWriteTime.dwLowDateTime));
+    content.listed = true;
+    content.size = (static_cast<int64_t>(item.nFileSizeHigh) << 32) | item.nFileSizeLow;
+    content.listedTime = (static_cast<uint64_t>(item.ftLastWriteTime.dwHighDateTime) << 32) |
+                         item.ftLastWriteTime.dwLowDateTime;
+    FtpFileFacts facts;
+    if (!ftp->FileFacts(L"/" + remotePath, facts)) return;
+    if (facts.size >= 0) content.size = facts.size;
+    content.modified = facts.modified;
   });
   host_.NoteData();
-  int64_t offset = kept > 0 && validator == recorded && kept < listedSize ? kept : 0;
+  const int64_t listedSize = content.size;
+  const std::wstring validator = FtpValidator(content);
+  const FtpKeptUse use = JudgeFtpKept(kept, recorded, validator, listedSize);
+  int64_t offset = use == FtpKeptUse::Continue ? kept : 0;
   if (offset > 0) {
     LARGE_INTEGER end{};
     end.QuadPart = offset;
     if (!SetFilePointerEx(local->get(), end, nullptr, FILE_BEGIN)) offset = 0;
   }
   if (offset > 0) Log(L"Resuming " + destination + L" from byte " + ToDecimal(offset), -1);
-  const bool ready = offset > 0 || part.StartOver(local->get(), source, validator);
+  // The agent may have ended after the last byte and before the file was put in place
+  // (during the second login, for the time): those bytes are the whole file still.
+  const bool complete = use == FtpKeptUse::Complete;
+  if (complete) Log(L"Kept " + part.Path() + L" holds the whole file - no transfer", -1);
+  const bool ready = offset > 0 || complete || part.StartOver(local->get(), source, validator);
   if (!ready) steps.Note(L"failed to write to file");
   host_.WatchFile(part.Path(), offset);
   // The checksum names the request's own file, not the linked one; hashed on the worker as
   // it is written, so a large file costs the window no second pass.
   auto hasher = !sha256_.empty() && !isLinked ? std::make_shared<Sha256Hasher>() : nullptr;
-  if (ready) {
+  if (complete) {
+    steps.Run([&] {
+      downloaded = !hasher || HashKeptOffThread(local, kept, hasher);
+      if (!downloaded) steps.Note(L"failed to read " + part.Path());
+    });
+  } else if (ready) {
     steps.Run([&] {
       int64_t received = 0;
       auto gaveUp = std::make_shared<std::atomic<bool>>(false);

@@ -117,6 +117,44 @@ std::wstring RemoteNamePart(const std::wstring& remoteFilename) {
   return last == std::wstring::npos ? remoteFilename : remoteFilename.substr(last + 1);
 }
 
+namespace {
+// The text of a reply's final line when that line is a "213" one; false otherwise.
+bool Reply213(const std::string& reply, std::string& text) {
+  std::string last;
+  size_t start = 0;
+  while (start < reply.size()) {
+    size_t end = reply.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = reply.size();
+    if (end > start) last = reply.substr(start, end - start);
+    start = end + 1;
+  }
+  if (last.compare(0, 4, "213 ") != 0) return false;
+  text = last.substr(4);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return true;
+}
+
+bool AllDigits(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+}  // namespace
+
+int64_t SizeReply(const std::string& reply) {
+  std::string text;
+  if (!Reply213(reply, text) || !AllDigits(text) || text.size() > 18) return -1;
+  return std::stoll(text);
+}
+
+std::string MdtmReply(const std::string& reply) {
+  std::string text;
+  if (!Reply213(reply, text) || text.size() < 14 || !AllDigits(text.substr(0, 14))) return std::string();
+  if (text.size() > 14 && (text[14] != '.' || !AllDigits(text.substr(15)))) return std::string();
+  return text;
+}
+
 // Requesting programs read the halves as signed 32-bit numbers, so a low half of 2^31 or
 // more is written negative rather than as the unsigned value.
 std::wstring LastWriteTimeText(uint32_t high, uint32_t low) {

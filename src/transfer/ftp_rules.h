@@ -43,6 +43,17 @@ std::wstring RemoteDirectoryPart(const std::wstring& remoteFilename);
 // "pub/data/file.zip" -> "file.zip"; the whole name when it has no "/".
 std::wstring RemoteNamePart(const std::wstring& remoteFilename);
 
+// What a server says of one remote file beyond its listing.
+struct FtpFileFacts {
+  int64_t size = -1;      // SIZE's exact byte count; -1 when the server gave none
+  std::wstring modified;  // MDTM's time to the second, "YYYYMMDDhhmmss" (and any fraction it gave)
+};
+// The byte count of a "213 <digits>" reply to SIZE; -1 for anything else.
+int64_t SizeReply(const std::string& reply);
+// The time of a "213 YYYYMMDDhhmmss[.fraction]" reply to MDTM; empty for anything else
+// (a server that writes the time some other way is taken to have no MDTM).
+std::string MdtmReply(const std::string& reply);
+
 // A FILETIME as "high$low", each half as a signed 32-bit decimal number.
 std::wstring LastWriteTimeText(uint32_t high, uint32_t low);
 

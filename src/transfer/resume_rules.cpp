@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "support/text.h"
+#include "transfer/ftp_rules.h"
 #include "transfer/http_date.h"
 
 namespace velmora {
@@ -73,8 +75,14 @@ std::wstring PartPath(const std::wstring& destination) { return destination + L"
 std::wstring RecordPath(const std::wstring& destination) { return destination + L".vskpart.rec"; }
 
 std::wstring SourceForRecord(const std::wstring& source) {
-  const size_t scheme = source.find(L"://");
-  const size_t hostStart = scheme == std::wstring::npos ? 0 : scheme + 3;
+  const bool web = StartsWithNoCase(source, L"http://") || StartsWithNoCase(source, L"https://");
+  if (!web) {
+    const FtpSource split = SplitFtpSource(source);
+    if (!split.hasUserInfo) return source;
+    const std::wstring scheme = StartsWithNoCase(source, L"ftp://") ? source.substr(0, 6) : std::wstring();
+    return scheme + split.user + L"@" + split.hostAndPath;
+  }
+  const size_t hostStart = source.find(L"://") + 3;
   const size_t slash = source.find(L'/', hostStart);
   const size_t authorityEnd = slash == std::wstring::npos ? source.size() : slash;
   const size_t at = source.rfind(L'@', authorityEnd == 0 ? 0 : authorityEnd - 1);
@@ -93,8 +101,25 @@ std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastMod
   return lastModified;
 }
 
-std::wstring FtpValidator(int64_t size, const std::wstring& lastWriteTime) {
-  return L"ftp " + std::to_wstring(size) + L" " + lastWriteTime;
+std::wstring FtpValidator(const FtpContent& content) {
+  if (content.size < 0) return std::wstring();
+  const std::wstring size = L"ftp " + std::to_wstring(content.size);
+  if (!content.modified.empty()) return HasControl(content.modified) ? std::wstring() : size + L" mdtm " + content.modified;
+  if (!content.listed) return std::wstring();
+  constexpr uint64_t kMinute = 60ull * 10000000ull;
+  constexpr uint64_t kDay = 24ull * 60ull * kMinute;
+  // A listing's "Mon DD YYYY" reads as midnight; a file really changed at 00:00 is taken
+  // for one of those too.
+  if (content.listedTime % kDay == 0) return std::wstring();
+  if (content.listedTime / kMinute >= content.askedAt / kMinute) return std::wstring();
+  const uint32_t high = static_cast<uint32_t>(content.listedTime >> 32);
+  const uint32_t low = static_cast<uint32_t>(content.listedTime & 0xFFFFFFFFu);
+  return size + L" list " + LastWriteTimeText(high, low);
+}
+
+FtpKeptUse JudgeFtpKept(int64_t kept, const std::wstring& recorded, const std::wstring& validator, int64_t size) {
+  if (kept <= 0 || validator.empty() || validator != recorded || size <= 0 || kept > size) return FtpKeptUse::StartOver;
+  return kept == size ? FtpKeptUse::Complete : FtpKeptUse::Continue;
 }
 
 std::string ComposeRecord(const ResumeRecord& record) {

@@ -17,7 +17,9 @@ std::wstring RecordPath(const std::wstring& destination);
 inline constexpr int64_t kPartMaxAgeSeconds = 7 * 24 * 3600;
 
 // The source as recorded: its user information's password taken out, so the record never
-// holds one (a changed password is still the same source).
+// holds one (a changed password is still the same source). An http:// or https:// source
+// is read as a URL (the authority ends at the first "/"); any other source is read as the
+// FTP login reads it (SplitFtpSource), so a password holding "/" goes whole.
 std::wstring SourceForRecord(const std::wstring& source);
 
 // The proof of content an HTTP answer gives: its strong ETag; when it has no ETag at all,
@@ -26,8 +28,29 @@ std::wstring SourceForRecord(const std::wstring& source);
 // download is never resumed. A weak ETag ("W/...") cannot be used in If-Range and, being
 // an entity tag, rules the date out too. A missing or unreadable date proves nothing.
 std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastModified, const std::wstring& date);
-// An FTP file's proof: its size and last-write time, as the listing gives them.
-std::wstring FtpValidator(int64_t size, const std::wstring& lastWriteTime);
+// What an FTP server says of a file's content when an attempt starts.
+struct FtpContent {
+  int64_t size = -1;        // SIZE's count, else the listing's; -1: unknown
+  std::wstring modified;    // MDTM's time to the second; empty: the server has no MDTM
+  bool listed = false;      // the listing named the file
+  uint64_t listedTime = 0;  // the listing's last-write time (FILETIME ticks, as listed)
+  uint64_t askedAt = 0;     // the agent's clock (FILETIME ticks, UTC) just before the listing was asked for
+};
+// An FTP file's proof: its size and MDTM time ("ftp <size> mdtm <time>"). A server
+// without MDTM lists times to the minute at best (and to the day for older files), so a
+// file replaced by one of the same size within that minute would list the same; its
+// listed time proves the content ("ftp <size> list <high$low>") only when it is to the
+// minute and that minute had passed when the listing was asked for: a later change then
+// lists a later minute. Otherwise, and without a size, empty: nothing is kept to continue.
+std::wstring FtpValidator(const FtpContent& content);
+
+enum class FtpKeptUse {
+  StartOver,  // nothing kept, another content, or more bytes than the file has: from byte 0
+  Continue,   // REST at the kept size
+  Complete    // the kept bytes are the whole file: put in place without a transfer
+};
+// What the kept bytes of an FTP part are worth against the file the server has now.
+FtpKeptUse JudgeFtpKept(int64_t kept, const std::wstring& recorded, const std::wstring& validator, int64_t size);
 
 struct ResumeRecord {
   std::wstring source;     // SourceForRecord of the source

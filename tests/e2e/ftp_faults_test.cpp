@@ -1,5 +1,8 @@
 // Every way an FTP request can fail, each against a peer that really fails that way:
 // no reply, one clear exit line, and the destination exactly as it was before.
+#include <cstdio>
+#include <sstream>
+
 #include "ftp_e2e_support.h"
 
 namespace ftp_e2e {
@@ -131,6 +134,110 @@ TEST_F(FtpFault, DeadServerHoldsTheAgentOnlyForTheStallLimit) {
   std::printf("dead server held the agent for %lu ms: %s\n", static_cast<unsigned long>(held), why.c_str());
   // One login attempt only: the failed download is not followed by the time query.
   EXPECT_EQ(CountLogged("Start cFTP:Connect "), 1u);
+}
+
+// What a GOT proves after a cut: the kept bytes and the rest are one and the same file.
+// Against the peer that cuts every data connection after 64 KiB and accepts REST in
+// proftpd's words (longer than 64 characters), noting each command it is sent.
+class FtpProof : public FtpAgent {
+ protected:
+  void SetUp() override {
+    FtpAgent::SetUp();
+    fault_ = Narrow(Env("VELMORA_FTP_FAULT_HOST"));
+  }
+  std::string CutAt(size_t bytes, size_t size) {
+    return "Exiting DownloadFTPFile as couldn't retrieve file - received " + std::to_string(bytes) + " of " +
+           std::to_string(size) + " bytes";
+  }
+  // The peer's commands sent in this test's folder, or naming it ("<folder> <COMMAND> <argument>").
+  std::vector<std::string> Commands() {
+    std::vector<std::string> lines;
+    std::istringstream log(ReadFileBytes(WinPath(Narrow(Env("VELMORA_FTP_FAULT_LOG")))));
+    const std::string folder = "/e2e/" + Narrow(name_);
+    for (std::string line; std::getline(log, line);)
+      if (line.find(folder) != std::string::npos) lines.push_back(line);
+    return lines;
+  }
+  bool Asked(const std::string& command) {
+    for (const auto& line : Commands())
+      if (line.size() >= command.size() && line.compare(line.size() - command.size(), command.size(), command) == 0)
+        return true;
+    return false;
+  }
+  std::string Got(const std::string& request, DWORD ms = 60000) {
+    if (!Send(request)) return "not sent";
+    auto reply = requester_.WaitReply(ms);
+    return reply ? reply->bytes : "no reply";
+  }
+  std::string fault_;
+};
+
+// A long "350" read as a refusal emptied the part while the server sent from the kept
+// size: every retry failed. The login's password holds a "/", which the record kept.
+TEST_F(FtpProof, LongRestReplyContinuesAndTheRecordKeepsNoPassword) {
+  const std::string body = Generated(100000, 5);
+  ASSERT_TRUE(PutRemote("long350.bin", body));
+  const std::string source = "ftp://slash:pa/ss@" + fault_ + "/e2e/" + Narrow(name_) + "/long350.bin";
+  ASSERT_TRUE(Send("GET Type=FTP Reference=R2 SourceFileName=" + source + " DestinationFileName=" + Dest("a.bin") +
+                   " PassiveMode=1 ReplyOnFailure=1 Retries=1"));
+  ASSERT_FALSE(WaitLogged(CutAt(65536, 100000)).empty());
+  // Between the attempts: the kept bytes and their record.
+  const std::string record = ReadFileBytes(D("a.bin.vskpart.rec"));
+  EXPECT_NE(record.find("source ftp://slash@" + fault_ + "/e2e/"), std::string::npos) << record;
+  EXPECT_EQ(record.find("pa/ss"), std::string::npos) << record;
+  auto reply = requester_.WaitReply(60000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_TRUE(ReadFileBytes(D("a.bin")) == body);
+  EXPECT_TRUE(Logged("Resuming " + Dest("a.bin") + " from byte 65536"));
+  EXPECT_TRUE(Asked(" REST 65536"));
+  for (const auto& t : Texts()) EXPECT_EQ(t.find("pa/ss"), std::string::npos) << t;
+  EXPECT_EQ(Leftovers({L"a.bin"}), std::vector<std::wstring>());
+}
+
+// The same size and the same listed minute, another content: MDTM's seconds tell them
+// apart, so the kept bytes of the old file are not continued with the new one's rest.
+TEST_F(FtpProof, SameSizeFileReplacedWithinTheMinuteIsNotSpliced) {
+  ASSERT_TRUE(PutRemote("swap.bin", Generated(100000, 1)));
+  ASSERT_TRUE(Send(Request(Source("swap.bin", fault_), Dest("s.bin"), " ReplyOnFailure=1 Retries=2")));
+  ASSERT_FALSE(WaitLogged(CutAt(65536, 100000)).empty());
+  const std::string replaced = Generated(100000, 2);
+  const FILETIME known = KnownRemoteTime();
+  ULARGE_INTEGER ticks{};
+  ticks.LowPart = known.dwLowDateTime;
+  ticks.HighPart = known.dwHighDateTime;
+  ticks.QuadPart += 300000000;  // 30 s: the same minute (KnownRemoteTime is on one)
+  const FILETIME later{ticks.LowPart, ticks.HighPart};
+  ASSERT_TRUE(WriteFileBytes(Remote("swap.bin"), replaced));
+  ASSERT_TRUE(SetWriteTime(Remote("swap.bin"), later));
+  auto reply = requester_.WaitReply(60000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+  EXPECT_TRUE(ReadFileBytes(D("s.bin")) == replaced);
+  // The second attempt started over (and was cut again); only the third continued.
+  EXPECT_EQ(CountLogged("Resuming " + Dest("s.bin") + " from byte 65536"), 1u);
+  EXPECT_EQ(CountLogged(CutAt(65536, 100000)), 2u);
+}
+
+// Every byte kept, the agent gone before it put the file in place: the next attempt
+// places the part without fetching the file again.
+TEST_F(FtpProof, CompletePartWithAMatchingRecordIsPlacedWithoutATransfer) {
+  const std::string body = Generated(5000, 3);
+  ASSERT_TRUE(PutRemote("whole.bin", body));
+  SYSTEMTIME day{};
+  GetSystemTime(&day);
+  char mdtm[32];
+  std::snprintf(mdtm, sizeof mdtm, "%04u%02u%02u000000", day.wYear, day.wMonth, day.wDay);
+  const std::string source = Source("whole.bin", fault_);
+  ASSERT_TRUE(WriteFileBytes(D("w.bin.vskpart"), body));
+  ASSERT_TRUE(WriteFileBytes(D("w.bin.vskpart.rec"),
+                             "vskpart 1\nsource " + source + "\nvalidator ftp 5000 mdtm " + mdtm + "\nend\n"));
+  ASSERT_EQ(Got(Request(source, Dest("w.bin"), " ReplyOnFailure=1")).rfind("GOT ", 0), 0u);
+  EXPECT_TRUE(ReadFileBytes(D("w.bin")) == body);
+  EXPECT_TRUE(Logged("Kept " + Dest("w.bin.vskpart") + " holds the whole file - no transfer"));
+  EXPECT_TRUE(Asked(" MDTM /e2e/" + Narrow(name_) + "/whole.bin"));
+  EXPECT_FALSE(Asked(" RETR whole.bin"));
+  EXPECT_EQ(Leftovers({L"w.bin"}), std::vector<std::wstring>());
 }
 
 }  // namespace

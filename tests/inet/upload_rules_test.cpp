@@ -1,4 +1,5 @@
 #include "inet/upload_rules.h"
+#include "support/server_reply.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,11 @@
                connection left open (a server that stalls mid-file).
 --silent       accepts connections and never says a word (a hung server); no FTP at all.
 --hold S       with --silent: closes each connection after S seconds instead of never.
---rate B       sends and receives file data at B bytes per second (a slow line)."""
+--rate B       sends and receives file data at B bytes per second (a slow line).
+--long-rest-reply  accepts REST in proftpd's words, "350 Restarting at N. Send STORE or
+               RETRIEVE to initiate transfer." (longer than 64 characters).
+--log FILE     empties FILE, then appends every command the clients send (the folder it was sent in, the
+               command; never a password) to FILE, for tests that count what was asked."""
 import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -42,6 +46,8 @@ def main():
     p.add_argument('--silent', action='store_true')
     p.add_argument('--hold', type=float, default=0)
     p.add_argument('--rate', type=int, default=0)
+    p.add_argument('--long-rest-reply', action='store_true')
+    p.add_argument('--log', default='')
     a = p.parse_args()
     if a.silent:
         serve_silently(a.host, a.port, a.hold)
@@ -54,8 +60,26 @@ def main():
     if a.anonymous:
         auth.add_anonymous(a.root, perm='elradfmwMT')
 
+    log_lock = threading.Lock()
+    if a.log:
+        open(a.log, 'w').close()  # this run's commands only
+
     class Handler(FTPHandler):
         authorizer = auth
+
+        def pre_process_command(self, line, cmd, arg):
+            if a.log:
+                shown = '***' if cmd == 'PASS' else arg
+                folder = self.fs.cwd if self.fs is not None else '-'
+                with log_lock, open(a.log, 'a') as f:
+                    f.write('%s %s %s\n' % (folder, cmd, shown))
+            return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+        def ftp_REST(self, line):
+            if not a.long_rest_reply or self._current_type == 'a' or not line.isdigit():
+                return FTPHandler.ftp_REST(self, line)
+            self._restart_position = int(line)
+            self.respond('350 Restarting at %d. Send STORE or RETRIEVE to initiate transfer.' % int(line))
 
     Handler.permit_foreign_addresses = True
     if a.cut_after > 0:

@@ -132,3 +132,17 @@ TEST(FtpLastWriteTime, HalvesAreSignedDecimals) {
   EXPECT_EQ(LastWriteTimeText(0x80000000u, 0xFFFFFFFFu), L"-2147483648$-1");
   EXPECT_EQ(LastWriteTimeText(0x7FFFFFFFu, 0x7FFFFFFFu), L"2147483647$2147483647");
 }
+
+// Only a plain "213" answer is a size or a time: a refusal, or a time written some other
+// way, leaves the file without that proof.
+TEST(FtpRules, SizeAndMdtmReplies) {
+  EXPECT_EQ(SizeReply("213 400000\r\n"), 400000);
+  EXPECT_EQ(SizeReply("213-Status\r\n213 7"), 7);
+  EXPECT_EQ(SizeReply("550 Could not get file size."), -1);
+  EXPECT_EQ(SizeReply("213 12x"), -1);
+  EXPECT_EQ(MdtmReply("213 20260101100000\r\n"), "20260101100000");
+  EXPECT_EQ(MdtmReply("213 20260101100000.123"), "20260101100000.123");
+  EXPECT_EQ(MdtmReply("213 1767261600"), "");
+  EXPECT_EQ(MdtmReply("213 20260101100000Z"), "");
+  EXPECT_EQ(MdtmReply("502 Command not implemented."), "");
+}
