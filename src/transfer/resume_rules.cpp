@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "support/text.h"
+
 namespace velmora {
 
 namespace {
@@ -72,10 +74,10 @@ std::wstring SourceForRecord(const std::wstring& source) {
   const size_t slash = source.find(L'/', hostStart);
   const size_t authorityEnd = slash == std::wstring::npos ? source.size() : slash;
   const size_t at = source.rfind(L'@', authorityEnd == 0 ? 0 : authorityEnd - 1);
-  if (at == std::wstring::npos || at < hostStart) return source;
+  if (at == std::wstring::npos || at < hostStart) return MaskUrlSecrets(source);
   const size_t colon = source.find(L':', hostStart);
-  if (colon == std::wstring::npos || colon > at) return source;
-  return source.substr(0, colon) + source.substr(at);
+  if (colon == std::wstring::npos || colon > at) return MaskUrlSecrets(source);
+  return MaskUrlSecrets(source.substr(0, colon) + source.substr(at));
 }
 
 std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastModified) {

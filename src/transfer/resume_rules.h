@@ -17,7 +17,8 @@ std::wstring RecordPath(const std::wstring& destination);
 inline constexpr int64_t kPartMaxAgeSeconds = 7 * 24 * 3600;
 
 // The source as recorded: its user information's password taken out, so the record never
-// holds one (a changed password is still the same source).
+// holds one (a changed password is still the same source), and its other secrets masked
+// (MaskUrlSecrets: a re-signed URL of the same object is the same source too).
 std::wstring SourceForRecord(const std::wstring& source);
 
 // The proof of content an HTTP answer gives: its strong ETag, else its Last-Modified date;

@@ -11,7 +11,9 @@
                connection left open (a server that stalls mid-file).
 --silent       accepts connections and never says a word (a hung server); no FTP at all.
 --hold S       with --silent: closes each connection after S seconds instead of never.
---rate B       sends and receives file data at B bytes per second (a slow line)."""
+--rate B       sends and receives file data at B bytes per second (a slow line).
+A file whose name ends in ".answer" is never sent: RETR is answered with its first line,
+as a server's own words (so a test can put any reply text in the agent's way)."""
 import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -56,6 +58,13 @@ def main():
 
     class Handler(FTPHandler):
         authorizer = auth
+
+        def ftp_RETR(self, file):
+            if file.endswith('.answer') and os.path.isfile(file):
+                with open(file, encoding='latin-1') as answer:
+                    self.respond(answer.readline().rstrip('\r\n'))
+                return
+            return FTPHandler.ftp_RETR(self, file)
 
     Handler.permit_foreign_addresses = True
     if a.cut_after > 0:

@@ -1,13 +1,16 @@
 // The Windows edges of the shared module: the copy-data text codes, the tray-tip copy,
-// the pause and the registry-backed settings.
+// the pause, the registry-backed settings and the folder made for its owners only.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstring>
 #include <vector>
 
 #include "support/components.h"
+#include "support/handles.h"
+#include "support/private_folder.h"
 #include "support/velmora_general.h"
 #include "win_test_support.h"
 
@@ -178,4 +181,81 @@ TEST(VersionInformation, ProductDescriptionVersionAndIcon) {
   ASSERT_NE(module, nullptr);
   EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr);  // RT_GROUP_ICON
   FreeLibrary(module);
+}
+
+namespace {
+struct Dacl {
+  bool read = false, isProtected = false;
+  std::vector<std::vector<BYTE>> sids;  // of the access-allowed entries, in order
+  std::vector<ACCESS_ALLOWED_ACE> entries;
+};
+Dacl ReadDacl(const std::wstring& path) {
+  Dacl out;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &sd) != ERROR_SUCCESS)
+    return out;
+  UniqueLocal owner(sd);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  out.read = dacl != nullptr && GetSecurityDescriptorControl(sd, &control, &revision);
+  out.isProtected = (control & SE_DACL_PROTECTED) != 0;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) continue;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    out.entries.push_back(*allowed);
+    const PSID sid = &allowed->SidStart;
+    out.sids.emplace_back(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
+  }
+  return out;
+}
+std::vector<BYTE> Sid(WELL_KNOWN_SID_TYPE type) {
+  std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
+  DWORD size = static_cast<DWORD>(sid.size());
+  CreateWellKnownSid(type, nullptr, sid.data(), &size);
+  sid.resize(size);
+  return sid;
+}
+}  // namespace
+
+// The log folder the agent makes itself is closed to other users: the running user, SYSTEM
+// and Administrators only, for everything inside too, nothing taken from the folder above;
+// a folder that is there already keeps what it has.
+TEST(PrivateFolder, MadeForItsOwnersOnlyAndAnExistingOneLeftAsItIs) {
+  const std::wstring base = testing_support::FreshFolder(L"private-folder");
+  const std::wstring made = base + L"\\DebugFiles\\inner";
+  ASSERT_TRUE(CreatePrivateFolder(made + L"\\"));
+  const Dacl dacl = ReadDacl(made);
+  ASSERT_TRUE(dacl.read);
+  EXPECT_TRUE(dacl.isProtected);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  std::vector<BYTE> user(512);
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size));
+  CloseHandle(token);
+  const PSID me = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  const std::vector<std::vector<BYTE>> expected = {
+      std::vector<BYTE>(static_cast<BYTE*>(me), static_cast<BYTE*>(me) + GetLengthSid(me)),
+      Sid(WinLocalSystemSid), Sid(WinBuiltinAdministratorsSid)};
+  EXPECT_EQ(dacl.sids, expected);
+  for (const auto& entry : dacl.entries) {
+    EXPECT_EQ(entry.Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(entry.Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+              OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    EXPECT_EQ(entry.Mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS));
+  }
+  // A log file inside can be written.
+  EXPECT_TRUE(testing_support::WriteFileBytes(made + L"\\a.log", "line"));
+
+  const std::wstring existing = base + L"\\Existing";
+  ASSERT_TRUE(CreateDirectoryW(existing.c_str(), nullptr));
+  const Dacl before = ReadDacl(existing);
+  EXPECT_TRUE(CreatePrivateFolder(existing));
+  const Dacl after = ReadDacl(existing);
+  EXPECT_EQ(after.isProtected, before.isProtected);
+  EXPECT_EQ(after.sids, before.sids);
+  EXPECT_FALSE(CreatePrivateFolder(made + L"\\a.log"));  // a file is no folder
 }

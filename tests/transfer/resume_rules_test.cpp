@@ -27,7 +27,8 @@ TEST(ResumeRules, RecordReadsBackAndATornOneIsRefused) {
     EXPECT_FALSE(ParseRecord(text.substr(0, cut), read)) << cut;
   EXPECT_FALSE(ParseRecord(text + "x", read));
   EXPECT_EQ(SourceForRecord(L"http://host/a@b"), L"http://host/a@b");
-  EXPECT_EQ(SourceForRecord(L"http://u@host/x"), L"http://u@host/x");
+  EXPECT_EQ(SourceForRecord(L"http://TOKEN@host/x?sig=S&a=1"), L"http://***@host/x?sig=***&a=1");
+  EXPECT_EQ(SourceForRecord(L"ftp://anonymous@host/x"), L"ftp://anonymous@host/x");
   EXPECT_EQ(SourceForRecord(L"u:p@host/x"), L"u@host/x");
 }
 
