@@ -111,7 +111,7 @@ bool RequestJournal::Add(DownloadRequest& request, std::wstring& why) {
 void RequestJournal::Done(const DownloadRequest& request) {
   std::wstring why;
   if (!store_.Done(request.JournalId, why))
-    Log(L"Journal could not note the end of " + MaskUrlPasswords(request.SourceFileName) + L" - " + why +
+    Log(L"Journal could not note the end of " + MaskUrlSecrets(request.SourceFileName) + L" - " + why +
         L" - it may run again after a restart");
 }
 

@@ -98,7 +98,7 @@ class Cursor {
   bool ok_ = true;
 };
 
-bool HoldsUrlPassword(const std::wstring& text) { return MaskUrlPasswords(text) != text; }
+bool HoldsUrlSecret(const std::wstring& text) { return MaskUrlSecrets(text) != text; }
 
 }  // namespace
 
@@ -124,8 +124,8 @@ std::string JournalRecord(const std::string& body) {
 
 std::optional<std::string> AddBody(uint64_t id, const DownloadRequest& r, const Sealer& seal) {
   std::string sealed;
-  const bool secret = !r.Password.empty() || HoldsUrlPassword(r.SourceFileName) ||
-                      HoldsUrlPassword(r.LinkedSourceFileName);
+  const bool secret = !r.Password.empty() || HoldsUrlSecret(r.SourceFileName) ||
+                      HoldsUrlSecret(r.LinkedSourceFileName);
   if (secret) {
     std::string clear;
     PutText(clear, r.Password);
@@ -140,9 +140,9 @@ std::optional<std::string> AddBody(uint64_t id, const DownloadRequest& r, const 
   PutU64(body, id);
   PutText(body, r.Type);
   PutText(body, r.Reference);
-  PutText(body, MaskUrlPasswords(r.SourceFileName));
+  PutText(body, MaskUrlSecrets(r.SourceFileName));
   PutText(body, r.DestinationFileName);
-  PutText(body, MaskUrlPasswords(r.LinkedSourceFileName));
+  PutText(body, MaskUrlSecrets(r.LinkedSourceFileName));
   PutText(body, r.LinkedDestinationFileName);
   PutText(body, r.Username);
   PutText(body, r.Sha256);

@@ -24,7 +24,7 @@ std::vector<DownloadRequest> JournalStore::Open(const Sealer& unseal) {
   for (JournalEntry& entry : contents.live) {
     if (!UnsealEntry(entry, unseal)) {
       log_(L"Journal request " + ToDecimal(static_cast<int64_t>(entry.id)) + L" cannot be unsealed - " +
-           MaskUrlPasswords(entry.request.SourceFileName) + L" - left out");
+           MaskUrlSecrets(entry.request.SourceFileName) + L" - left out");
       damaged_ = true;
       continue;
     }

@@ -22,12 +22,12 @@ void frmVelmoraSkytrove::RestoreJournal() {
   for (DownloadRequest& request : journal_.Open()) {
     request.Restored = true;
     if (downloadList_.Add(request) != AddOutcome::Accepted) {
-      Log(L"Journal request not queued again - " + MaskUrlPasswords(request.SourceFileName));
+      Log(L"Journal request not queued again - " + MaskUrlSecrets(request.SourceFileName));
       journal_.Done(request);
       continue;
     }
     ++queued;
-    Log(L"Queued again from the journal - " + MaskUrlPasswords(request.SourceFileName));
+    Log(L"Queued again from the journal - " + MaskUrlSecrets(request.SourceFileName));
   }
   if (queued == 0) return;
   tmrUpdateList_.Restart();

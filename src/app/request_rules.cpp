@@ -23,21 +23,43 @@ std::wstring LinkedSuffix(const DownloadRequest& r) {
   return L" + ." + ExtensionPart(r.LinkedSourceFileName);
 }
 
-// Long URLs keep their scheme, host and file name, so the box stays readable.
+namespace {
+// What the window shows of a request: its secrets masked (the window is as public as the
+// log), and on one line whatever the requester put in it. A CR or LF would start a line
+// of the pending list that stands for no request, so that the lines after it no longer
+// name the request a Delete cancels; a NUL would end the list's text there. CR and LF
+// are written as the log writes them, other control characters as a space.
+std::wstring Shown(const std::wstring& text) {
+  const std::wstring masked = MaskUrlSecrets(text);
+  std::wstring out;
+  out.reserve(masked.size());
+  for (wchar_t c : masked) {
+    if (c == L'\r') {
+      out += L"<CR>";
+    } else if (c == L'\n') {
+      out += L"<LF>";
+    } else {
+      out += c < 0x20 || c == 0x7F ? L' ' : c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+// Long URLs keep their scheme, host and file name, so the box stays readable. The secrets
+// go before the URL is cut, so that no part of one is left without its name.
 std::wstring PendingLine(const DownloadRequest& r) {
-  std::wstring line = r.SourceFileName;
+  std::wstring line = MaskUrlSecrets(r.SourceFileName);
   if (line.size() >= 7 && UpperCase(line.substr(0, 7)) == L"HTTP://") {
     size_t slash = 0;
     const std::wstring host = TokenExtract(line, 8, L"/", slash);
-    if (slash != 0) line = line.substr(0, 7) + host + L"/.../" + FileNamePart(r.SourceFileName);
+    if (slash != 0) line = line.substr(0, 7) + host + L"/.../" + FileNamePart(line);
   }
   line += LinkedSuffix(r);
   if (r.Type == L"FTPDELETE") line = L"Del:" + line;
-  return MaskUrlPasswords(line);  // the window is as public as the log
+  return Shown(line);
 }
 
-std::wstring CurrentFileLabel(const DownloadRequest& r) {
-  return MaskUrlPasswords(L" " + r.SourceFileName + LinkedSuffix(r));
-}
+std::wstring CurrentFileLabel(const DownloadRequest& r) { return Shown(L" " + r.SourceFileName + LinkedSuffix(r)); }
 
 }  // namespace velmora

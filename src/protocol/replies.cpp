@@ -11,13 +11,21 @@ std::wstring PutField(const std::wstring& text, const wchar_t* key, const std::w
 }
 
 // A reason comes from servers and the system, so it is made carriable: a double quote
-// inside a quoted value would end it early, so quotes become apostrophes. A password is
-// masked where it can stand (a URL's user information, a Password field), never by
+// inside a quoted value would end it early, so quotes become apostrophes. The reader takes
+// the first " Key=" anywhere in a reply, inside quoted values too, so a reason holding
+// " StoryReference=1" would give the reply a field it does not have: every "=" after a
+// space becomes ":", which leaves no "Key=" after a space. The agent's own reasons hold
+// no "=" (unless a path in one does) and stay as they are. A password is masked where it
+// can stand (a URL's user information, a Password field, a token parameter), never by
 // searching for its text: that would star out "in" of "Login incorrect" and so tell it.
 std::wstring CarriableReason(const std::wstring& reason) {
-  std::wstring why = MaskUrlPasswords(MaskField(reason, L"Password"));
-  for (auto& c : why)
+  std::wstring why = MaskUrlSecrets(MaskField(reason, L"Password"));
+  bool afterSpace = false;
+  for (auto& c : why) {
     if (c == L'"') c = L'\'';
+    if (c == L'=' && afterSpace) c = L':';
+    afterSpace = afterSpace || c == L' ';
+  }
   return why;
 }
 
@@ -49,9 +57,9 @@ std::wstring ComposeCancelled(const std::wstring& reference, size_t count) {
 }
 
 // A persisted request's STATUS may be told to a later run of its program, a process
-// that never sent it, so its source's password is masked as in the log and the journal.
+// that never sent it, so its source's secrets are masked as in the log and the journal.
 std::wstring ComposeStatus(const DownloadRequest& r, RequestState state, int64_t position, const std::wstring& reason) {
-  std::wstring reply = Named(L"STATUS ", r, MaskUrlPasswords(r.SourceFileName));
+  std::wstring reply = Named(L"STATUS ", r, MaskUrlSecrets(r.SourceFileName));
   reply = PutField(reply, L"State", StateName(state));
   reply = PutField(reply, L"Position", ToDecimal(position));
   reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));

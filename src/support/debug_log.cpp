@@ -26,7 +26,7 @@ std::wstring LogTimeStamp(const LogTime& t, const std::wstring& timeSep, const s
 }
 
 std::wstring LogText(const std::wstring& text) {
-  const std::wstring masked = MaskUrlPasswords(text);
+  const std::wstring masked = MaskUrlSecrets(text);
   std::wstring out;
   out.reserve(masked.size());
   for (wchar_t c : masked) {
@@ -51,7 +51,7 @@ std::wstring LogLine(const std::wstring& stamp, int depth, const std::wstring& t
 
 // The registry is asked once per process; the drive's DebugFiles default is worked out
 // again on every call, so a folder that appears later is still honoured.
-std::wstring DebugLog::Folder() {
+std::wstring DebugLog::Folder(bool& isDefault) {
   std::wstring folder = settings_.debugFolder;
   if (folder.empty() && !folderLookedUp_) {
     folderLookedUp_ = true;
@@ -62,7 +62,8 @@ std::wstring DebugLog::Folder() {
       settings_.debugFolder = path;
     }
   }
-  if (folder.empty()) folder = env_.WindowsFolder().substr(0, 2) + L"\\DebugFiles";
+  isDefault = folder.empty();
+  if (isDefault) folder = env_.WindowsFolder().substr(0, 2) + L"\\DebugFiles";
   return folder;
 }
 
@@ -79,8 +80,9 @@ void DebugLog::Write(const std::wstring& text, int level, int mark) {
     depth_ = 0;
   }
 
-  const std::wstring folder = Folder();
-  if (!env_.CreateFolder(folder)) {
+  bool isDefault = false;
+  const std::wstring folder = Folder(isDefault);
+  if (!env_.CreateFolder(folder, isDefault)) {
     env_.ShowFolderError(L"The Debug Files folder could not be created in '" + folder + L"'!");
     return;
   }

@@ -27,7 +27,9 @@ class LogEnvironment {
   virtual ~LogEnvironment() = default;
   virtual std::wstring ReadDebugPath() = 0;          // registry "DebugPath", "" when missing
   virtual std::wstring WindowsFolder() = 0;          // e.g. C:\windows
-  virtual bool CreateFolder(const std::wstring& folder) = 0;  // true when it exists after
+  // True when it exists after. `ownersOnly`: one the agent makes is closed to other users
+  // (the default folder: nobody chose where the log goes, so nobody opened it to others).
+  virtual bool CreateFolder(const std::wstring& folder, bool ownersOnly) = 0;
   virtual void ShowFolderError(const std::wstring& message) = 0;
   virtual LogTime Now() = 0;
   virtual std::wstring TimeSeparator() = 0;
@@ -56,7 +58,7 @@ class DebugLog {
   int Depth() const { return depth_; }
 
  private:
-  std::wstring Folder();
+  std::wstring Folder(bool& isDefault);
 
   SharedSettings& settings_;
   LogEnvironment& env_;

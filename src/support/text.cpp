@@ -317,4 +317,81 @@ std::wstring MaskUrlPasswords(const std::wstring& text) {
   return out;
 }
 
+const wchar_t* const kSecretParameters[12] = {
+    L"X-Amz-Signature", L"X-Amz-Credential", L"X-Amz-Security-Token", L"sig", L"signature", L"token",
+    L"access_token",    L"api_key",          L"apikey",               L"password", L"pwd", L"auth"};
+
+namespace {
+// Where an authority ends (RFC 3986 3.2), or the word holding it.
+bool EndsAuthority(wchar_t c) { return c == L'/' || c == L'?' || c == L'#' || EndsWord(c); }
+bool EndsParameter(wchar_t c) { return c == L'&' || c == L'?' || c == L'#' || EndsWord(c); }
+
+bool IsSecretParameter(const std::wstring& text, size_t from, size_t to) {
+  for (const wchar_t* name : kSecretParameters) {
+    const size_t n = std::wcslen(name);
+    if (to - from != n) continue;
+    size_t i = 0;
+    while (i < n && FoldCase(text[from + i]) == FoldCase(name[i])) ++i;
+    if (i == n) return true;
+  }
+  return false;
+}
+
+// "https://TOKEN@host/": a token given as the user name. The "@" that ends it is the
+// last one before the authority ends, as a URL reader takes it; one with a ":" before it
+// is a user and password, MaskUrlPasswords' part.
+std::wstring MaskUserTokens(const std::wstring& text) {
+  std::wstring out;
+  size_t copied = 0;
+  for (size_t c = text.find(L"://"); c != std::wstring::npos; c = text.find(L"://", c + 3)) {
+    size_t start = c;
+    while (start > 0 && IsSchemeChar(text[start - 1])) --start;
+    const std::wstring scheme = text.substr(start, c - start);
+    if (!EqualsNoCase(scheme, L"http") && !EqualsNoCase(scheme, L"https")) continue;
+    const size_t user = c + 3;
+    size_t end = user;
+    while (end < text.size() && !EndsAuthority(text[end])) ++end;
+    const size_t at = LastAtIn(text, user, end);
+    if (at == std::wstring::npos || at == user || text.find(L':', user) < at) continue;
+    out.append(text, copied, user - copied);
+    out += L"***";
+    copied = at;
+  }
+  if (copied == 0) return text;
+  out.append(text, copied, std::wstring::npos);
+  return out;
+}
+
+// "?name=value", "&name=value" and "#name=value" (a token in a fragment, as OAuth puts
+// it), wherever they stand: a source without a scheme is a URL all the same.
+std::wstring MaskSecretParameters(const std::wstring& text) {
+  std::wstring out;
+  size_t copied = 0;
+  for (size_t i = text.find_first_of(L"?&#"); i != std::wstring::npos; i = text.find_first_of(L"?&#", i)) {
+    const size_t name = i + 1;
+    size_t eq = name;
+    while (eq < text.size() && text[eq] != L'=' && !EndsParameter(text[eq])) ++eq;
+    if (eq >= text.size() || text[eq] != L'=' || !IsSecretParameter(text, name, eq)) {
+      i = eq;
+      continue;
+    }
+    size_t end = eq + 1;
+    while (end < text.size() && !EndsParameter(text[end])) ++end;
+    if (end > eq + 1) {
+      out.append(text, copied, eq + 1 - copied);
+      out += L"***";
+      copied = end;
+    }
+    i = end;
+  }
+  if (copied == 0) return text;
+  out.append(text, copied, std::wstring::npos);
+  return out;
+}
+}  // namespace
+
+std::wstring MaskUrlSecrets(const std::wstring& text) {
+  return MaskSecretParameters(MaskUserTokens(MaskUrlPasswords(text)));
+}
+
 }  // namespace velmora

@@ -62,4 +62,14 @@ size_t UrlPasswordEnd(const std::wstring& text, size_t colon);
 // UrlPasswordEnd gives (see the .cpp for why that far).
 std::wstring MaskUrlPasswords(const std::wstring& text);
 
+// Every secret a URL may carry, replaced with "***": the passwords MaskUrlPasswords
+// masks; the user information of an http or https URL without a password, which is a
+// token ("https://TOKEN@host/" -> "https://***@host/"; an FTP user name stays, it is no
+// secret); and the value of each query or fragment parameter whose name is one of
+// kSecretParameters, in any case ("?X-Amz-Signature=***&a=1"). The one rule for every
+// place a source can be seen: the log, the journal's clear part, the .rec, the window,
+// STATUS and reasons.
+std::wstring MaskUrlSecrets(const std::wstring& text);
+extern const wchar_t* const kSecretParameters[12];
+
 }  // namespace velmora

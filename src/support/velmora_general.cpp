@@ -11,6 +11,7 @@
 #include "debug_level.h"
 #include "debug_log.h"
 #include "handles.h"
+#include "private_folder.h"
 #include "text.h"
 
 namespace velmora {
@@ -33,7 +34,9 @@ class WindowsLogEnvironment final : public LogEnvironment {
     return registry::ReadText(HKEY_LOCAL_MACHINE, kVelmoraKey, L"DebugPath", L"");
   }
   std::wstring WindowsFolder() override { return fileutil::WindowsFolder(); }
-  bool CreateFolder(const std::wstring& folder) override { return fileutil::CreateFolder(folder); }
+  bool CreateFolder(const std::wstring& folder, bool ownersOnly) override {
+    return ownersOnly ? CreatePrivateFolder(folder) : fileutil::CreateFolder(folder);
+  }
   // The box runs messages, and a line can be logged from anywhere: in the middle of the
   // dispatcher's bookkeeping, inside a wait, while the window closes. Opened there, the
   // box would run a nested tick or a second close under the caller's feet. So the line

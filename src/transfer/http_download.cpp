@@ -83,7 +83,7 @@ AttemptResult HttpDownload::Run() {
   host_.ShowStatus(L" Download HTTP file..");
   host_.ShowStatus(L" Opening Download file..(Creating " + destination_ + L")");
   if (auto end = OpenPart()) return *end;
-  host_.ShowStatus(L" Downloading File - " + url_);
+  host_.ShowStatus(L" Downloading File - " + MaskUrlSecrets(url_));  // as public as the log
   Log(L"Open URL " + url_);
   if (auto end = OpenUrl()) return *end;
   Log(L"Open URL " + url_ + L" OK");
@@ -204,7 +204,7 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   // (without a length) is not written past them.
   const int64_t rangeBytes = range_.answer == RangeAnswer::Continue ? range_.end - offset_ : -1;
   host_.NoteProgress(offset_, whole);
-  host_.ShowStatus(L" Downloading file - " + url_);
+  host_.ShowStatus(L" Downloading file - " + MaskUrlSecrets(url_));
   void* buffer = host_.Buffer();
   // The worker reads into a chunk of its own: after a shut-down it may still be reading
   // when the window's buffer is long gone.

@@ -74,7 +74,8 @@ constexpr int64_t kStrongDateSeconds = 60;
 std::wstring PartPath(const std::wstring& destination) { return destination + L".vskpart"; }
 std::wstring RecordPath(const std::wstring& destination) { return destination + L".vskpart.rec"; }
 
-std::wstring SourceForRecord(const std::wstring& source) {
+namespace {
+std::wstring WithoutPassword(const std::wstring& source) {
   const bool web = StartsWithNoCase(source, L"http://") || StartsWithNoCase(source, L"https://");
   if (!web) {
     const FtpSource split = SplitFtpSource(source);
@@ -91,6 +92,9 @@ std::wstring SourceForRecord(const std::wstring& source) {
   if (colon == std::wstring::npos || colon > at) return source;
   return source.substr(0, colon) + source.substr(at);
 }
+}  // namespace
+
+std::wstring SourceForRecord(const std::wstring& source) { return MaskUrlSecrets(WithoutPassword(source)); }
 
 std::wstring HttpValidator(const std::wstring& etag, const std::wstring& lastModified, const std::wstring& date) {
   if (!etag.empty()) return etag.compare(0, 2, L"W/") != 0 && !HasControl(etag) ? etag : std::wstring();

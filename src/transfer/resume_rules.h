@@ -17,9 +17,11 @@ std::wstring RecordPath(const std::wstring& destination);
 inline constexpr int64_t kPartMaxAgeSeconds = 7 * 24 * 3600;
 
 // The source as recorded: its user information's password taken out, so the record never
-// holds one (a changed password is still the same source). An http:// or https:// source
-// is read as a URL (the authority ends at the first "/"); any other source is read as the
-// FTP login reads it (SplitFtpSource), so a password holding "/" goes whole.
+// holds one (a changed password is still the same source), and its other secrets masked
+// (MaskUrlSecrets: a re-signed URL of the same object is the same source too). An http://
+// or https:// source is read as a URL (the authority ends at the first "/"); any other
+// source is read as the FTP login reads it (SplitFtpSource), so a password holding "/"
+// goes whole.
 std::wstring SourceForRecord(const std::wstring& source);
 
 // The proof of content an HTTP answer gives: its strong ETag; when it has no ETag at all,

@@ -125,6 +125,18 @@ TEST(Journal, PasswordsOnlyInTheSealedPartAndEveryFieldComesBack) {
   plain.Password.clear();
   plain.SourceFileName = L"http://host/p.bin";
   EXPECT_TRUE(AddBody(11, plain, refuse));
+  // A token is sealed as a password is, and comes back whole.
+  for (const std::wstring source : {L"https://h/p.bin?X-Amz-Signature=QuerySecret3&a=1", L"https://QuerySecret3@h/p"}) {
+    plain.SourceFileName = source;
+    EXPECT_FALSE(AddBody(12, plain, refuse)) << source;
+    const std::string sealed = JournalRecord(*AddBody(12, plain, &Scramble));
+    std::string wide;
+    for (char c : std::string("QuerySecret3")) wide += std::string(1, c) + '\0';
+    EXPECT_EQ(sealed.find(wide), std::string::npos) << source;
+    JournalEntry back = ReadJournal(JournalHeader() + sealed).live.at(0);
+    ASSERT_TRUE(UnsealEntry(back, &Scramble));
+    EXPECT_EQ(back.request.SourceFileName, source);
+  }
 }
 
 }  // namespace

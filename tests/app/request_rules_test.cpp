@@ -37,4 +37,12 @@ TEST(DisplayLines, ShorteningLinkedFilesAndDeletes) {
   r.SourceFileName = L"ftp://u:pa ss@h/d/story.txt";
   EXPECT_EQ(PendingLine(r), L"ftp://u:***@h/d/story.txt");
   EXPECT_EQ(CurrentFileLabel(r), L" ftp://u:***@h/d/story.txt");
+  // Nor a token, a secret cut in two by the shortening included; and a line break or a NUL
+  // of the source leaves one line.
+  r.Type = L"HTTP";
+  r.SourceFileName = L"http://TOKEN@h/a/f?X-Amz-Credential=AKIA/20240101/s3/req&X-Amz-Signature=5e1f\r\nx";
+  r.SourceFileName += std::wstring(1, L'\0') + L"y";
+  EXPECT_EQ(PendingLine(r), L"http://***@h/.../f?X-Amz-Credential=***&X-Amz-Signature=***<CR><LF>x y");
+  EXPECT_EQ(CurrentFileLabel(r),
+            L" http://***@h/a/f?X-Amz-Credential=***&X-Amz-Signature=***<CR><LF>x y");
 }

@@ -51,6 +51,18 @@ TEST_F(FailureReply, FailuresThatAskGetOneFailedWithTheirReason) {
   EXPECT_EQ(reply->Field("Type"), "FTP");
   EXPECT_EQ(reply->bytes.find("not-this-one"), std::string::npos);
 
+  // A server's words that look like fields give the reply none: the request had no
+  // StoryReference, and its Reference stays its own.
+  ASSERT_TRUE(PutRemote("hostile.answer", "550 Refused StoryReference=66 Reference=evil\r\n"));
+  ASSERT_TRUE(Send(Request(Source("hostile.answer"), Dest("h.txt"), " ReplyOnFailure=1")));
+  reply = requester_.WaitReply(60000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes.rfind("FAILED ", 0), 0u) << reply->bytes;
+  EXPECT_EQ(reply->Field("StoryReference"), "") << reply->bytes;
+  EXPECT_EQ(reply->Field("Reference"), "R2") << reply->bytes;
+  EXPECT_NE(reply->Field("Reason").find("550 Refused StoryReference:66 Reference:evil"), std::string::npos)
+      << reply->bytes;
+
   // The duplicate is answered at once, while its twin is still running.
   const std::string slow = Url("slow/20000?chunk=2000&delay=100");
   ASSERT_TRUE(Send(Http(slow, Dest("slow.bin"))));

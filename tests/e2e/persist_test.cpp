@@ -1,8 +1,9 @@
 // The durable queue as a requesting program meets it: an agent killed mid-transfer comes
-// back with its persisted requests and without the others, its files hold no password,
-// a reply after the restart goes to the requester's own process only, and a journal that
-// cannot be written refuses what it cannot keep.
+// back with its persisted requests and without the others, its files hold no password nor
+// token, a reply after the restart goes to the requester's own process only, and a journal
+// that cannot be written refuses what it cannot keep.
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include "app/journal_rules.h"
 #include "support/handles.h"
@@ -60,14 +61,29 @@ class Persist : public FtpAgent {
   }
   // Every file of the agent's folder, searched for `secret` as ANSI and as UTF-16 bytes.
   void ExpectNowhereOnDisk(const std::string& secret) {
+    EXPECT_FALSE(FolderNames(JournalFolder()).empty());
+    ExpectNotIn(JournalFolder(), secret);
+  }
+  // Nowhere the agent writes: the journal, the log, the files beside the destinations (the
+  // .rec among them), and every reply but the source echoed to its own requester.
+  void ExpectNowhere(const std::string& secret) {
+    ExpectNotIn(JournalFolder(), secret);
+    ExpectNotIn(logs_, secret);
+    ExpectNotIn(dest_, secret);
+    for (const auto& reply : requester_.Replies()) {
+      std::string text = reply.bytes;
+      const std::string own = reply.Field("SourceFileName");
+      if (text.rfind("STATUS ", 0) != 0 && !own.empty()) text.erase(text.find(own), own.size());
+      EXPECT_EQ(text.find(secret), std::string::npos) << reply.bytes;
+    }
+  }
+  static void ExpectNotIn(const std::wstring& folder, const std::string& secret) {
     std::string wide;
     for (char c : secret) wide += std::string(1, c) + '\0';
-    const auto names = FolderNames(JournalFolder());
-    EXPECT_FALSE(names.empty());
-    for (const auto& name : names) {
-      const std::string bytes = ReadFileBytes(JournalFolder() + L"\\" + name);
-      EXPECT_EQ(bytes.find(secret), std::string::npos) << Narrow(name);
-      EXPECT_EQ(bytes.find(wide), std::string::npos) << Narrow(name);
+    for (const auto& name : FolderNames(folder)) {
+      const std::string bytes = ReadFileBytes(folder + L"\\" + name);
+      EXPECT_EQ(bytes.find(secret), std::string::npos) << Narrow(name) << " holds " << secret;
+      EXPECT_EQ(bytes.find(wide), std::string::npos) << Narrow(name) << " holds " << secret;
     }
   }
   size_t answered_ = 0;
@@ -112,6 +128,94 @@ TEST_F(Persist, KilledAgentRunsThePersistedRequestsAgainAndNoOther) {
   // Nothing left to do: the journal is back to its header.
   EXPECT_EQ(ReadFileBytes(JournalFolder() + L"\\queue.journal"), velmora::JournalHeader());
   restarted.Stop();
+}
+
+namespace {
+// Every text the window shows: its controls' and the status bar's, which another process
+// reads only through memory of the window's own process.
+std::vector<std::wstring> WindowTexts(HWND top) {
+  std::vector<HWND> children;
+  auto collect = [](HWND child, LPARAM all) -> BOOL {
+    reinterpret_cast<std::vector<HWND>*>(all)->push_back(child);
+    return TRUE;
+  };
+  EnumChildWindows(top, collect, reinterpret_cast<LPARAM>(&children));
+  std::vector<std::wstring> out;
+  std::vector<wchar_t> text(65536);
+  for (HWND child : children) {
+    wchar_t kind[64] = {};
+    GetClassNameW(child, kind, 64);
+    if (std::wstring(kind) != STATUSCLASSNAMEW) {
+      const LRESULT n = SendMessageW(child, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+      out.emplace_back(text.data(), n > 0 ? static_cast<size_t>(n) : 0);
+      continue;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(child, &pid);
+    velmora::UniqueHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ, FALSE, pid));
+    void* remote = process ? VirtualAllocEx(process.get(), nullptr, text.size() * 2, MEM_COMMIT, PAGE_READWRITE) : nullptr;
+    if (remote == nullptr) continue;
+    SendMessageW(child, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(remote));
+    SIZE_T read = 0;
+    text[0] = 0;
+    ReadProcessMemory(process.get(), remote, text.data(), (text.size() - 1) * 2, &read);
+    text.back() = 0;
+    out.emplace_back(text.data());
+    VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+  }
+  return out;
+}
+}  // namespace
+
+// A presigned URL's signature and a token, as a query parameter and as a user name, are a
+// requester's secrets like a password: no file the agent writes holds them (a cut leaves a
+// .rec, persisting a journal), nor its window or a STATUS; after a kill the request still
+// runs with the URL as it was given.
+TEST_F(Persist, PresignedAndTokenUrlsKeepTheirSecrets) {
+  const std::vector<std::string> secrets = {"SECRETSIG1", "SECRETTOK2", "SECRETUSER3"};
+  const std::string signed_ = "http://SECRETUSER3@" + Url("ranged/60000?key=presigned" + std::to_string(GetTickCount64()) +
+                                                    "&cut=20000&X-Amz-Signature=SECRETSIG1&token=SECRETTOK2")
+                                                    .substr(7);
+  ASSERT_TRUE(Send(Get("P", signed_, "p.bin", true) + " Retries=1"));
+  ASSERT_FALSE(WaitLogged("Retrying in ").empty());
+  ASSERT_TRUE(TerminateProcess(agent_.Process(), 1));
+  ASSERT_TRUE(agent_.WaitExit(10000));
+  EXPECT_TRUE(FileExists(dest_ + L"\\p.bin.vskpart.rec"));
+  EXPECT_FALSE(WaitLogged("Calling Download HTTP File http://***@", 0).empty());
+  for (const auto& secret : secrets) ExpectNowhere(secret);
+
+  Agent restarted;
+  ASSERT_TRUE(restarted.Start(L"/DEBUG=MAX"));
+  auto got = NextAnswer();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->bytes.rfind("GOT ", 0), 0u) << got->bytes;
+  EXPECT_EQ(got->Field("SourceFileName"), signed_);  // the requester's own, unmasked
+  EXPECT_TRUE(ReadFileBytes(dest_ + L"\\p.bin") == Generated(60000));
+
+  // While one waits for its server: the window (the status bar names the URL then) and
+  // STATUS.
+  const std::string hang = Url("hang?ms=6000&X-Amz-Signature=SECRETSIG1&token=SECRETTOK2");
+  ASSERT_TRUE(requester_.Send(restarted.Window(), Get("S", hang, "s.bin", false)));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const auto& text : WindowTexts(restarted.Window()))
+          if (text.rfind(L" Downloading File - ", 0) == 0) return true;
+        return false;
+      },
+      20000, 20));
+  for (const auto& text : WindowTexts(restarted.Window()))
+    for (const auto& secret : secrets) EXPECT_EQ(Narrow(text).find(secret), std::string::npos) << Narrow(text);
+  ASSERT_TRUE(requester_.Send(restarted.Window(), "STATUS Reference=S"));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !requester_.Replies().empty() && requester_.Replies().back().bytes.rfind("STATUS ", 0) == 0; },
+      15000, 10));
+  EXPECT_NE(requester_.Replies().back().bytes.find("X-Amz-Signature=***&token=***"), std::string::npos)
+      << requester_.Replies().back().bytes;
+  auto failed = NextAnswer();
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->Field("Reference"), "S");
+  restarted.Stop();
+  for (const auto& secret : secrets) ExpectNowhere(secret);
 }
 
 TEST_F(Persist, AfterARestartOnlyTheSameRequesterProcessHearsOfItsRequest) {

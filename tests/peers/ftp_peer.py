@@ -15,7 +15,9 @@
 --long-rest-reply  accepts REST in proftpd's words, "350 Restarting at N. Send STORE or
                RETRIEVE to initiate transfer." (longer than 64 characters).
 --log FILE     empties FILE, then appends every command the clients send (the folder it was sent in, the
-               command; never a password) to FILE, for tests that count what was asked."""
+               command; never a password) to FILE, for tests that count what was asked.
+A file whose name ends in ".answer" is never sent: RETR is answered with its first line,
+as a server's own words (so a test can put any reply text in the agent's way)."""
 import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -80,6 +82,13 @@ def main():
                 return FTPHandler.ftp_REST(self, line)
             self._restart_position = int(line)
             self.respond('350 Restarting at %d. Send STORE or RETRIEVE to initiate transfer.' % int(line))
+
+        def ftp_RETR(self, file):
+            if file.endswith('.answer') and os.path.isfile(file):
+                with open(file, encoding='latin-1') as answer:
+                    self.respond(answer.readline().rstrip('\r\n'))
+                return
+            return FTPHandler.ftp_RETR(self, file)
 
     Handler.permit_foreign_addresses = True
     if a.cut_after > 0:

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "client/client_rules.h"
 #include "protocol/control.h"
 #include "protocol/replies.h"
 #include "protocol/request.h"
@@ -104,11 +105,38 @@ TEST(ComposeFailure, PasswordsMaskedByWhereTheyStandNotByTheirText) {
   const std::vector<std::pair<std::wstring, std::wstring>> cases = {
       {L"530 Login incorrect.", L"530 Login incorrect."},
       {L"cannot reach ftp://u:in@h/f", L"cannot reach ftp://u:***@h/f"},
-      {L"refused Password=in Username=u", L"refused Password=*** Username=u"},
+      {L"refused Password=in Username=u", L"refused Password:*** Username:u"},  // and no field of its own
       {L"550 \"x\" missing", L"550 'x' missing"},
   };
   for (const auto& [reason, expected] : cases)
     EXPECT_EQ(GetField(ComposeFailure(r, reason), L"Reason", L"=", L" "), expected) << reason;
+}
+
+// Server text in a reason can neither add a field nor change one, as the agent's reader and
+// the client library read a reply; the agent's own reasons are carried byte for byte.
+TEST(ComposeFailure, AReasonAddsNoField) {
+  DownloadRequest r;
+  r.Type = L"FTP";
+  r.Reference = L"R1";
+  r.SourceFileName = L"ftp://h/f?token=T0k";
+  for (const std::wstring own : {L"HTTP status 404", L"received 10 of 20 bytes", L"Create file C:\\x\\a.bin FAILED",
+                                 L"a=b", L"=x y"}) {
+    EXPECT_EQ(GetField(ComposeFailure(r, own), L"Reason", L"=", L" "), own);
+    EXPECT_EQ(GetField(ComposeStatus(r, RequestState::Failed, -1, own), L"Reason", L"=", L" "), own);
+  }
+  const std::wstring hostile = L"550 x StoryReference=66 reference=evil\tType=X Reason=no";
+  for (const std::wstring& reply : {ComposeFailure(r, hostile), ComposeStatus(r, RequestState::Failed, -1, hostile)}) {
+    EXPECT_EQ(GetField(reply, L"Reason", L"=", L" "), L"550 x StoryReference:66 reference:evil\tType:X Reason:no");
+    EXPECT_EQ(GetField(reply, L"StoryReference", L"=", L" "), L"") << reply;
+    EXPECT_EQ(GetField(reply, L"Reference", L"=", L" "), L"R1") << reply;
+    const auto parsed = skytrove::ParseReply(reply);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->storyReference, 0);
+    EXPECT_EQ(parsed->reason, L"550 x StoryReference:66 reference:evil\tType:X Reason:no");
+  }
+  // A token of the source is masked in a reason and in STATUS as a password is.
+  const std::wstring status = ComposeStatus(r, RequestState::Failed, -1, L"550 ftp://h/f?token=T0k");
+  EXPECT_EQ(status.find(L"T0k"), std::wstring::npos) << status;
 }
 
 // The requester-control texts exactly as callers read them, quoted the way GOT is, and

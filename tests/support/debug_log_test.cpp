@@ -18,6 +18,7 @@ class FakeEnvironment : public LogEnvironment {
   bool createOk = true;
   std::vector<std::wstring> errors;
   std::vector<std::wstring> created;
+  std::vector<bool> ownersOnly;
   LogTime now{2026, 12, 7, 14, 3, 7, 25};
   bool nt = true;
   uint64_t ws = 12345678, pf = 2345678;
@@ -26,7 +27,11 @@ class FakeEnvironment : public LogEnvironment {
 
   std::wstring ReadDebugPath() override { ++debugPathReads; return debugPath; }
   std::wstring WindowsFolder() override { return L"C:\\windows"; }
-  bool CreateFolder(const std::wstring& f) override { created.push_back(f); return createOk; }
+  bool CreateFolder(const std::wstring& f, bool closed) override {
+    created.push_back(f);
+    ownersOnly.push_back(closed);
+    return createOk;
+  }
   void ShowFolderError(const std::wstring& m) override { errors.push_back(m); }
   LogTime Now() override { return now; }
   std::wstring TimeSeparator() override { return L":"; }
@@ -131,6 +136,7 @@ TEST_F(LogFixture, FolderFromDebugPathWithOrWithoutBackslash) {
   log.Write(L"a", 5, kMarkNone);
   ASSERT_EQ(env.files.count(L"D:\\Logs\\VelmoraSkytrove4.20261207.log"), 1u);
   EXPECT_EQ(settings.debugFolder, L"D:\\Logs\\");
+  EXPECT_EQ(env.ownersOnly, std::vector<bool>{false});  // a folder someone chose is made as they set it up
 
   SharedSettings fresh;
   fresh.debugLevel = 5;
@@ -150,6 +156,7 @@ TEST_F(LogFixture, DefaultFolderIsDebugFilesOnTheWindowsDrive) {
   EXPECT_EQ(env.files.begin()->first, L"C:\\DebugFiles\\VelmoraSkytrove4.20261207.log");
   EXPECT_EQ(env.debugPathReads, 1);  // an empty value is not asked for again
   EXPECT_EQ(env.created, (std::vector<std::wstring>{L"C:\\DebugFiles", L"C:\\DebugFiles"}));
+  EXPECT_EQ(env.ownersOnly, (std::vector<bool>{true, true}));  // closed to other users when made
 }
 
 TEST_F(LogFixture, TwoFilesAcrossMidnight) {

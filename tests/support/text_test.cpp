@@ -119,6 +119,35 @@ TEST(UrlPasswords, MaskedFromTheirColonToTheWidestEnd) {
   for (const auto& [text, masked] : cases) EXPECT_EQ(MaskUrlPasswords(text), masked) << text;
 }
 
+// Tokens and signed URLs: the value of a secret parameter (exact name, any case) and an
+// http(s) user name without a password; a user name of FTP is no secret and stays.
+TEST(UrlSecrets, TokenParametersAndUserTokensMaskedPasswordsAsBefore) {
+  const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+      {L"GET SourceFileName=https://b.s3/k?X-Amz-Credential=AKIA/1/s3&x-amz-signature=5e1f&X-AMZ-SECURITY-TOKEN=T "
+       L"Reference=1",
+       L"GET SourceFileName=https://b.s3/k?X-Amz-Credential=***&x-amz-signature=***&X-AMZ-SECURITY-TOKEN=*** "
+       L"Reference=1"},
+      {L"http://h/f?sig=a&mysig=b&signature=&token=t#access_token=z&api_key=k",
+       L"http://h/f?sig=***&mysig=b&signature=&token=***#access_token=***&api_key=***"},
+      {L"\"h/f?apikey=k?password=p&pwd=q&auth=a b\" tokens=x ?tokens=x",
+       L"\"h/f?apikey=***?password=***&pwd=***&auth=*** b\" tokens=x ?tokens=x"},
+      {L"Open URL https://TOKEN@host/a", L"Open URL https://***@host/a"},
+      {L"HTTPS://t@k@host/a?b@c http://@h/", L"HTTPS://***@host/a?b@c http://@h/"},
+      {L"https://me:pw@h/f?auth=x", L"https://me:***@h/f?auth=***"},
+      {L"ftp://anonymous@host/x http://host/a@b", L"ftp://anonymous@host/x http://host/a@b"},
+      {L"sftp://user@host/x?token=", L"sftp://user@host/x?token="},
+  };
+  for (const auto& [text, masked] : cases) EXPECT_EQ(MaskUrlSecrets(text), masked) << text;
+  // Any value of any of the names, in any case, wherever it stands in the query.
+  for (const wchar_t* name : kSecretParameters) {
+    for (const std::wstring& n : {std::wstring(name), UpperCase(name)}) {
+      const std::wstring url = L"https://h/f?a=1&" + n + L"=S3cr%2Bt/x:y@z&b=2";
+      EXPECT_EQ(MaskUrlSecrets(url), L"https://h/f?a=1&" + n + L"=***&b=2") << url;
+      EXPECT_EQ(MaskUrlSecrets(L"h/f?" + n + L"=S3cr3t"), L"h/f?" + n + L"=***") << url;
+    }
+  }
+}
+
 namespace {
 // MaskUrlPasswords as UrlPasswordEnd defines it, one ":" at a time.
 std::wstring MaskedColonByColon(const std::wstring& text) {

@@ -79,7 +79,8 @@ TEST(ResumeRules, RecordReadsBackAndATornOneIsRefused) {
   ASSERT_TRUE(ParseRecord("vskpart 1\nsource http://h/f\nvalidator Tue, 01 Dec 2026 10:00:00 GMT\nend\n", read));
   EXPECT_EQ(read.validator, L"Tue, 01 Dec 2026 10:00:00 GMT");
   EXPECT_EQ(SourceForRecord(L"http://host/a@b"), L"http://host/a@b");
-  EXPECT_EQ(SourceForRecord(L"http://u@host/x"), L"http://u@host/x");
+  EXPECT_EQ(SourceForRecord(L"http://TOKEN@host/x?sig=S&a=1"), L"http://***@host/x?sig=***&a=1");
+  EXPECT_EQ(SourceForRecord(L"ftp://anonymous@host/x"), L"ftp://anonymous@host/x");
   EXPECT_EQ(SourceForRecord(L"u:p@host/x"), L"u@host/x");
 }
 
