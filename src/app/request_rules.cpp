@@ -29,21 +29,7 @@ namespace {
 // of the pending list that stands for no request, so that the lines after it no longer
 // name the request a Delete cancels; a NUL would end the list's text there. CR and LF
 // are written as the log writes them, other control characters as a space.
-std::wstring Shown(const std::wstring& text) {
-  const std::wstring masked = MaskUrlSecrets(text);
-  std::wstring out;
-  out.reserve(masked.size());
-  for (wchar_t c : masked) {
-    if (c == L'\r') {
-      out += L"<CR>";
-    } else if (c == L'\n') {
-      out += L"<LF>";
-    } else {
-      out += c < 0x20 || c == 0x7F ? L' ' : c;
-    }
-  }
-  return out;
-}
+std::wstring Shown(const std::wstring& text) { return LineBreaksShown(MaskUrlSecrets(text), true); }
 }  // namespace
 
 // Long URLs keep their scheme, host and file name, so the box stays readable. The secrets

@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
 #include "app/main_window.h"
+
 #include "app/journal.h"
 #include "app/request_rules.h"
 #include "protocol/replies.h"
@@ -189,8 +191,14 @@ uint64_t frmVelmoraSkytrove::SequenceOnLine(int line) const {
 // was on before.
 uint64_t frmVelmoraSkytrove::CaretSequence() const {
   if (shownSequences_.empty()) return caretSequence_;
-  const LRESULT line = SendMessageW(txtQueued_, EM_LINEFROMCHAR, static_cast<WPARAM>(-1), 0);
-  return SequenceOnLine(static_cast<int>(line));
+  // The box wraps a long line over several rows, which the box's own line numbers count:
+  // a request's line is the one its line breaks give.
+  DWORD caret = 0;
+  SendMessageW(txtQueued_, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(txtQueued_)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(txtQueued_, text.data(), static_cast<int>(text.size()))));
+  text.resize(std::min<size_t>(caret, text.size()));
+  return SequenceOnLine(static_cast<int>(std::count(text.begin(), text.end(), L'\n')));
 }
 
 // No line stands for a request until the redraw. Set only when it is not shown already:

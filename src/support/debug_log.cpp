@@ -25,21 +25,7 @@ std::wstring LogTimeStamp(const LogTime& t, const std::wstring& timeSep, const s
          decimalSep + TwoDigits(t.hundredths);
 }
 
-std::wstring LogText(const std::wstring& text) {
-  const std::wstring masked = MaskUrlSecrets(text);
-  std::wstring out;
-  out.reserve(masked.size());
-  for (wchar_t c : masked) {
-    if (c == L'\r') {
-      out += L"<CR>";
-    } else if (c == L'\n') {
-      out += L"<LF>";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
+std::wstring LogText(const std::wstring& text) { return LineBreaksShown(MaskUrlSecrets(text), false); }
 
 std::wstring LogLine(const std::wstring& stamp, int depth, const std::wstring& text) {
   std::wstring line = stamp;

@@ -186,6 +186,21 @@ std::wstring GroupThousands(int64_t value, const std::wstring& separator) {
   return negative ? L"-" + out : out;
 }
 
+std::wstring LineBreaksShown(const std::wstring& text, bool blankControls) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    if (c == L'\r') {
+      out += L"<CR>";
+    } else if (c == L'\n') {
+      out += L"<LF>";
+    } else {
+      out += blankControls && (c < 0x20 || c == 0x7F) ? L' ' : c;
+    }
+  }
+  return out;
+}
+
 std::wstring MaskField(const std::wstring& text, const std::wstring& key) {
   const std::wstring needle = key + L"=";
   std::wstring out;

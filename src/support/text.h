@@ -45,6 +45,10 @@ std::wstring ToDecimal(int64_t value);
 // "###,###,###": thousands grouped with `separator`, empty for 0.
 std::wstring GroupThousands(int64_t value, const std::wstring& separator);
 
+// The text on one line: each CR written "<CR>", each LF "<LF>", and with `blankControls`
+// every other control character a space.
+std::wstring LineBreaksShown(const std::wstring& text, bool blankControls);
+
 // Replaces the value of a key=value field with "***" wherever the key stands at the
 // start of the text or after a space (the places GetField would find it).
 std::wstring MaskField(const std::wstring& text, const std::wstring& key);

@@ -1,6 +1,7 @@
 // The requester in control of what it sent: CANCEL of queued and running requests,
 // STATUS, PROGRESS during a trickled body, and a High request overtaking Normal ones, as
 // a requesting program sees them through the agent's window.
+#include <algorithm>
 #include <map>
 
 #include "ftp_e2e_support.h"
@@ -145,22 +146,30 @@ TEST_F(RequesterControl, DeleteInThePendingListCancelsTheSelectedRequest) {
   ASSERT_TRUE(WaitLogged("Calling Download HTTP File " + slow).size() > 0);
   const std::string redrawn = "Finish frmVelmoraSkytrove:UpdateQueuedList";
   const size_t before = CountLogged(redrawn);
-  ASSERT_TRUE(Send(Get("B", second + "\r\nsplit", "b.bin")));
+  // B's line is longer than the box is wide: the box wraps it over several rows.
+  ASSERT_TRUE(Send(Get("B", second + "\r\nsplit&" + std::string(400, 'w'), "b.bin")));
   ASSERT_TRUE(Send(Get("C", Url("gen/1000?third"), "c.bin")));
   // The list is redrawn once after a burst; only then do its lines stand for requests.
   ASSERT_TRUE(WaitCount(redrawn, before + 1));
   HWND list = FindWindowExW(agent_.Window(), nullptr, L"Edit", nullptr);
   ASSERT_NE(list, nullptr);
+  // Lines as the text's line breaks make them, not the box's rows.
+  auto shown = [&] {
+    std::vector<wchar_t> text(65536);
+    SendMessageW(list, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    return std::wstring(text.data());
+  };
   auto pressDelete = [&](int line) {
-    const LRESULT at = SendMessageW(list, EM_LINEINDEX, line, 0);
+    const std::wstring text = shown();
+    size_t at = 0;
+    for (int i = 0; i < line && at != std::wstring::npos; ++i) at = text.find(L'\n', at) + 1;
     SendMessageW(list, EM_SETSEL, at, at);
     PostMessageW(list, WM_KEYDOWN, VK_DELETE, 0);
   };
-  auto lineShowing = [&](const wchar_t* text) {
-    std::vector<wchar_t> shown(65536);
-    SendMessageW(list, WM_GETTEXT, shown.size(), reinterpret_cast<LPARAM>(shown.data()));
-    const size_t at = std::wstring(shown.data()).find(text);
-    return at == std::wstring::npos ? -1 : static_cast<int>(SendMessageW(list, EM_LINEFROMCHAR, at, 0));
+  auto lineShowing = [&](const wchar_t* part) {
+    const std::wstring text = shown();
+    const size_t at = text.find(part);
+    return at == std::wstring::npos ? -1 : static_cast<int>(std::count(text.begin(), text.begin() + at, L'\n'));
   };
   EXPECT_EQ(lineShowing(L"second<CR><LF>split"), 1);
   pressDelete(lineShowing(L"third"));  // C, below B's line
