@@ -7,20 +7,6 @@
 namespace velmora {
 
 namespace {
-std::vector<BYTE> CurrentUserSid() {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-  UniqueHandle token(raw);
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-  if (!IsValidSid(sid)) return {};
-  const BYTE* bytes = static_cast<const BYTE*>(sid);
-  return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
-}
-
 std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
   std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
   DWORD size = static_cast<DWORD>(sid.size());
@@ -30,8 +16,24 @@ std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
 }
 }  // namespace
 
+std::vector<BYTE> ProcessTokenSid(TOKEN_INFORMATION_CLASS what) {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  UniqueHandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), what, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.get(), what, buffer.data(), size, &size)) return {};
+  PSID sid = nullptr;
+  if (what == TokenUser) sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  if (what == TokenOwner) sid = reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+  if (sid == nullptr || !IsValidSid(sid)) return {};
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
+
 std::vector<BYTE> OwnersOnlyDescriptor() {
-  const std::vector<BYTE> sids[] = {CurrentUserSid(), WellKnownSid(WinLocalSystemSid),
+  const std::vector<BYTE> sids[] = {ProcessTokenSid(TokenUser), WellKnownSid(WinLocalSystemSid),
                                     WellKnownSid(WinBuiltinAdministratorsSid)};
   DWORD aclSize = sizeof(ACL);
   for (const auto& sid : sids) {

@@ -9,6 +9,10 @@
 
 namespace velmora {
 
+// A SID of this process's token: its user (TokenUser) or the owner it gives the objects
+// it makes (TokenOwner); empty when it cannot be read.
+std::vector<BYTE> ProcessTokenSid(TOKEN_INFORMATION_CLASS what);
+
 // A self-relative security descriptor whose DACL gives full control to the user running
 // the agent, SYSTEM and the Administrators group, inherited by everything made inside,
 // and which inherits nothing from the folder above (the drive root lets every user in).

@@ -342,13 +342,9 @@ bool EndsAuthority(wchar_t c) { return c == L'/' || c == L'?' || c == L'#' || En
 bool EndsParameter(wchar_t c) { return c == L'&' || c == L'?' || c == L'#' || EndsWord(c); }
 
 bool IsSecretParameter(const std::wstring& text, size_t from, size_t to) {
-  for (const wchar_t* name : kSecretParameters) {
-    const size_t n = std::wcslen(name);
-    if (to - from != n) continue;
-    size_t i = 0;
-    while (i < n && FoldCase(text[from + i]) == FoldCase(name[i])) ++i;
-    if (i == n) return true;
-  }
+  const std::wstring name = text.substr(from, to - from);
+  for (const wchar_t* secret : kSecretParameters)
+    if (EqualsNoCase(name, secret)) return true;
   return false;
 }
 

@@ -12,6 +12,7 @@
 #include "support/debug_log.h"
 #include "support/handles.h"
 #include "support/paths.h"
+#include "support/private_folder.h"
 #include "support/velmora_general.h"
 
 namespace velmora {
@@ -24,19 +25,9 @@ namespace {
 const std::vector<std::vector<BYTE>>& OwnSids() {
   static const std::vector<std::vector<BYTE>> own = [] {
     std::vector<std::vector<BYTE>> sids;
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return sids;
-    UniqueHandle token(raw);
     for (const TOKEN_INFORMATION_CLASS what : {TokenUser, TokenOwner}) {
-      DWORD size = 0;
-      GetTokenInformation(token.get(), what, nullptr, 0, &size);
-      std::vector<BYTE> info(size);
-      if (size == 0 || !GetTokenInformation(token.get(), what, info.data(), size, &size)) continue;
-      const PSID sid = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid
-                                         : reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner;
-      if (sid == nullptr || !IsValidSid(sid)) continue;
-      const BYTE* bytes = static_cast<const BYTE*>(sid);
-      sids.emplace_back(bytes, bytes + GetLengthSid(sid));
+      std::vector<BYTE> sid = ProcessTokenSid(what);
+      if (!sid.empty()) sids.push_back(std::move(sid));
     }
     return sids;
   }();
