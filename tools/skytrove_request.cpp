@@ -1,14 +1,17 @@
 // skytrove-request: sends one request to the running agent and waits for its reply.
 //
 //   skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]
-//                    [--stall S] [--retries N] [--sha256 HEX] [--persist] Key=Value...
+//                    [--stall S] [--retries N] [--sha256 HEX] [--persist] [--if-changed]
+//                    [--keep-server-time] Key=Value...
 //   skytrove-request [--timeout S] [--no-failure-reply] --raw "GET Type=HTTP ..."
 //   skytrove-request [--timeout S] --cancel REF | --status REF
 //   (--progress with a request: prints its PROGRESS messages while it runs)
 //
 // --stall, --retries and --sha256 add StallSeconds=, Retries= and Sha256= to the request
 // (Key=Value form only; a raw text carries its own keys); --persist adds Persist=1 (the
-// request outlives the agent: kept on disk until it ends).
+// request outlives the agent: kept on disk until it ends); --if-changed adds IfChanged=1
+// (fetched only when the server's file changed; otherwise the reply shows Unchanged = 1)
+// and --keep-server-time KeepServerTime=1 (the destination gets the server's time).
 //
 // Exit status: 0 a "GOT" reply arrived (its fields are printed), 3 a "FAILED" reply
 // arrived (its reason is printed), 1 no reply in time, 2 usage error or no agent window.
@@ -49,7 +52,8 @@ std::string Shown(const char* text) { return Shown(text, std::strlen(text)); }
 int Usage() {
   std::fprintf(stderr,
                "usage: skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]\n"
-               "                        [--stall S] [--retries N] [--sha256 HEX] [--persist] Key=Value...\n"
+               "                        [--stall S] [--retries N] [--sha256 HEX] [--persist] [--if-changed]\n"
+               "                        [--keep-server-time] Key=Value...\n"
                "       skytrove-request [--timeout S] [--no-failure-reply] --raw \"GET Type=HTTP ...\"\n"
                "       skytrove-request [--timeout S] --cancel REF | --status REF\n"
                "       (--progress with a request prints its progress while it runs)\n"
@@ -78,6 +82,8 @@ void Print(const SkytroveReply& r) {
     line("LinkedDestinationFileName", r.linkedDestinationFileName);
     line("LinkedSourceFileLastWriteTime", r.linkedSourceFileLastWriteTime);
   }
+  if (r.unchanged) std::printf("  Unchanged = 1\n");
+  if (r.linkedUnchanged) std::printf("  LinkedUnchanged = 1\n");
 }
 
 DWORD Milliseconds(double seconds) { return seconds <= 0 ? 0 : static_cast<DWORD>(seconds * 1000); }
@@ -122,8 +128,8 @@ int main(int argc, char** argv) {
       asked = argv[++i];
     } else if (a == "--progress") {
       progress = true;
-    } else if (a == "--persist") {
-      keys.push_back("Persist");
+    } else if (a == "--persist" || a == "--if-changed" || a == "--keep-server-time") {
+      keys.push_back(a == "--persist" ? "Persist" : a == "--if-changed" ? "IfChanged" : "KeepServerTime");
       values.push_back("1");
     } else if (a == "--no-failure-reply") {
       failureReply = false;

@@ -118,6 +118,11 @@ typedef struct SkytroveReply {
   long long bytesDone;
   long long bytesTotal;  /* -1 when not known */
   long long count;       /* CANCELLED */
+  /* Asked for with {"IfChanged", "1"} (below). Last so that a program built against an
+   * older header, which never reads them, sees the struct it knew. */
+  int unchanged;         /* GOT or a done STATUS: the main file was not transferred, the
+                            destination was kept as it was */
+  int linkedUnchanged;   /* GOT (FTP): the linked file was not transferred */
 } SkytroveReply;
 
 typedef struct SkytroveClient SkytroveClient;
@@ -195,7 +200,10 @@ void SKYTROVE_CALL SkytroveSetCallback(SkytroveClient* client, SkytroveCallback 
  * the fields {"Priority", "High"|"Normal"|"Low"} and {"Progress", "1"} of the request;
  * {"Persist", "1"} keeps it on disk until it ends, so that it outlives the agent (a kill,
  * a sign-out): after the agent's restart its reply reaches this client only while this
- * process lives.
+ * process lives. {"IfChanged", "1"} fetches only when the server's file changed since a
+ * request of that kind last wrote the destination (otherwise the reply says `unchanged`
+ * and the destination stays as it is), and {"KeepServerTime", "1"} gives the destination
+ * the server's last-write time; an older agent ignores them and always fetches.
  *
  * Cancels every queued or running request of this client with that reference and waits
  * for the agent's "CANCELLED"; *count (may be NULL) gets how many. Returns

@@ -72,6 +72,8 @@ struct OwnedReply : SkytroveReply {
       bytesDone = p.bytesDone;
       bytesTotal = p.bytesTotal;
       count = p.count;
+      unchanged = p.unchanged ? 1 : 0;
+      linkedUnchanged = p.linkedUnchanged ? 1 : 0;
     }
     state = stateText.c_str();
     const char** to[kTexts] = {&type, &reference, &sourceFileName, &destinationFileName, &sourceFileLastWriteTime,

@@ -32,6 +32,18 @@ size_t KeyAt(const std::wstring& text, const std::wstring& key) {
   return velmora::FindNoCase(L" " + text, L" " + key + L"=");
 }
 
+// Unchanged=1 and LinkedUnchanged=1 are the agent's last fields. Read as the first
+// " Key=" anywhere, a destination the requester named "C:\Reports Unchanged=1 old\a.txt"
+// would forge one; read from the end, where nothing of the requester's stands, it cannot.
+// Cuts the field off `text` when it is there.
+bool TrailingFlag(std::wstring& text, const std::wstring& key) {
+  const std::wstring field = L" " + key + L"=1";
+  if (text.size() < field.size() || !velmora::EqualsNoCase(text.substr(text.size() - field.size()), field))
+    return false;
+  text.resize(text.size() - field.size());
+  return true;
+}
+
 const Field* Given(const std::vector<Field>& fields, const std::wstring& key) {
   for (const Field& f : fields)
     if (velmora::EqualsNoCase(f.key, key)) return &f;
@@ -117,6 +129,8 @@ std::optional<ParsedReply> ParseReply(const std::wstring& text) {
     const std::wstring total = Read(text, L"BytesTotal");
     r.bytesTotal = total.empty() ? -1 : Number(total);
     r.reason = Read(text, L"Reason");
+    std::wstring rest = text;
+    r.unchanged = r.kind == ReplyKind::Status && TrailingFlag(rest, L"Unchanged");
     return r;
   } else {
     return std::nullopt;
@@ -139,6 +153,9 @@ std::optional<ParsedReply> ParseReply(const std::wstring& text) {
     r.linkedDestinationFileName = Read(text, L"LinkedDestinationFileName");
     r.linkedSourceFileLastWriteTime = Read(text, L"LinkedSourceFileLastWriteTime");
   }
+  std::wstring rest = text;
+  r.linkedUnchanged = TrailingFlag(rest, L"LinkedUnchanged");
+  r.unchanged = TrailingFlag(rest, L"Unchanged");
   return r;
 }
 

@@ -47,6 +47,8 @@ struct ParsedReply {
   int64_t bytesDone = 0;
   int64_t bytesTotal = -1;
   int64_t count = 0;  // "CANCELLED"
+  bool unchanged = false;        // "GOT" and "STATUS": Unchanged=1, the destination was kept
+  bool linkedUnchanged = false;  // "GOT": LinkedUnchanged=1
 };
 
 // A "GOT", "FAILED", "CANCELLED", "STATUS" or "PROGRESS" text (command word in any case);

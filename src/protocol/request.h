@@ -16,7 +16,8 @@ namespace velmora {
 inline constexpr const wchar_t* kRequestKeys[] = {
     L"Type", L"Reference", L"StoryReference", L"SourceFileName", L"DestinationFileName",
     L"LinkedSourceFileName", L"LinkedDestinationFileName", L"Username", L"Password", L"PassiveMode",
-    L"ReplyOnFailure", L"StallSeconds", L"Retries", L"Sha256", L"Progress", L"Priority", L"Persist"};
+    L"ReplyOnFailure", L"StallSeconds", L"Retries", L"Sha256", L"Progress", L"Priority", L"Persist",
+    L"IfChanged", L"KeepServerTime"};
 
 inline constexpr int kMaxRetries = 10;
 

@@ -63,6 +63,7 @@ TEST(ClientRequest, ValuesTheGrammarCannotCarryAreRefusedNotMangled) {
       {{{L"SourceFileName", L"http://h/a Username=eve"}}, L"the value of SourceFileName would be read as Username"},
       {{{L"Reference", L"R1 ReplyOnFailure=1"}}, L"the value of Reference would be read as ReplyOnFailure"},
       {{{L"Reference", L"R1 Retries=9"}}, L"the value of Reference would be read as Retries"},
+      {{{L"Reference", L"R1 IfChanged=1"}}, L"the value of Reference would be read as IfChanged"},
       {{{L"Type", L"HTTP"}, {L"type", L"FTP"}}, L"the key type is given twice"},
       {{{L"My Key", L"x"}}, L"the key \"My Key\" cannot be written"},
       {{{L"", L"x"}}, L"the key \"\" cannot be written"},
@@ -118,6 +119,30 @@ TEST(ClientReply, WhatTheAgentWritesTheLibraryReadsBack) {
   EXPECT_FALSE(ParseReply(L"GET Type=HTTP"));
   EXPECT_FALSE(ParseReply(L" GOT Type=HTTP"));
   EXPECT_TRUE(ParseReply(L"got"));
+}
+
+// The agent appends Unchanged=1 and LinkedUnchanged=1 last; the same text earlier, in a
+// value the requester chose, must not make a transferred file read as kept.
+TEST(ClientReply, UnchangedIsReadFromTheReplysLastFieldsOnly) {
+  const std::wstring got = L"GOT Type=FTP Reference=R1 SourceFileSize=3 SourceFileName=ftp://h/a "
+                           L"DestinationFileName=C:\\a SourceFileLastWriteTime=1$2 LinkedSourceFileSize=4 "
+                           L"LinkedSourceFileName=ftp://h/b LinkedDestinationFileName=C:\\b "
+                           L"LinkedSourceFileLastWriteTime=3$4";
+  const auto both = ParseReply(got + L" Unchanged=1 LinkedUnchanged=1");
+  ASSERT_TRUE(both);
+  EXPECT_TRUE(both->unchanged && both->linkedUnchanged);
+  const auto linkedOnly = ParseReply(got + L" LinkedUnchanged=1");
+  EXPECT_TRUE(!linkedOnly->unchanged && linkedOnly->linkedUnchanged);
+  const auto fetched = ParseReply(got);
+  EXPECT_TRUE(!fetched->unchanged && !fetched->linkedUnchanged);
+  const auto smuggled = ParseReply(L"GOT Type=HTTP Reference=R1 SourceFileSize=3 "
+                                   L"SourceFileName=\"http://h/a Unchanged=1 b\" "
+                                   L"DestinationFileName=\"C:\\x LinkedUnchanged=1 y\" SourceFileLastWriteTime=");
+  EXPECT_EQ(smuggled->sourceFileName, L"http://h/a Unchanged=1 b");
+  EXPECT_TRUE(!smuggled->unchanged && !smuggled->linkedUnchanged);
+  const auto status = ParseReply(L"STATUS Type=HTTP Reference=R1 SourceFileName=http://h/a DestinationFileName=C:\\a "
+                                 L"State=done Position=-1 BytesDone=0 BytesTotal=-1 Unchanged=1");
+  EXPECT_TRUE(status->unchanged);
 }
 
 TEST(ClientReply, FailedLayoutMatchesTheGotFieldRules) {
