@@ -64,13 +64,13 @@ void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreate
 void ForgetJournal() {
   const std::wstring folder = JournalFolder();
   if (folder.empty()) return;
-  WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW((folder + L"\\" + kJournalFileName + L"*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
+  for (const wchar_t* name : {kJournalFileName, kChangeRecordsFileName}) {
+    WIN32_FIND_DATAW found{};
+    UniqueFind search(FindFirstFileW((folder + L"\\" + name + L"*").c_str(), &found));
+    if (!search) continue;
     do {
       DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
   }
   RemoveDirectoryW(folder.c_str());
   RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());

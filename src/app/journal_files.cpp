@@ -33,14 +33,14 @@ std::wstring JournalFolder() {
 
 void JournalDiskFiles::Locate(const std::wstring& folder) {
   folder_ = folder;
-  path_ = folder + L"\\" + kJournalFileName;
+  path_ = folder + L"\\" + name_;
 }
 
 JournalFiles::Read JournalDiskFiles::ReadJournal(std::string& bytes, std::wstring& why) {
   UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return Read::Missing;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Read::Missing;
     why = SystemMessage(error);
     return Read::Failed;
   }
@@ -107,6 +107,14 @@ void JournalDiskFiles::DeleteFresh() {
 }
 
 bool JournalDiskFiles::Append(const std::string& record, std::wstring& why) {
+  // A file read whole at start and not written afresh since is continued where it ends.
+  if (!file_ && !path_.empty()) {
+    file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    LARGE_INTEGER size{};
+    if (file_ && GetFileSizeEx(file_.get(), &size)) fresh_ = static_cast<uint64_t>(size.QuadPart);
+    else file_.reset();
+  }
   if (!file_) {
     why = SystemMessage(ERROR_INVALID_HANDLE);
     return false;

@@ -13,12 +13,15 @@
 namespace velmora {
 
 inline constexpr wchar_t kJournalFileName[] = L"queue.journal";
+// What IfChanged=1 requests placed (change_store.h), beside the journal, in the same kind of file.
+inline constexpr wchar_t kChangeRecordsFileName[] = L"changes.records";
 
 // %LOCALAPPDATA%\Velmora\Skytrove4; empty when the profile's folder cannot be told.
 std::wstring JournalFolder();
 
 class JournalDiskFiles : public JournalFiles {
  public:
+  explicit JournalDiskFiles(std::wstring name = kJournalFileName) : name_(std::move(name)) {}
   // The journal in `folder`, which exists. Without it the first fresh file looks for the
   // folder and makes it.
   void Locate(const std::wstring& folder);
@@ -31,6 +34,7 @@ class JournalDiskFiles : public JournalFiles {
   bool Append(const std::string& record, std::wstring& why) override;
 
  private:
+  const std::wstring name_;
   std::wstring folder_;
   std::wstring path_;
   UniqueFile file_;     // the journal, open for appending once put in place

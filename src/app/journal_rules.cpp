@@ -3,6 +3,7 @@
 #include <array>
 #include <map>
 
+#include "support/byte_codec.h"
 #include "support/text.h"
 
 namespace velmora {
@@ -22,81 +23,6 @@ std::array<uint32_t, 256> CrcTable() {
   }
   return table;
 }
-
-void PutU32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void PutU64(std::string& out, uint64_t v) {
-  PutU32(out, static_cast<uint32_t>(v));
-  PutU32(out, static_cast<uint32_t>(v >> 32));
-}
-void PutBytes(std::string& out, const std::string& bytes) {
-  PutU32(out, static_cast<uint32_t>(bytes.size()));
-  out += bytes;
-}
-// UTF-16 code units, as the agent holds its texts on Windows.
-void PutText(std::string& out, const std::wstring& text) {
-  PutU32(out, static_cast<uint32_t>(text.size()));
-  for (wchar_t c : text) {
-    const auto unit = static_cast<uint16_t>(c);
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
-  }
-}
-
-uint32_t GetU32At(const std::string& bytes, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<size_t>(i)]);
-  return v;
-}
-
-// Reads a body front to back; any read past its end leaves it failed for good.
-class Cursor {
- public:
-  explicit Cursor(const std::string& bytes) : bytes_(bytes) {}
-  bool ok() const { return ok_; }
-  bool AtEnd() const { return ok_ && at_ == bytes_.size(); }
-  bool Has(size_t n) {
-    if (ok_ && bytes_.size() - at_ >= n) return true;
-    ok_ = false;
-    return false;
-  }
-  uint8_t U8() { return Has(1) ? static_cast<uint8_t>(bytes_[at_++]) : 0; }
-  uint32_t U32() {
-    if (!Has(4)) return 0;
-    const uint32_t v = GetU32At(bytes_, at_);
-    at_ += 4;
-    return v;
-  }
-  uint64_t U64() {
-    const uint64_t low = U32();
-    return low | (static_cast<uint64_t>(U32()) << 32);
-  }
-  std::string Bytes() {
-    const uint32_t n = U32();
-    if (!Has(n)) return std::string();
-    std::string out = bytes_.substr(at_, n);
-    at_ += n;
-    return out;
-  }
-  std::wstring Text() {
-    const uint32_t n = U32();
-    if (n > bytes_.size() / 2 || !Has(static_cast<size_t>(n) * 2)) {
-      ok_ = false;
-      return std::wstring();
-    }
-    std::wstring out(n, L'\0');
-    for (uint32_t i = 0; i < n; ++i, at_ += 2)
-      out[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes_[at_]) |
-                                    (static_cast<unsigned char>(bytes_[at_ + 1]) << 8));
-    return out;
-  }
-
- private:
-  const std::string& bytes_;
-  size_t at_ = 0;
-  bool ok_ = true;
-};
 
 bool HoldsUrlSecret(const std::wstring& text) { return MaskUrlSecrets(text) != text; }
 
@@ -150,7 +76,8 @@ std::optional<std::string> AddBody(uint64_t id, const DownloadRequest& r, const 
   PutU32(body, static_cast<uint32_t>(r.StoryReference));
   PutU32(body, static_cast<uint32_t>(r.StallSeconds));
   PutU32(body, static_cast<uint32_t>(r.Retries));
-  body += static_cast<char>((r.PassiveMode ? 1 : 0) | (r.ReplyOnFailure ? 2 : 0) | (r.Progress ? 4 : 0));
+  body += static_cast<char>((r.PassiveMode ? 1 : 0) | (r.ReplyOnFailure ? 2 : 0) | (r.Progress ? 4 : 0) |
+                            (r.IfChanged ? 8 : 0) | (r.KeepServerTime ? 16 : 0));
   body += static_cast<char>(r.Priority);
   PutU32(body, r.RequesterProcessId);
   PutU64(body, r.RequesterProcessCreated);
@@ -232,6 +159,8 @@ bool ReadBody(const std::string& body, JournalContents& out, Added& added) {
   r.PassiveMode = (flags & 1) != 0;
   r.ReplyOnFailure = (flags & 2) != 0;
   r.Progress = (flags & 4) != 0;
+  r.IfChanged = (flags & 8) != 0;
+  r.KeepServerTime = (flags & 16) != 0;
   r.Priority = static_cast<RequestPriority>(priority);
   r.Persist = true;
   r.JournalId = id;
@@ -242,6 +171,21 @@ bool ReadBody(const std::string& body, JournalContents& out, Added& added) {
   return true;
 }
 }  // namespace
+
+JournalProblem ReadRecords(const std::string& bytes, size_t& at, const RecordReader& take) {
+  while (at < bytes.size()) {
+    if (bytes.size() - at < 8) return JournalProblem::Truncated;
+    const uint32_t length = GetU32At(bytes, at);
+    const uint32_t crc = GetU32At(bytes, at + 4);
+    if (length > kMaxJournalRecord) return JournalProblem::BadRecord;
+    if (bytes.size() - at - 8 < length) return JournalProblem::Truncated;
+    const std::string body = bytes.substr(at + 8, length);
+    if (Crc32(body) != crc) return JournalProblem::BadChecksum;
+    if (!take(body, at, 8 + length)) return JournalProblem::BadRecord;
+    at += 8 + length;
+  }
+  return JournalProblem::None;
+}
 
 JournalContents ReadJournal(const std::string& bytes) {
   JournalContents out;
@@ -262,34 +206,12 @@ JournalContents ReadJournal(const std::string& bytes) {
   }
   Added added;
   size_t at = kJournalHeaderSize;
-  while (at < bytes.size()) {
-    if (bytes.size() - at < 8) {
-      out.problem = JournalProblem::Truncated;
-      break;
-    }
-    const uint32_t length = GetU32At(bytes, at);
-    const uint32_t crc = GetU32At(bytes, at + 4);
-    if (length > kMaxJournalRecord) {
-      out.problem = JournalProblem::BadRecord;
-      break;
-    }
-    if (bytes.size() - at - 8 < length) {
-      out.problem = JournalProblem::Truncated;
-      break;
-    }
-    const std::string body = bytes.substr(at + 8, length);
-    if (Crc32(body) != crc) {
-      out.problem = JournalProblem::BadChecksum;
-      break;
-    }
+  out.problem = ReadRecords(bytes, at, [&](const std::string& body, size_t start, size_t length) {
     const size_t before = added.entries.size();
-    if (!ReadBody(body, out, added)) {
-      out.problem = JournalProblem::BadRecord;
-      break;
-    }
-    if (added.entries.size() > before) added.entries.back().record = bytes.substr(at, 8 + length);
-    at += 8 + length;
-  }
+    if (!ReadBody(body, out, added)) return false;
+    if (added.entries.size() > before) added.entries.back().record = bytes.substr(start, length);
+    return true;
+  });
   out.readableBytes = out.problem == JournalProblem::None ? bytes.size() : at;
   for (size_t i = 0; i < added.entries.size(); ++i)
     if (!added.ended[i]) out.live.push_back(std::move(added.entries[i]));

@@ -63,6 +63,12 @@ struct JournalContents {
   size_t readableBytes = 0;  // the whole records (and header) before the problem
 };
 
+// The whole, sound records of `bytes` from `at` on, each body handed to `take` with where
+// its record starts and its length; `take` answers false for a body it cannot read. Stops
+// at the first problem, `at` then where it stands, and names it (None: read to the end).
+using RecordReader = std::function<bool(const std::string& body, size_t start, size_t length)>;
+JournalProblem ReadRecords(const std::string& bytes, size_t& at, const RecordReader& take);
+
 // Reads as far as the records are whole and sound; everything after the first bad one is
 // left unread. An empty text is an empty journal.
 JournalContents ReadJournal(const std::string& bytes);

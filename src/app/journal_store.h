@@ -33,8 +33,9 @@ class JournalFiles {
   // The fresh file put over the journal by one rename, then held open for appending.
   virtual bool PutFreshInPlace(std::wstring& why) = 0;
   virtual void DeleteFresh() = 0;
-  // Appended after the bytes put in place and appended since, flushed. On failure the
-  // journal may end in part of it: the next write starts afresh.
+  // Appended after the bytes put in place and appended since (after the file's end when
+  // nothing was put in place), flushed. On failure the journal may end in part of it: the
+  // next write starts afresh.
   virtual bool Append(const std::string& record, std::wstring& why) = 0;
 };
 

@@ -16,6 +16,7 @@
 #include "app/dispatcher.h"
 #include "app/download_queue.h"
 #include "protocol/download_request.h"
+#include "app/change_records.h"
 #include "app/journal.h"
 #include "app/reply_outbox.h"
 #include "transfer/transfer_rules.h"
@@ -167,6 +168,10 @@ class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
   void WatchFile(const std::wstring& path, int64_t size) override;
   int64_t EndFileWatch() override;
   void Placed() override;
+  std::optional<ChangeRecord> FindChangeRecord(const std::wstring& destination) override {
+    return changes_.Find(destination);
+  }
+  bool KeepChangeRecord(const ChangeRecord& record) override { return changes_.Keep(record); }
   void ShowStatus(const std::wstring& text, bool refresh) override { SetStatusText(text, refresh); }
   void ShowCount(int64_t bytes) override;
   void ClearTrayTip() override { ShowTrayTip(L""); }
@@ -193,6 +198,7 @@ class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
   void RemoveParentFromList(int32_t parent) override { RemoveParentFromDownloadList(parent); }
 
   RequestJournal journal_;
+  ChangeRecords changes_;
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
 

@@ -52,6 +52,13 @@ struct DownloadRequest {
   // STATUS about what it persisted (its window and process are new by then).
   std::wstring RequesterProgram;
   bool Restored = false;  // queued again from the journal: its window may now be another's
+  // Fetching only what changed (HTTP and FTP GET)
+  bool IfChanged = false;       // "IfChanged=1": ask the server whether the placed file is still current
+  bool KeepServerTime = false;  // "KeepServerTime=1": the destination takes the server's last-write time
+  // How the attempt that placed it ended: the file (the linked file) was already current and
+  // was left exactly as it was.
+  bool Unchanged = false;
+  bool LinkedUnchanged = false;
 };
 
 }  // namespace velmora

@@ -65,6 +65,7 @@ std::wstring ComposeStatus(const DownloadRequest& r, RequestState state, int64_t
   reply = PutField(reply, L"BytesDone", ToDecimal(r.BytesDone));
   reply = PutField(reply, L"BytesTotal", ToDecimal(r.BytesTotal));
   if (state == RequestState::Failed) reply = PutField(reply, L"Reason", CarriableReason(reason));
+  if (state == RequestState::Done && r.Unchanged) reply = PutField(reply, L"Unchanged", L"1");
   return reply;
 }
 
@@ -93,6 +94,9 @@ std::wstring ComposeReply(const DownloadRequest& r, bool linked) {
     reply = PutField(reply, L"LinkedDestinationFileName", r.LinkedDestinationFileName);
     reply = PutField(reply, L"LinkedSourceFileLastWriteTime", r.LinkedSourceFileLastWriteTime);
   }
+  // Last, so a reader of the fields above finds them where they always were.
+  if (r.Unchanged) reply = PutField(reply, L"Unchanged", L"1");
+  if (linked && r.LinkedUnchanged) reply = PutField(reply, L"LinkedUnchanged", L"1");
   return reply;
 }
 

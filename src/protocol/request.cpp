@@ -39,6 +39,8 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   if (priority == L"LOW") r.Priority = RequestPriority::Low;
   r.Progress = field(L"Progress") == L"1";
   r.Persist = field(L"Persist") == L"1";
+  r.IfChanged = field(L"IfChanged") == L"1";
+  r.KeepServerTime = field(L"KeepServerTime") == L"1";
   return r;
 }
 

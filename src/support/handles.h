@@ -59,6 +59,12 @@ struct KernelTraits {
   static type invalid() noexcept { return nullptr; }
   static void close(type h) noexcept { CloseHandle(h); }
 };
+// A file search (FindFirstFileW), closed by its own call.
+struct FindTraits {
+  using type = HANDLE;
+  static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(type h) noexcept { FindClose(h); }
+};
 struct GlobalTraits {
   using type = HGLOBAL;
   static type invalid() noexcept { return nullptr; }
@@ -112,6 +118,7 @@ using UniqueInternet = Unique<InternetTraits>;
 using UniqueNetwork = Unique<NetworkTraits>;
 using UniqueFile = Unique<FileTraits>;
 using UniqueHandle = Unique<KernelTraits>;
+using UniqueFind = Unique<FindTraits>;
 using UniqueGlobal = Unique<GlobalTraits>;
 using UniqueKey = Unique<KeyTraits>;
 using UniqueLocal = Unique<LocalTraits>;

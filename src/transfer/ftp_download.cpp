@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <cmath>
 #include <exception>
 
@@ -18,6 +19,7 @@
 #include "support/text.h"
 #include "support/velmora_general.h"
 #include "transfer/cftp.h"
+#include "transfer/change_check.h"
 #include "transfer/ftp_rules.h"
 #include "transfer/local_target.h"
 #include "transfer/resume_rules.h"
@@ -81,17 +83,21 @@ FtpLogin LoginFor(const FtpSource& source, const DownloadRequest& request) {
   return login;
 }
 
-// The last-write time of the remote file, by a login of its own that ends (and
-// disconnects) however this returns. Throws when nothing was listed: without the time the
-// download is not complete.
-std::wstring GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server,
-                               const std::wstring& userName, const std::wstring& password, bool passive) {
+// The last-write time of the remote file (FILETIME ticks, as listed), by a login of its
+// own that ends (and disconnects) however this returns. Throws when nothing was listed:
+// without the time the download is not complete.
+uint64_t GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& server, const std::wstring& userName,
+                           const std::wstring& password, bool passive) {
   cFTP query;
   query.Connect(server, kFtpPort, userName, password, passive);
   // From the root, as the download resolved it: the login folder may be another one.
   query.List(L"/" + remotePath);
   const WIN32_FIND_DATAA item = query.ListItem(0);
-  return LastWriteTimeText(item.ftLastWriteTime.dwHighDateTime, item.ftLastWriteTime.dwLowDateTime);
+  return (static_cast<uint64_t>(item.ftLastWriteTime.dwHighDateTime) << 32) | item.ftLastWriteTime.dwLowDateTime;
+}
+
+std::wstring TimeText(uint64_t ticks) {
+  return LastWriteTimeText(static_cast<uint32_t>(ticks >> 32), static_cast<uint32_t>(ticks));
 }
 
 // The kept bytes of a complete part into `hasher`, read on the worker: a large file costs
@@ -124,6 +130,8 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   DownloadRequest& request = request_;
   const std::wstring& source = isLinked ? request.LinkedSourceFileName : request.SourceFileName;
   const std::wstring& destination = isLinked ? request.LinkedDestinationFileName : request.DestinationFileName;
+  bool& keptUnchanged = isLinked ? request.LinkedUnchanged : request.Unchanged;
+  keptUnchanged = false;
   Log(L"Started DownloadFTPFile " + source, 5, kMarkStart);
   const std::shared_ptr<cFTP> ftp = host_.Ftp();
   if (!host_.Session() || !ftp) {
@@ -164,6 +172,14 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   const std::wstring& server = split.server;
   host_.ShowStatus(L" Downloading FTP file - " + remotePath, true);
   Log(L"'GET'ting file from server - " + split.hostAndPath, -1);
+  // The checksum names the request's own file: the linked one is never checked.
+  const std::wstring digest = isLinked ? std::wstring() : sha256_;
+  const std::optional<ChangeRecord> record =
+      request.IfChanged ? UsableChangeRecord(host_, source, destination, digest) : std::nullopt;
+  if (record)
+    Log(L"Asking only if changed - SIZE and MDTM against " + ToDecimal(record->serverSize) + L" bytes of " +
+            (record->serverTime.empty() ? std::wstring(L"no time") : record->serverTime),
+        -1);
 
   bool downloaded = false;
   bool cutShort = false;
@@ -177,6 +193,7 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   // a time that proves nothing) the record names no content, so nothing of this transfer
   // is kept for a later one.
   FtpContent content;
+  FtpFileFacts facts;
   steps.Run([&] {
     FILETIME asked{};
     GetSystemTimeAsFileTime(&asked);
@@ -187,7 +204,6 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
     content.size = (static_cast<int64_t>(item.nFileSizeHigh) << 32) | item.nFileSizeLow;
     content.listedTime = (static_cast<uint64_t>(item.ftLastWriteTime.dwHighDateTime) << 32) |
                          item.ftLastWriteTime.dwLowDateTime;
-    FtpFileFacts facts;
     if (!ftp->FileFacts(L"/" + remotePath, facts)) return;
     if (facts.size >= 0) content.size = facts.size;
     content.modified = facts.modified;
@@ -195,8 +211,10 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   host_.NoteData();
   const int64_t listedSize = content.size;
   const std::wstring validator = FtpValidator(content);
-  const FtpKeptUse use = JudgeFtpKept(kept, recorded, validator, listedSize);
-  int64_t offset = use == FtpKeptUse::Continue ? kept : 0;
+  // The server's own SIZE and MDTM, each as recorded, and a listing for the reply's time.
+  const bool unchanged = record && content.listed && !steps.Failed() && FtpUnchanged(*record, facts.size, facts.modified);
+  const FtpKeptUse use = unchanged ? FtpKeptUse::StartOver : JudgeFtpKept(kept, recorded, validator, listedSize);
+  int64_t offset = !unchanged && use == FtpKeptUse::Continue ? kept : 0;
   if (offset > 0) {
     LARGE_INTEGER end{};
     end.QuadPart = offset;
@@ -205,15 +223,17 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   if (offset > 0) Log(L"Resuming " + destination + L" from byte " + ToDecimal(offset), -1);
   // The agent may have ended after the last byte and before the file was put in place
   // (during the second login, for the time): those bytes are the whole file still.
-  const bool complete = use == FtpKeptUse::Complete;
+  const bool complete = !unchanged && use == FtpKeptUse::Complete;
   if (complete) Log(L"Kept " + part.Path() + L" holds the whole file - no transfer", -1);
-  const bool ready = offset > 0 || complete || part.StartOver(local->get(), source, validator);
+  const bool ready = unchanged || offset > 0 || complete || part.StartOver(local->get(), source, validator);
   if (!ready) steps.Note(L"failed to write to file");
   host_.WatchFile(part.Path(), offset);
   // The checksum names the request's own file, not the linked one; hashed on the worker as
   // it is written, so a large file costs the window no second pass.
-  auto hasher = !sha256_.empty() && !isLinked ? std::make_shared<Sha256Hasher>() : nullptr;
-  if (complete) {
+  auto hasher = !digest.empty() ? std::make_shared<Sha256Hasher>() : nullptr;
+  if (unchanged) {
+    // Nothing to fetch: the destination is the file the server has.
+  } else if (complete) {
     steps.Run([&] {
       downloaded = !hasher || HashKeptOffThread(local, kept, hasher);
       if (!downloaded) steps.Note(L"failed to read " + part.Path());
@@ -242,12 +262,16 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   host_.NoteData();
   // A failed transfer has already decided the outcome; a second login to ask for the
   // time would only hold the agent longer on a server that is not answering.
+  std::wstring& time = isLinked ? request.LinkedSourceFileLastWriteTime : request.SourceFileLastWriteTime;
+  uint64_t listedTime = 0;
   if (downloaded) {
     steps.Run([&] {
-      std::wstring& time = isLinked ? request.LinkedSourceFileLastWriteTime : request.SourceFileLastWriteTime;
-      time = GetRemoteFileTime(remotePath, server, login.user, login.password, request.PassiveMode);
+      listedTime = GetRemoteFileTime(remotePath, server, login.user, login.password, request.PassiveMode);
+      time = TimeText(listedTime);
     });
   }
+  // The listing of this login named the same file a moment ago: no second login is needed.
+  if (unchanged) time = TimeText(content.listedTime);
   steps.Run([&] { ftp->Disconnect(); });
 
   if (host_.Stop() == StopReason::Closing) {
@@ -271,6 +295,18 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
                                           : Failed(why, FailureKind::NoConnection);
     Log(L"Exiting DownloadFTPFile as couldn't retrieve file - " + why, 5, kMarkEnd);
     return failed;
+  }
+
+  if (unchanged) {
+    part.Discard();
+    (isLinked ? request.LinkedSourceFileSize : request.SourceFileSize) = record->size;
+    keptUnchanged = true;
+    if (!isLinked) host_.Placed();
+    KeptUnchanged(host_, *record);
+    host_.ShowStatus(L"", true);
+    host_.ShowPercent(0);
+    Log(L"Finished DownloadFTPFile", 5, kMarkEnd);
+    return AttemptResult::Success();
   }
 
   Log(L"Retrieved file from Server", -1);
@@ -310,6 +346,19 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
     AttemptResult failed = Failed(L"couldn't remove existing temporary destination file");
     failed.onlyCopyKept = part.OnlyCopy();
     return failed;
+  }
+  if (request.KeepServerTime || request.IfChanged) {
+    // MDTM's time is the file's own, in UTC; without it, the time the reply gives.
+    uint64_t serverTime = 0;
+    if (!MdtmTicks(facts.modified, serverTime)) serverTime = listedTime;
+    ChangeRecord placed;
+    placed.destination = destination;
+    placed.source = SourceForRecord(source);
+    placed.serverSize = facts.size;
+    placed.serverTime = facts.modified;
+    placed.sha256 = digest;
+    AfterPlacing(host_, placed, serverTime, request.KeepServerTime,
+                 request.IfChanged && facts.size >= 0 && !facts.modified.empty());
   }
   if (!isLinked) host_.Placed();
   host_.ShowStatus(L" Finished reading file.", true);

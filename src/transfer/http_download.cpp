@@ -16,6 +16,7 @@
 #include "support/text.h"
 #include "support/velmora_general.h"
 #include "support/http_header.h"
+#include "transfer/change_check.h"
 #include "transfer/local_target.h"
 #include "transfer/resume_rules.h"
 #include "transfer/sha256.h"
@@ -75,6 +76,7 @@ AttemptResult HttpDownload::Cancelled(bool countShown) {
 
 AttemptResult HttpDownload::Run() {
   Log(L"Start frmVelmoraSkytrove:DownloadHTTPFile " + url_, kMarkStart);
+  request_.Unchanged = false;
   if (!host_.Session()) return Fail(L"No Internet Handle");
   if (host_.Buffer() == nullptr) {
     Log(L"No Buffer Handle", kMarkEnd);
@@ -106,11 +108,20 @@ std::optional<AttemptResult> HttpDownload::OpenPart() {
 }
 
 std::optional<AttemptResult> HttpDownload::OpenUrl() {
-  // A second open only when the server would not continue the kept bytes.
-  for (int round = 0; round < 2; ++round) {
-    const std::wstring headers = kept_ > 0 ? ResumeHeaders(kept_, recorded_) : std::wstring();
+  if (request_.IfChanged) {
+    record_ = UsableChangeRecord(host_, url_, destination_, sha256_);
+    if (record_) condition_ = ConditionHeader(*record_);
+  }
+  // Another open only when the server would not continue the kept bytes, or answered the
+  // condition with a 304 that does not prove the file.
+  for (int round = 0; round < 3; ++round) {
+    std::wstring headers = kept_ > 0 ? ResumeHeaders(kept_, recorded_) : std::wstring();
     if (headers.empty()) kept_ = 0;  // no range asked for: whatever comes starts over
     if (kept_ > 0) Log(L"Resuming " + destination_ + L" from byte " + ToDecimal(kept_));
+    if (!condition_.empty()) {
+      headers += condition_ + L"\r\n";
+      Log(L"Asking only if changed - " + condition_);
+    }
     Log(L"InternetOpenURL " + url_);
     // The open waits for the server's answer: on the worker, with the window answering
     // meanwhile. Closing the session is what ends it when the agent is closed.
@@ -150,6 +161,22 @@ std::optional<AttemptResult> HttpDownload::OpenUrl() {
     const std::wstring etag = HttpHeaderText(handle_.get(), HTTP_QUERY_ETAG);
     const std::wstring modified = HttpHeaderText(handle_.get(), HTTP_QUERY_LAST_MODIFIED);
     validator_ = HttpValidator(etag, modified, HttpHeaderText(handle_.get(), HTTP_QUERY_DATE));
+    etag_ = etag;
+    modified_ = modified;
+    if (status_ == 304) {
+      // Without a condition a 304 says nothing of the file that is there: keeping it would
+      // report a file the server never validated, and its empty body is not the file.
+      if (condition_.empty()) {
+        host_.ShowStatus(L"");
+        return Fail(L"HTTP status 304 without a condition", FailureKind::Permanent, 304);
+      }
+      // Looked at again: the file may have been changed while the server was asked.
+      if (NotModifiedConfirms(*record_, etag) && UsableChangeRecord(host_, url_, destination_, sha256_)) return KeptAsItIs();
+      Log(L"HTTP status 304 does not prove " + destination_ + L" - asking for the whole file");
+      condition_.clear();
+      handle_.reset();
+      continue;
+    }
     int64_t length = -1;
     HttpHeaderNumber(handle_.get(), HTTP_QUERY_CONTENT_LENGTH, length);
     // Compared as named, strong or not: a date too fresh to record still tells a change.
@@ -321,8 +348,40 @@ AttemptResult HttpDownload::Finish() {
     failed.onlyCopyKept = part_->OnlyCopy();
     return failed;
   }
+  if (request_.KeepServerTime || request_.IfChanged) {
+    uint64_t serverTime = 0;
+    if (request_.KeepServerTime) HttpDateTicks(modified_, serverTime);
+    ChangeRecord record;
+    record.destination = destination_;
+    record.source = SourceForRecord(url_);
+    record.etag = etag_;
+    record.lastModified = modified_;
+    record.sha256 = sha256_;
+    // Nothing to ask a condition by: nothing worth remembering.
+    AfterPlacing(host_, record, serverTime, request_.KeepServerTime,
+                 request_.IfChanged && !ConditionHeader(record).empty());
+  }
   host_.Placed();
   host_.ClearTrayTip();
+  host_.ShowStatus(L"");
+  Log(L"Finish frmVelmoraSkytrove:DownloadHTTPFile", kMarkEnd);
+  return AttemptResult::Success();
+}
+
+AttemptResult HttpDownload::KeptAsItIs() {
+  handle_.reset();
+  file_.reset();
+  // Closing the URL may have run messages: a cancel that came meanwhile still holds, and a
+  // closing agent leaves kept bytes for its replay.
+  if (host_.Stop() != StopReason::Closing) part_->Discard();
+  if (host_.Stop() != StopReason::None) {
+    const bool closing = host_.Stop() == StopReason::Closing;
+    Log(std::wstring(kExit) + (closing ? L"Window Unloaded" : L"cancelled"), kMarkEnd);
+    return AttemptResult::Ended(closing ? AttemptEnd::Closing : AttemptEnd::Cancelled);
+  }
+  request_.Unchanged = true;
+  host_.Placed();
+  KeptUnchanged(host_, *record_);
   host_.ShowStatus(L"");
   Log(L"Finish frmVelmoraSkytrove:DownloadHTTPFile", kMarkEnd);
   return AttemptResult::Success();

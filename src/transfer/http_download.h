@@ -13,6 +13,7 @@
 #include "protocol/download_request.h"
 #include "support/handles.h"
 #include "transfer/attempt.h"
+#include "transfer/change_rules.h"
 #include "transfer/resume_rules.h"
 #include "transfer/transfer_host.h"
 
@@ -36,6 +37,8 @@ class HttpDownload {
   std::optional<AttemptResult> OpenUrl();
   std::optional<AttemptResult> ReadBody();
   AttemptResult Finish();
+  // A 304 to the condition: the destination was current, and is left exactly as it is.
+  AttemptResult KeptAsItIs();
   AttemptResult Fail(const std::wstring& why, FailureKind kind = FailureKind::Permanent, int code = 0);
   AttemptResult Unloaded();
   AttemptResult Cancelled(bool countShown);
@@ -52,6 +55,10 @@ class HttpDownload {
   std::unique_ptr<Sha256Hasher> hasher_;
   std::wstring recorded_;   // the kept bytes' validator
   std::wstring validator_;  // the answer's
+  std::wstring etag_;       // the answer's ETag and Last-Modified as sent, for a change record
+  std::wstring modified_;
+  std::optional<ChangeRecord> record_;  // IfChanged=1: what the destination was placed as
+  std::wstring condition_;  // the one conditional header sent; empty: none
   RangeJudgement range_;    // how the answer was taken; Continue: the bytes it names
   int64_t kept_ = 0;
   int64_t offset_ = 0;      // where the body starts in the file: the kept bytes continued

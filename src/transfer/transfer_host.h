@@ -8,7 +8,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "transfer/change_rules.h"
 
 namespace velmora {
 
@@ -34,6 +37,11 @@ class TransferHost {
   // The destination now holds the new file: the request is over, whatever comes next.
   // Nothing between the placing and this call may run messages.
   virtual void Placed() = 0;
+  // What an IfChanged=1 request placed at `destination` earlier, if anything is remembered.
+  virtual std::optional<ChangeRecord> FindChangeRecord(const std::wstring& destination) = 0;
+  // Remembers it, on the disk before this returns (the reply may be the last thing the
+  // agent does); the destination becomes the most recently used. False: not kept.
+  virtual bool KeepChangeRecord(const ChangeRecord& record) = 0;
 
   // What a person sees.
   virtual void ShowStatus(const std::wstring& text, bool refresh = true) = 0;

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,13 @@ inline bool SetWriteTime(const std::wstring& path, const FILETIME& ft) {
   return ok;
 }
 
+// The agent's per-user folder: the journal and the change records.
+inline std::wstring JournalFolder() {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
+  return std::wstring(path) + L"\\Velmora\\Skytrove4";
+}
+
 // An agent for each test, with a folder of its own on the FTP server.
 class FtpAgent : public AgentTest {
  protected:
@@ -64,6 +73,22 @@ class FtpAgent : public AgentTest {
            " Username=velmora Password=secret PassiveMode=1" + extra;
   }
 
+  // A web peer key of this run only.
+  std::string Key(const std::string& k) { return k + "-" + std::to_string(GetTickCount()); }
+  // The web peer's lines for `key` ("range=R if-range=I status=S sent=B"), once there are `count`.
+  std::vector<std::string> Served(const std::string& key, size_t count) {
+    std::vector<std::string> lines;
+    WaitUntil(
+        [&] {
+          lines.clear();
+          std::istringstream log(ReadFileBytes(PeerData(L"web") + L"\\ranged.log"));
+          for (std::string line; std::getline(log, line);)
+            if (line.compare(0, key.size() + 1, key + " ") == 0) lines.push_back(line.substr(key.size() + 1));
+          return lines.size() >= count;
+        },
+        10000, 50);
+    return lines;
+  }
   // The first log text that starts with `prefix`, waiting for it up to `ms`.
   std::string WaitLogged(const std::string& prefix, DWORD ms = 20000) {
     std::string found;

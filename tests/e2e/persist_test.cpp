@@ -12,12 +12,6 @@
 namespace ftp_e2e {
 namespace {
 
-std::wstring JournalFolder() {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-  return std::wstring(path) + L"\\Velmora\\Skytrove4";
-}
-
 void ClearJournalFolder() {
   const std::wstring folder = JournalFolder();
   SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);

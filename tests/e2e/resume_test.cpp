@@ -21,23 +21,8 @@ class Resume : public FtpAgent {
     return "GET Type=HTTP Reference=R1 SourceFileName=" + url + " DestinationFileName=" + dest +
            " ReplyOnFailure=1" + extra;
   }
-  std::string Key(const std::string& k) { return k + "-" + std::to_string(GetTickCount()); }
   std::string Ranged(const std::string& key, const std::string& extra = "") {
     return Url("ranged/" + std::to_string(kSize) + "?key=" + key + "&cut=" + std::to_string(kCut) + extra);
-  }
-  // The web peer's lines for `key` ("range=R if-range=I status=S sent=B"), once there are `count`.
-  std::vector<std::string> Served(const std::string& key, size_t count) {
-    std::vector<std::string> lines;
-    WaitUntil(
-        [&] {
-          lines.clear();
-          std::istringstream log(ReadFileBytes(PeerData(L"web") + L"\\ranged.log"));
-          for (std::string line; std::getline(log, line);)
-            if (line.compare(0, key.size() + 1, key + " ") == 0) lines.push_back(line.substr(key.size() + 1));
-          return lines.size() >= count;
-        },
-        10000, 50);
-    return lines;
   }
   bool Got(const std::string& request, DWORD ms = 30000) {
     if (!Send(request)) return false;

@@ -17,7 +17,8 @@
 --log FILE     empties FILE, then appends every command the clients send (the folder it was sent in, the
                command; never a password) to FILE, for tests that count what was asked.
 A file whose name ends in ".answer" is never sent: RETR is answered with its first line,
-as a server's own words (so a test can put any reply text in the agent's way)."""
+as a server's own words (so a test can put any reply text in the agent's way). MDTM of a
+file whose name ends in ".nomdtm" is refused, as by a server without the command."""
 import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -82,6 +83,12 @@ def main():
                 return FTPHandler.ftp_REST(self, line)
             self._restart_position = int(line)
             self.respond('350 Restarting at %d. Send STORE or RETRIEVE to initiate transfer.' % int(line))
+
+        def ftp_MDTM(self, path):
+            if path.endswith('.nomdtm'):
+                self.respond('502 Command not implemented.')
+                return
+            return FTPHandler.ftp_MDTM(self, path)
 
         def ftp_RETR(self, file):
             if file.endswith('.answer') and os.path.isfile(file):

@@ -29,7 +29,11 @@
                            without Range gets "206 bytes 0-(B-1)/N" with B bytes. Each
                            request is logged to ROOT/ranged.log as
                            "K range=R if-range=I status=S sent=B", with " x-headers=NAMES"
-                           when it carried headers named X-...
+                           when it carried headers named X-..., and " condition=NAME:VALUE"
+                           when it carried If-None-Match or If-Modified-Since. One of those
+                           naming the current version (weakly) is answered 304 without a body;
+                           notmodified=M: the M-th request of K and every later one is
+                           answered 304, whatever it asks
   /chunkcut/N?inside=1     chunked: N bytes in 1000-byte chunks, the connection closes
                            before the last chunk and the terminating zero chunk (inside=1:
                            half-way through the last chunk)
@@ -82,6 +86,21 @@ class Handler(BaseHTTPRequestHandler):
             headers.append(('ETag', '"%s-%d"' % (key, version)))
         offset = 7 * (version - 1)  # each version's bytes differ
         asked, condition = self.headers.get('Range'), self.headers.get('If-Range')
+        match, since = self.headers.get('If-None-Match'), self.headers.get('If-Modified-Since')
+        named = 'If-None-Match:' + match if match else 'If-Modified-Since:' + since if since else ''
+        opaque = lambda tag: tag[2:] if tag.startswith('W/') else tag
+        current = dict(headers)
+        fresh = (match is not None and opaque(match) == opaque(current.get('ETag', '-'))) or \
+                (match is None and since is not None and since == current.get('Last-Modified'))
+        if fresh or ('notmodified' in q and count >= int(q['notmodified'])):
+            self.send_response(304)
+            for header in headers:
+                self.send_header(*header)
+            self.end_headers()
+            with open(os.path.join(self.root, 'ranged.log'), 'a') as log:
+                log.write('%s range=%s if-range=%s status=304 sent=0 condition=%s\n' % (key, asked or '-',
+                          condition or '-', named or '-'))
+            return
         start, end = 0, n
         if asked and not q.get('ignore') and asked.startswith('bytes=') and asked.endswith('-') \
                 and (condition is None or condition in (h[1] for h in headers)):
@@ -114,8 +133,9 @@ class Handler(BaseHTTPRequestHandler):
         finally:
             with open(os.path.join(self.root, 'ranged.log'), 'a') as log:
                 extra = sorted(name for name in self.headers.keys() if name.lower().startswith('x-'))
-                log.write('%s range=%s if-range=%s status=%d sent=%d%s\n' % (key, asked or '-', condition or '-', status,
-                          sent, ' x-headers=' + ','.join(extra) if extra else ''))
+                log.write('%s range=%s if-range=%s status=%d sent=%d%s%s\n' % (key, asked or '-', condition or '-',
+                          status, sent, ' x-headers=' + ','.join(extra) if extra else '',
+                          ' condition=' + named if named else ''))
 
     def do_GET(self):
         self.now = None  # the handler serves every request of its connection

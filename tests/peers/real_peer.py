@@ -103,6 +103,10 @@ http {{
       proxy_pass http://{a.backend}/nolength/;
       proxy_buffering off;
     }}
+    location /dated/ {{
+      etag off;
+      alias {data}/files/;
+    }}
     location /private/ {{
       auth_basic "Velmora";
       auth_basic_user_file {state}/htpasswd;
