@@ -1,4 +1,5 @@
 #include "app/journal_store.h"
+#include "app/change_store.h"
 
 #include <gtest/gtest.h>
 
@@ -276,6 +277,76 @@ TEST(JournalStore, ASteadyBacklogKeepsTheJournalSmall) {
   EXPECT_LT(largest, 2 * kJournalCompactFloor);
   EXPECT_LT(files.Renames(), 30u);
   EXPECT_EQ(Reopen(files.disk()).size(), 10u);
+}
+
+// The change records over the same kind of file. What was kept is on the disk when Keep
+// returns; a destination used again becomes the newest; beyond the limit the least
+// recently used goes, and a later run reads back exactly the set this one kept.
+ChangeRecord Placed(const std::wstring& name, const std::wstring& etag) {
+  ChangeRecord r;
+  r.destination = L"C:\\Data\\" + name;
+  r.source = L"http://h/" + name;
+  r.etag = etag;
+  r.size = 10;
+  r.writeTime = 7;
+  return r;
+}
+std::set<std::wstring> Kept(const Disk& disk, size_t limit) {
+  MemoryFiles files(disk);
+  ChangeStore store(files, [](const std::wstring&) {}, limit);
+  std::set<std::wstring> names;
+  for (const wchar_t* n : {L"a", L"b", L"c", L"d", L"e"})
+    if (store.Find(std::wstring(L"c:/data/") + n)) names.insert(n);
+  return names;
+}
+
+TEST(ChangeStore, TheLimitDropsTheLeastRecentlyUsedAndAnotherRunReadsTheSameSet) {
+  MemoryFiles files(Disk{});
+  ChangeStore store(files, [](const std::wstring&) {}, 3);
+  std::wstring why;
+  for (const wchar_t* n : {L"a", L"b", L"c", L"a", L"d"}) ASSERT_TRUE(store.Keep(Placed(n, L"\"1\""), why)) << why;
+  EXPECT_EQ(Kept(files.disk(), 3), (std::set<std::wstring>{L"a", L"c", L"d"}));
+  ASSERT_TRUE(store.Keep(Placed(L"c", L"\"2\""), why));
+  EXPECT_EQ(store.Find(L"C:\\DATA\\C")->etag, L"\"2\"");
+  // Compaction keeps the file near its live records, and their order.
+  for (int i = 0; i < 3000; ++i) ASSERT_TRUE(store.Keep(Placed(L"e", L"\"" + std::to_wstring(i) + L"\""), why));
+  EXPECT_LT(files.disk().at("journal").size(), 2 * kJournalCompactFloor);
+  EXPECT_EQ(Kept(files.disk(), 3), (std::set<std::wstring>{L"c", L"d", L"e"}));
+}
+
+// A kill at any step of a Keep leaves the old record or the new one, never one that is
+// neither; after damage the next Keep writes the file afresh, so nothing is appended
+// behind what the reader stops at.
+TEST(ChangeStore, AKillOrDamageNeverLeavesARecordOfAnotherFile) {
+  Disk start;
+  {
+    MemoryFiles files(Disk{});
+    ChangeStore store(files, [](const std::wstring&) {});
+    std::wstring why;
+    ASSERT_TRUE(store.Keep(Placed(L"a", L"\"old\""), why));
+    start = files.disk();
+  }
+  for (size_t kill = 0; kill < 6; ++kill) {
+    MemoryFiles files(start, kill);
+    ChangeStore store(files, [](const std::wstring&) {});
+    std::wstring why;
+    store.Keep(Placed(L"a", L"\"new\""), why);
+    MemoryFiles after(files.disk());
+    ChangeStore reread(after, [](const std::wstring&) {});
+    const auto found = reread.Find(L"C:\\Data\\a");
+    ASSERT_TRUE(found) << kill;
+    EXPECT_TRUE(found->etag == L"\"old\"" || found->etag == L"\"new\"") << kill;
+  }
+  Disk damaged = start;
+  damaged["journal"] += "\x05\0\0\0garbage!";
+  MemoryFiles files(damaged);
+  std::vector<std::wstring> said;
+  ChangeStore store(files, [&](const std::wstring& line) { said.push_back(line); });
+  std::wstring why;
+  ASSERT_TRUE(store.Keep(Placed(L"b", L"\"b\""), why)) << why;
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0].rfind(L"Change records damaged at byte ", 0), 0u);
+  EXPECT_EQ(Kept(files.disk(), kMaxChangeRecords), (std::set<std::wstring>{L"a", L"b"}));
 }
 
 }  // namespace

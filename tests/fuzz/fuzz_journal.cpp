@@ -1,11 +1,13 @@
 // Any bytes as a journal left on disk: reading them must neither crash nor read out of
 // bounds, what is read back must be whole records that read back the same on their own,
-// and any text as a request field comes back unchanged through a record.
+// and any text as a request field comes back unchanged through a record. The same bytes as
+// change records: every record read writes back to the very same body.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "app/journal_rules.h"
+#include "transfer/change_rules.h"
 
 namespace {
 bool Flip(const std::string& in, std::string& out) {
@@ -26,12 +28,27 @@ void ReadBack(const std::string& bytes) {
   const velmora::JournalContents reread = velmora::ReadJournal(again);
   if (reread.problem != velmora::JournalProblem::None || reread.live.size() != read.live.size()) __builtin_trap();
 }
+
+void ReadChanges(const std::string& bytes) {
+  size_t at = 0;
+  velmora::ReadRecords(bytes, at, [](const std::string& body, size_t, size_t) {
+    velmora::ChangeRecord record;
+    if (!velmora::ReadChangeBody(body, record)) return false;
+    if (velmora::ChangeBody(record) != body) __builtin_trap();
+    return true;
+  });
+  if (at > bytes.size()) __builtin_trap();
+  // The bytes as one body: the checksum would keep most of them from the reader above.
+  velmora::ChangeRecord record;
+  if (velmora::ReadChangeBody(bytes, record) && velmora::ChangeBody(record) != bytes) __builtin_trap();
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   ReadBack(bytes);
   ReadBack(velmora::JournalHeader() + bytes);
+  ReadChanges(bytes);
 
   std::wstring text;
   for (size_t i = 0; i < size; ++i) text += static_cast<wchar_t>(data[i]);

@@ -3,6 +3,7 @@
 
 #include "transfer/http_date.h"
 #include "transfer/part_trust.h"
+#include "transfer/change_rules.h"
 #include "transfer/resume_rules.h"
 
 using namespace velmora;
@@ -267,3 +268,64 @@ TEST(ResumeRules, OnlyTheUsersOwnPlainPartIsExamined) {
   EXPECT_TRUE(OpenedPartWritable(unknown, false, false));
   for (const FoundFile& refused : {link, others, twoNames, folder}) EXPECT_FALSE(OpenedPartWritable(refused, false, false));
 }
+
+// What a change record lets a request ask, and what proves a file unchanged.
+namespace velmora {
+namespace {
+TEST(ChangeRules, OneConditionAndOnlyWhatTheServerProves) {
+  ChangeRecord r;
+  r.destination = L"C:\\d\\f.bin";
+  r.source = L"http://h/f";
+  r.etag = L"W/\"x\"";
+  r.lastModified = L"Tue, 01 Dec 2020 10:00:00 GMT";
+  r.size = 5;
+  r.writeTime = 9;
+  // The ETag alone when there is one; the date only without one; neither with a control character.
+  EXPECT_EQ(ConditionHeader(r), L"If-None-Match: W/\"x\"");
+  ChangeRecord dated = r;
+  dated.etag.clear();
+  EXPECT_EQ(ConditionHeader(dated), L"If-Modified-Since: Tue, 01 Dec 2020 10:00:00 GMT");
+  ChangeRecord injected = r;
+  injected.etag = L"\"x\"\r\nX-Evil: 1";
+  EXPECT_EQ(ConditionHeader(injected), L"");
+  ChangeRecord read;
+  EXPECT_FALSE(ReadChangeBody(ChangeBody(injected), read));
+  ASSERT_TRUE(ReadChangeBody(ChangeBody(r), read));
+  EXPECT_EQ(ChangeBody(read), ChangeBody(r));
+
+  // The file must be as placed, from the same source, checked against the same digest.
+  EXPECT_TRUE(RecordHolds(r, L"http://h/f", L"", 5, 9));
+  EXPECT_FALSE(RecordHolds(r, L"http://h/f", L"", 6, 9));
+  EXPECT_FALSE(RecordHolds(r, L"http://h/f", L"", 5, 10));
+  EXPECT_FALSE(RecordHolds(r, L"http://h/g", L"", 5, 9));
+  EXPECT_FALSE(RecordHolds(r, L"http://h/f", L"AB", 5, 9));
+  ChangeRecord checked = r;
+  checked.sha256 = L"ab";
+  EXPECT_TRUE(RecordHolds(checked, L"http://h/f", L"AB", 5, 9));
+
+  // A 304 naming another entity tag proves nothing; weak and strong forms of one tag match.
+  EXPECT_TRUE(NotModifiedConfirms(r, L"\"x\""));
+  EXPECT_TRUE(NotModifiedConfirms(r, L""));
+  EXPECT_FALSE(NotModifiedConfirms(r, L"W/\"y\""));
+
+  // FTP: both SIZE and MDTM, each as recorded.
+  ChangeRecord ftp;
+  ftp.serverSize = 100;
+  ftp.serverTime = L"20261209101500";
+  EXPECT_TRUE(FtpUnchanged(ftp, 100, L"20261209101500"));
+  EXPECT_FALSE(FtpUnchanged(ftp, -1, L"20261209101500"));
+  EXPECT_FALSE(FtpUnchanged(ftp, 100, L""));
+  EXPECT_FALSE(FtpUnchanged(ftp, 101, L"20261209101500"));
+
+  // Server times as FILETIME ticks: 2020-12-01 10:00:00 UTC.
+  uint64_t ticks = 0, mdtm = 0;
+  ASSERT_TRUE(HttpDateTicks(r.lastModified, ticks));
+  EXPECT_EQ(ticks, 132512904000000000ull);
+  ASSERT_TRUE(MdtmTicks(L"20201201100000.250", mdtm));
+  EXPECT_EQ(mdtm, ticks);
+  EXPECT_FALSE(MdtmTicks(L"20210229100000", mdtm));
+  EXPECT_FALSE(MdtmTicks(L"2020120110000", mdtm));
+  EXPECT_FALSE(MdtmTicks(L"20201201100000x", mdtm));
+}
+}  // namespace
+}  // namespace velmora
