@@ -88,6 +88,10 @@ TEST(ComposeReply, FieldOrderAndOptionalFields) {
             L"DestinationFileName=\"C:\\My Files\\s.txt\" SourceFileLastWriteTime=30284117$-1652308992 "
             L"LinkedSourceFileSize=12 LinkedSourceFileName=ftp://h/s.jpg LinkedDestinationFileName=C:\\s.jpg "
             L"LinkedSourceFileLastWriteTime=1$2");
+  r.Unchanged = r.LinkedUnchanged = true;
+  EXPECT_EQ(ComposeReply(r, true), reply + L" Unchanged=1 LinkedUnchanged=1");
+  EXPECT_EQ(ComposeReply(r, false).find(L"LinkedUnchanged"), std::wstring::npos);
+  r.Unchanged = r.LinkedUnchanged = false;
   for (const wchar_t* key : {L"Type", L"Reference", L"StoryReference", L"DestinationFileName", L"LinkedSourceFileName"})
     EXPECT_FALSE(GetField(reply, key, L"=", L" ").empty() && std::wstring(key) != L"Reference") << key;
   EXPECT_EQ(GetField(reply, L"DestinationFileName", L"=", L" "), L"C:\\My Files\\s.txt");
@@ -183,6 +187,12 @@ TEST(RequesterControl, ParsingAndTheExactTexts) {
             L"State=failed Position=-1 BytesDone=2048 BytesTotal=4096 Reason=\"said 'no'\"");
   EXPECT_EQ(ComposeProgress(r), L"PROGRESS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b.bin\" "
                                 L"DestinationFileName=C:\\d\\b.bin BytesDone=2048 BytesTotal=4096");
+  // A file kept as it was says so last, in STATUS once done as in its GOT.
+  r.Unchanged = true;
+  EXPECT_EQ(ComposeStatus(r, RequestState::Done, -1, L""),
+            L"STATUS Type=HTTP Reference=R1 SourceFileName=\"http://h/a b.bin\" DestinationFileName=C:\\d\\b.bin "
+            L"State=done Position=-1 BytesDone=2048 BytesTotal=4096 Unchanged=1");
+  EXPECT_EQ(ComposeStatus(r, RequestState::Running, 0, L"").find(L"Unchanged"), std::wstring::npos);
 }
 
 // STATUS of a persisted request may reach a later run of its program: no password of the
