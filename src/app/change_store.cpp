@@ -80,17 +80,13 @@ size_t ChangeStore::Count() {
   return index_.size();
 }
 
-// Written beside the file and flushed, then put in its place by one rename: a kill at any
-// point leaves the old records or the new ones, each whole.
+// In their order of use, so that a later run reads back the same set.
 bool ChangeStore::Rewrite(std::wstring& why) {
   appendable_ = false;
   std::string bytes = Header();
   bytes.reserve(bytes.size() + liveBytes_);
   for (const Entry& entry : order_) bytes += entry.record;
-  if (!files_.WriteFresh(bytes, why) || !files_.PutFreshInPlace(why)) {
-    files_.DeleteFresh();
-    return false;
-  }
+  if (!WriteAfresh(files_, bytes, why)) return false;
   size_ = bytes.size();
   appendable_ = true;
   return true;

@@ -56,17 +56,18 @@ bool JournalStore::Ready(std::wstring& why) {
   return Rewrite(why);
 }
 
-// Written beside the journal and flushed, then put in its place by one rename: a kill at
-// any point leaves either the old journal or the new one, each whole.
+bool WriteAfresh(JournalFiles& files, const std::string& bytes, std::wstring& why) {
+  if (files.WriteFresh(bytes, why) && files.PutFreshInPlace(why)) return true;
+  files.DeleteFresh();
+  return false;
+}
+
 bool JournalStore::Rewrite(std::wstring& why) {
   appendable_ = false;
   std::string bytes = JournalHeader();
   bytes.reserve(bytes.size() + liveBytes_);
   for (const auto& live : live_) bytes += live.second;
-  if (!files_.WriteFresh(bytes, why) || !files_.PutFreshInPlace(why)) {
-    files_.DeleteFresh();
-    return false;
-  }
+  if (!WriteAfresh(files_, bytes, why)) return false;
   size_ = bytes.size();
   appendable_ = true;
   return true;

@@ -41,6 +41,10 @@ class JournalFiles {
 
 using JournalLog = std::function<void(const std::wstring&)>;
 
+// `bytes` written beside the file and flushed, then put in its place by one rename: a kill
+// at any point leaves either the old file or the new one, each whole.
+bool WriteAfresh(JournalFiles& files, const std::string& bytes, std::wstring& why);
+
 class JournalStore {
  public:
   JournalStore(JournalFiles& files, JournalLog log) : files_(files), log_(std::move(log)) {}

@@ -26,16 +26,6 @@ bool SecondsToTicks(int64_t seconds, uint64_t& ticks) {
   return true;
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 }  // namespace
 
 std::wstring ChangeKey(const std::wstring& destination) {
@@ -116,12 +106,11 @@ bool MdtmTicks(const std::wstring& time, uint64_t& ticks) {
       part[i] = part[i] * 10 + (time[at] - L'0');
     }
   }
-  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (part[0] % 4 == 0 && part[0] % 100 != 0) || part[0] % 400 == 0;
-  if (part[0] < 1601 || part[1] < 1 || part[1] > 12 || part[2] < 1 || part[2] > kDays[part[1] - 1] ||
-      (part[1] == 2 && part[2] == 29 && !leap) || part[3] > 23 || part[4] > 59 || part[5] > 60)
+  int64_t seconds = 0;
+  if (part[0] < 1601 ||
+      !CivilSeconds(part[0], static_cast<int>(part[1]), static_cast<int>(part[2]), static_cast<int>(part[3]),
+                    static_cast<int>(part[4]), static_cast<int>(part[5]), seconds))
     return false;
-  const int64_t seconds = DaysFromCivil(part[0], part[1], part[2]) * 86400 + part[3] * 3600 + part[4] * 60 + part[5];
   return SecondsToTicks(seconds, ticks);
 }
 

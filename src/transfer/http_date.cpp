@@ -80,12 +80,16 @@ bool Compose(int64_t year, int month, int day, int h, int m, int s, int weekday,
   if (day < 1 || day > kLength[month - 1] || (month == 2 && day == 29 && !leap)) return false;
   if (h > 23 || m > 59 || s > 60) return false;  // a leap second is written as :60
   const int64_t days = DaysFromCivil(year, month, day);
-  if (((days % 7 + 7) % 7 + 4) % 7 != weekday) return false;  // 1970-01-01 was a Thursday
+  if (weekday >= 0 && ((days % 7 + 7) % 7 + 4) % 7 != weekday) return false;  // 1970-01-01 was a Thursday
   seconds = days * 86400 + h * 3600 + m * 60 + s;
   return true;
 }
 
 }  // namespace
+
+bool CivilSeconds(int64_t year, int month, int day, int h, int m, int s, int64_t& seconds) {
+  return month >= 1 && month <= 12 && h >= 0 && m >= 0 && s >= 0 && Compose(year, month, day, h, m, s, -1, seconds);
+}
 
 bool ParseHttpDate(const std::wstring& text, int64_t& seconds) {
   int h = 0, m = 0, s = 0;
