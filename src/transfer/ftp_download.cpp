@@ -212,7 +212,10 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   const int64_t listedSize = content.size;
   const std::wstring validator = FtpValidator(content);
   // The server's own SIZE and MDTM, each as recorded, and a listing for the reply's time.
-  const bool unchanged = record && content.listed && !steps.Failed() && FtpUnchanged(*record, facts.size, facts.modified);
+  // The destination is looked at again: it may have been edited while the server was asked.
+  const bool unchanged = record && content.listed && !steps.Failed() &&
+                         FtpUnchanged(*record, facts.size, facts.modified) &&
+                         UsableChangeRecord(host_, source, destination, digest);
   const FtpKeptUse use = unchanged ? FtpKeptUse::StartOver : JudgeFtpKept(kept, recorded, validator, listedSize);
   int64_t offset = !unchanged && use == FtpKeptUse::Continue ? kept : 0;
   if (offset > 0) {
