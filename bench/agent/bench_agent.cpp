@@ -19,6 +19,13 @@
 //   bench_agent frozen N SLOW SMALL DIR  a second requester window queues N requests (SLOW?i),
 //                                      cancels them and stops reading its messages; the first
 //                                      one's STATUS round trip and GET of SMALL, until its GOT
+//   bench_agent list FILE KEYS         one request per "URL DEST" line of FILE, all at once, each
+//                                      with KEYS ("-" for none) after the destination; time until
+//                                      the last reply, and how many were GOT and " Unchanged=1"
+//   bench_agent identity FILE          each DEST of FILE's lines: volume serial, file index,
+//                                      last-write time and size ("missing" when it is not there)
+//   bench_agent seed-records N         the per-user change records made anew holding N
+//                                      destinations of realistic lengths, with the agent's code
 #include <windows.h>
 #include <psapi.h>
 #include <wininet.h>
@@ -30,11 +37,17 @@
 #include <thread>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/change_store.h"
+#include "app/journal_files.h"
+#include "support/byte_codec.h"
 #include "support/components.h"
 #include "support/offthread.h"
+#include "transfer/change_rules.h"
 
 namespace {
 
@@ -249,9 +262,12 @@ int Memory(const char* url, const char* dest) {
   HWND agent = Agent();
   const double startWs = ws();
   double peak = startWs;
+  const double start = Now();
   Send(agent, self, Request(url, dest));
   if (!WaitReplies(1, 3600, [&] { peak = std::max(peak, ws()); })) return 1;
-  std::printf("memory_start_mib %.1f\nmemory_peak_mib %.1f\nmemory_end_mib %.1f\n", startWs, peak, ws());
+  const double seconds = Now() - start;
+  std::printf("memory_start_mib %.1f\nmemory_peak_mib %.1f\nmemory_end_mib %.1f\nmemory_request_seconds %.3f\n", startWs,
+              peak, ws(), seconds);
   return 0;
 }
 
@@ -376,6 +392,107 @@ int Frozen(int n, const char* slow, const char* small, const char* dir) {
   return 0;
 }
 
+struct Line {
+  std::string url, dest;
+};
+
+std::vector<Line> ReadList(const char* path) {
+  std::vector<Line> lines;
+  std::ifstream in(path);
+  std::string text;
+  while (std::getline(in, text)) {
+    std::istringstream words(text);
+    Line line;
+    if (words >> line.url >> line.dest) lines.push_back(line);
+  }
+  return lines;
+}
+
+int List(const char* path, const std::string& keys) {
+  const std::vector<Line> lines = ReadList(path);
+  if (lines.empty()) return 1;
+  HWND self = Requester();
+  HWND agent = Agent();
+  const double start = Now();
+  for (const Line& line : lines) Send(agent, self, Request(line.url, line.dest) + (keys == "-" ? "" : " " + keys));
+  const int n = static_cast<int>(lines.size());
+  const bool all = WaitReplies(n, 60.0 * n);
+  const double seconds = Now() - start;
+  int got = 0, unchanged = 0;
+  const std::string mark = " Unchanged=1";
+  for (std::string text : g_texts) {
+    while (!text.empty() && (text.back() == '\0' || text.back() == '\r' || text.back() == '\n')) text.pop_back();
+    if (text.compare(0, 4, "GOT ") != 0) {
+      std::fprintf(stderr, "not a GOT: %s\n", text.c_str());
+      continue;
+    }
+    ++got;
+    if (text.size() >= mark.size() && text.compare(text.size() - mark.size(), mark.size(), mark) == 0) ++unchanged;
+  }
+  std::printf("list_seconds %.3f\nlist_count %d\nlist_replies %zu\nlist_got %d\nlist_unchanged %d\n", seconds, n,
+              g_texts.size(), got, unchanged);
+  return all ? 0 : 1;
+}
+
+// What tells a file replaced from one left alone: a rename or a new file changes the index,
+// a rewrite in place the time.
+int Identity(const char* path) {
+  for (const Line& line : ReadList(path)) {
+    HANDLE f = CreateFileA(line.dest.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (f == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(f, &info)) {
+      std::printf("%s missing\n", line.dest.c_str());
+      if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+      continue;
+    }
+    CloseHandle(f);
+    std::printf("%s %08lx %08lx%08lx %08lx%08lx %lu\n", line.dest.c_str(), info.dwVolumeSerialNumber, info.nFileIndexHigh,
+                info.nFileIndexLow, info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime,
+                info.nFileSizeLow);
+  }
+  return 0;
+}
+
+// Written whole by the agent's own file code (one flushed file put in place by a rename),
+// then read back by its own store, so the count printed is what the agent will find.
+int SeedRecords(int n) {
+  const std::wstring folder = velmora::JournalFolder();
+  if (folder.empty()) return 1;
+  std::string bytes("VSCR", 4);
+  velmora::PutU32(bytes, velmora::kChangeRecordsVersion);
+  for (int i = 0; i < n; ++i) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%06d", i);
+    const std::wstring id(number, number + 6);
+    velmora::ChangeRecord r;
+    r.destination = L"C:\\Users\\Public\\Documents\\Velmora\\Reports\\report-" + id + L".pdf";
+    r.source = L"https://downloads.example-mirror.net/archive/2024/report-" + id + L".pdf";
+    r.etag = L"\"66433f13-" + id + L"\"";
+    r.lastModified = L"Tue, 14 May 2024 09:21:07 GMT";
+    r.size = 1048576 + i;
+    r.writeTime = 133601000000000000ull + static_cast<uint64_t>(i) * 10000000ull;
+    bytes += velmora::JournalRecord(velmora::ChangeBody(r));
+  }
+  {  // closed before the reading: the file put in place stays open for appending
+    velmora::JournalDiskFiles files(velmora::kChangeRecordsFileName);
+    files.Locate(folder);
+    std::wstring why;
+    if (!files.WriteFresh(bytes, why) || !files.PutFreshInPlace(why)) {
+      files.DeleteFresh();
+      std::fprintf(stderr, "records not written: %ls\n", why.c_str());
+      return 1;
+    }
+  }
+  velmora::JournalDiskFiles reading(velmora::kChangeRecordsFileName);
+  reading.Locate(folder);
+  velmora::ChangeStore store(reading, [](const std::wstring& text) { std::fprintf(stderr, "%ls\n", text.c_str()); });
+  const double start = Now();
+  const size_t count = store.Count();
+  std::printf("records_count %zu\nrecords_bytes %zu\nrecords_read_seconds %.3f\n", count, bytes.size(), Now() - start);
+  return count == static_cast<size_t>(n) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -392,6 +509,9 @@ int main(int argc, char** argv) {
   if (cmd == "handoff" && argc == 3) return Handoff(std::atoi(argv[2]));
   if (cmd == "respond" && argc == 4) return Respond(argv[2], std::atof(argv[3]));
   if (cmd == "frozen" && argc == 6) return Frozen(std::atoi(argv[2]), argv[3], argv[4], argv[5]);
+  if (cmd == "list" && argc == 4) return List(argv[2], argv[3]);
+  if (cmd == "identity" && argc == 3) return Identity(argv[2]);
+  if (cmd == "seed-records" && argc == 3) return SeedRecords(std::atoi(argv[2]));
   std::fprintf(stderr, "see the comment at the top of bench_agent.cpp\n");
   return 2;
 }
