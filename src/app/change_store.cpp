@@ -9,6 +9,7 @@ namespace {
 
 constexpr char kMagic[4] = {'V', 'S', 'C', 'R'};
 constexpr size_t kHeaderSize = 8;
+constexpr size_t kFrame = 8;  // a record's length and checksum
 
 std::string Header() {
   std::string out(kMagic, sizeof kMagic);
@@ -16,22 +17,39 @@ std::string Header() {
   return out;
 }
 
+// FNV-1a over the key's UTF-16 units.
+uint64_t KeyOf(const std::wstring& destination) {
+  uint64_t h = 14695981039346656037ull;
+  for (wchar_t c : ChangeKey(destination)) {
+    h = (h ^ (static_cast<uint16_t>(c) & 0xFF)) * 1099511628211ull;
+    h = (h ^ (static_cast<uint16_t>(c) >> 8)) * 1099511628211ull;
+  }
+  return h;
+}
+
+// A whole record as it was read back: the frame must still fit its body.
+bool ReadWhole(const std::string& bytes, ChangeRecord& record) {
+  if (bytes.size() < kFrame || GetU32At(bytes, 0) != bytes.size() - kFrame) return false;
+  const std::string body = bytes.substr(kFrame);
+  return Crc32(body) == GetU32At(bytes, 4) && ReadChangeBody(body, record);
+}
+
 }  // namespace
 
-void ChangeStore::Put(std::wstring key, std::string record) {
-  const auto found = index_.find(key);
-  if (found != index_.end()) {
-    liveBytes_ -= found->second->record.size();
-    order_.erase(found->second);
-    index_.erase(found);
+void ChangeStore::Put(Order& order, Index& index, uint64_t& liveBytes, size_t limit, const Slot& slot) {
+  const auto found = index.find(slot.key);
+  if (found != index.end()) {
+    liveBytes -= found->second->length;
+    order.erase(found->second);
+    index.erase(found);
   }
-  liveBytes_ += record.size();
-  order_.push_back(Entry{key, std::move(record)});
-  index_[std::move(key)] = std::prev(order_.end());
-  while (index_.size() > limit_) {
-    liveBytes_ -= order_.front().record.size();
-    index_.erase(order_.front().key);
-    order_.pop_front();
+  liveBytes += slot.length;
+  order.push_back(slot);
+  index[slot.key] = std::prev(order.end());
+  while (index.size() > limit) {
+    liveBytes -= order.front().length;
+    index.erase(order.front().key);
+    order.pop_front();
   }
 }
 
@@ -50,10 +68,10 @@ void ChangeStore::Load() {
     return;
   }
   size_t at = kHeaderSize;
-  const JournalProblem problem = ReadRecords(bytes, at, [this, &bytes](const std::string& body, size_t start, size_t length) {
+  const JournalProblem problem = ReadRecords(bytes, at, [this](const std::string& body, size_t start, size_t length) {
     ChangeRecord record;
     if (!ReadChangeBody(body, record)) return false;
-    Put(ChangeKey(record.destination), bytes.substr(start, length));
+    Put(order_, index_, liveBytes_, limit_, Slot{KeyOf(record.destination), start, static_cast<uint32_t>(length)});
     return true;
   });
   if (problem != JournalProblem::None) {
@@ -67,11 +85,14 @@ void ChangeStore::Load() {
 
 std::optional<ChangeRecord> ChangeStore::Find(const std::wstring& destination) {
   Load();
-  const auto found = index_.find(ChangeKey(destination));
+  const auto found = index_.find(KeyOf(destination));
   if (found == index_.end()) return std::nullopt;
+  std::string bytes;
+  std::wstring why;
   ChangeRecord record;
-  // Read back as written; the length and checksum were checked when it was.
-  if (!ReadChangeBody(found->second->record.substr(8), record)) return std::nullopt;
+  if (!files_.ReadPart(found->second->offset, found->second->length, bytes, why) || !ReadWhole(bytes, record) ||
+      ChangeKey(record.destination) != ChangeKey(destination))
+    return std::nullopt;
   return record;
 }
 
@@ -80,13 +101,36 @@ size_t ChangeStore::Count() {
   return index_.size();
 }
 
-// In their order of use, so that a later run reads back the same set.
-bool ChangeStore::Rewrite(std::wstring& why) {
-  appendable_ = false;
+// In their order of use, so that a later run reads back the same set. The live records
+// are copied from the file as it is; what cannot be read back is left out.
+bool ChangeStore::Rewrite(const std::string& pending, uint64_t pendingKey, std::wstring& why) {
+  std::string old;
+  if (!order_.empty() && files_.ReadJournal(old, why) != JournalFiles::Read::Whole) old.clear();
   std::string bytes = Header();
-  bytes.reserve(bytes.size() + liveBytes_);
-  for (const Entry& entry : order_) bytes += entry.record;
-  if (!WriteAfresh(files_, bytes, why)) return false;
+  bytes.reserve(kHeaderSize + liveBytes_ + pending.size());
+  Order order;
+  Index index;
+  uint64_t liveBytes = 0;
+  for (const Slot& slot : order_) {
+    ChangeRecord record;
+    if ((!pending.empty() && slot.key == pendingKey) || slot.offset > old.size() || old.size() - slot.offset < slot.length ||
+        !ReadWhole(old.substr(slot.offset, slot.length), record))
+      continue;
+    Put(order, index, liveBytes, limit_, Slot{slot.key, bytes.size(), slot.length});
+    bytes.append(old, slot.offset, slot.length);
+  }
+  old.clear();
+  if (!pending.empty()) {
+    Put(order, index, liveBytes, limit_, Slot{pendingKey, bytes.size(), static_cast<uint32_t>(pending.size())});
+    bytes += pending;
+  }
+  if (!WriteAfresh(files_, bytes, why)) {
+    appendable_ = false;
+    return false;
+  }
+  order_.swap(order);
+  index_.swap(index);
+  liveBytes_ = liveBytes;
   size_ = bytes.size();
   appendable_ = true;
   return true;
@@ -94,20 +138,18 @@ bool ChangeStore::Rewrite(std::wstring& why) {
 
 bool ChangeStore::Keep(const ChangeRecord& record, std::wstring& why) {
   Load();
-  std::string written = JournalRecord(ChangeBody(record));
-  const size_t length = written.size();
-  Put(ChangeKey(record.destination), std::move(written));
-  // Put in memory first, so a file written afresh holds it already.
-  if (!appendable_) return Rewrite(why);
-  if (!files_.Append(index_[ChangeKey(record.destination)]->record, why)) {
+  const std::string written = JournalRecord(ChangeBody(record));
+  const uint64_t key = KeyOf(record.destination);
+  if (!appendable_) return Rewrite(written, key, why);
+  if (!files_.Append(written, why)) {
     appendable_ = false;
     return false;
   }
-  size_ += length;
-  const uint64_t dead = size_ - kHeaderSize - liveBytes_;
-  if (JournalWantsRewrite(liveBytes_, dead)) {
+  Put(order_, index_, liveBytes_, limit_, Slot{key, size_, static_cast<uint32_t>(written.size())});
+  size_ += written.size();
+  if (JournalWantsRewrite(liveBytes_, size_ - kHeaderSize - liveBytes_)) {
     std::wstring ignored;
-    Rewrite(ignored);  // the record is on the disk already; a failed compaction waits for the next
+    Rewrite(std::string(), 0, ignored);  // the record is on the disk already; a failed compaction waits for the next
   }
   return true;
 }

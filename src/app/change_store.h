@@ -9,6 +9,9 @@
 // the records in order, with the same limit, gives back exactly the set that was kept.
 // A torn or damaged record ends the reading: what stood before it is kept, nothing after
 // it can validate a file, and the file is written afresh before the next record.
+//
+// Memory holds where each record stands in the file, not the record: a hundred thousand
+// destinations cost a few megabytes, and a lookup reads its one record back.
 #pragma once
 
 #include <cstdint>
@@ -37,19 +40,25 @@ class ChangeStore {
   size_t Count();
 
  private:
-  struct Entry {
-    std::wstring key;
-    std::string record;  // the whole record as written
+  // One record in the file: the destination's key (a hash of ChangeKey; a record read
+  // back names its destination, so two keys that collide are told apart) and its bytes.
+  struct Slot {
+    uint64_t key = 0;
+    uint64_t offset = 0;
+    uint32_t length = 0;
   };
+  using Order = std::list<Slot>;  // least recently used first
+  using Index = std::unordered_map<uint64_t, Order::iterator>;
   void Load();
-  void Put(std::wstring key, std::string record);
-  bool Rewrite(std::wstring& why);
+  static void Put(Order& order, Index& index, uint64_t& liveBytes, size_t limit, const Slot& slot);
+  // The file written afresh with the live records and then `pending` (a whole record).
+  bool Rewrite(const std::string& pending, uint64_t pendingKey, std::wstring& why);
 
   JournalFiles& files_;
   JournalLog log_;
   const size_t limit_;
-  std::list<Entry> order_;  // least recently used first
-  std::unordered_map<std::wstring, std::list<Entry>::iterator> index_;
+  Order order_;
+  Index index_;
   uint64_t liveBytes_ = 0;
   uint64_t size_ = 0;  // the file's bytes while appendable
   bool loaded_ = false;

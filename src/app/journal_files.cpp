@@ -36,8 +36,10 @@ void JournalDiskFiles::Locate(const std::wstring& folder) {
   path_ = folder + L"\\" + name_;
 }
 
+// Read beside this object's own handle for appending, which writes.
 JournalFiles::Read JournalDiskFiles::ReadJournal(std::string& bytes, std::wstring& why) {
-  UniqueFile file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueFile file(
+      CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Read::Missing;
@@ -54,6 +56,21 @@ JournalFiles::Read JournalDiskFiles::ReadJournal(std::string& bytes, std::wstrin
     if (got == 0) return Read::Whole;
     bytes.append(buffer, got);
   }
+}
+
+bool JournalDiskFiles::ReadPart(uint64_t offset, size_t length, std::string& bytes, std::wstring& why) {
+  UniqueFile file(
+      CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  bytes.assign(length, '\0');
+  DWORD got = 0;
+  if (!file || !SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+      !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(length), &got, nullptr) || got != length) {
+    why = SystemMessage(GetLastError());
+    return false;
+  }
+  return true;
 }
 
 // CopyFile leaves the copy to the cache: it is flushed before the journal may be replaced.

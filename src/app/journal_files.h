@@ -27,6 +27,7 @@ class JournalDiskFiles : public JournalFiles {
   void Locate(const std::wstring& folder);
 
   Read ReadJournal(std::string& bytes, std::wstring& why) override;
+  bool ReadPart(uint64_t offset, size_t length, std::string& bytes, std::wstring& why) override;
   bool CopyAside(std::wstring& aside, std::wstring& why) override;
   bool WriteFresh(const std::string& bytes, std::wstring& why) override;
   bool PutFreshInPlace(std::wstring& why) override;

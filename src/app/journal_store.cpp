@@ -56,6 +56,13 @@ bool JournalStore::Ready(std::wstring& why) {
   return Rewrite(why);
 }
 
+bool JournalFiles::ReadPart(uint64_t offset, size_t length, std::string& bytes, std::wstring& why) {
+  std::string whole;
+  if (ReadJournal(whole, why) != Read::Whole || offset > whole.size() || whole.size() - offset < length) return false;
+  bytes = whole.substr(offset, length);
+  return true;
+}
+
 bool WriteAfresh(JournalFiles& files, const std::string& bytes, std::wstring& why) {
   if (files.WriteFresh(bytes, why) && files.PutFreshInPlace(why)) return true;
   files.DeleteFresh();

@@ -26,6 +26,9 @@ class JournalFiles {
   virtual ~JournalFiles() = default;
   // The journal's bytes; Failed with the system's words in `why`.
   virtual Read ReadJournal(std::string& bytes, std::wstring& why) = 0;
+  // `length` bytes of it from `offset`; false, with words in `why`, when not all of them
+  // can be read. By default read out of the whole file.
+  virtual bool ReadPart(uint64_t offset, size_t length, std::string& bytes, std::wstring& why);
   // A flushed copy of the journal as it is, beside it; `aside` names it for the log.
   virtual bool CopyAside(std::wstring& aside, std::wstring& why) = 0;
   // The next journal, written whole beside the journal and flushed.
