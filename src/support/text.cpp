@@ -129,8 +129,6 @@ int32_t RangeLimit(int32_t value, int32_t lower, int32_t upper) {
   return value < lower ? lower : (value > upper ? upper : value);
 }
 
-namespace {
-
 double LeadingNumber(const std::wstring& text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
@@ -157,8 +155,6 @@ double LeadingNumber(const std::wstring& text) {
   }
   return std::strtod(digits.c_str(), nullptr);
 }
-
-}  // namespace
 
 int32_t LeadingNumberToInt32(const std::wstring& text) {
   const double v = std::nearbyint(LeadingNumber(text));  // default rounding: half to even

@@ -35,8 +35,10 @@ std::wstring PadLeft(const std::wstring& text, size_t width, wchar_t pad = L' ')
 std::wstring HexText(int32_t value, int width);
 int32_t RangeLimit(int32_t value, int32_t lower, int32_t upper);
 
-// The leading decimal number of a text ("12abc" -> 12, "1.5e1x" -> 15, "x" -> 0),
-// leading blanks allowed, rounded half to even and held within the signed 32-bit range.
+// The leading decimal number of a text ("12abc" -> 12, "1.5e1x" -> 15, "x" -> 0), leading
+// blanks allowed, as it is written (not rounded, not held within any range).
+double LeadingNumber(const std::wstring& text);
+// The same, rounded half to even and held within the signed 32-bit range.
 int32_t LeadingNumberToInt32(const std::wstring& text);
 // True when the leading decimal number is not zero ("2" -> true, "True" -> false).
 bool LeadingNumberIsNonZero(const std::wstring& text);

@@ -4,6 +4,7 @@
 #include <cwctype>
 #include <string>
 
+#include "transfer/pace_rules.h"
 #include "transfer/transfer_rules.h"
 
 using namespace velmora;
@@ -54,4 +55,47 @@ TEST(TransferRules, ChecksumText) {
   EXPECT_FALSE(DigestMatches(hex, digest, 32));
   EXPECT_FALSE(IsSha256Text(hex.substr(1)));
   EXPECT_FALSE(IsSha256Text(hex.substr(1) + L"g"));
+}
+
+// The cap a transfer is held to, and the pacer that holds it there.
+TEST(PaceRules, TheLowestCapInForceAndAPacerThatOwesNothingAcrossAChange) {
+  using namespace velmora;
+  EXPECT_EQ(RequestedBytesPerSecond(L"1024"), 1024);
+  EXPECT_EQ(RequestedBytesPerSecond(L"65536KB"), 65536);  // the leading digits, as StoryReference
+  EXPECT_EQ(RequestedBytesPerSecond(L"2147483647"), 2147483647);
+  for (const wchar_t* none : {L"1023", L"2147483648", L"", L"fast", L"-5000", L"0"})
+    EXPECT_EQ(RequestedBytesPerSecond(none), 0) << std::wstring(none).size();
+
+  MachineLimits day{0, 0, 9, 17};
+  EXPECT_TRUE(InWorkHours(day, 9));
+  EXPECT_FALSE(InWorkHours(day, 17));
+  MachineLimits night{0, 0, 22, 6};
+  EXPECT_TRUE(InWorkHours(night, 23) && InWorkHours(night, 5));
+  EXPECT_FALSE(InWorkHours(night, 6) || InWorkHours(night, 21));
+  for (const MachineLimits& unset : {MachineLimits{0, 0, 9, 9}, MachineLimits{0, 0, -1, 17}, MachineLimits{0, 0, 9, 24}})
+    EXPECT_FALSE(InWorkHours(unset, 10));
+
+  const MachineLimits machine{200000, 50000, 9, 17};
+  EXPECT_EQ(CapInForce(0, machine, 8), 200000);
+  EXPECT_EQ(CapInForce(0, machine, 10), 50000);  // work hours instead of all hours
+  EXPECT_EQ(CapInForce(100000, machine, 8), 100000);
+  EXPECT_EQ(CapInForce(100000, machine, 10), 50000);
+  EXPECT_EQ(CapInForce(100000, MachineLimits{0, -1, -1, -1}, 10), 100000);
+  EXPECT_EQ(CapInForce(0, MachineLimits{500, -1, -1, -1}, 10), 0);  // below 1,024: none
+
+  Pacer pacer;
+  EXPECT_EQ(pacer.WaitMs(1 << 20, 0), 0u);
+  pacer.SetCap(1000, 0, 100);
+  EXPECT_EQ(pacer.WaitMs(2000, 100), 2000u);
+  EXPECT_EQ(pacer.WaitMs(2000, 1600), 500u);
+  EXPECT_EQ(pacer.WaitMs(2000, 3000), 0u);
+  pacer.SetCap(1000, 2000, 9000);  // the same cap: still counted from its start
+  EXPECT_EQ(pacer.WaitMs(9000, 9000), 100u);
+  pacer.SetCap(4000, 9000, 9000);  // a new cap counts from now: no catching up
+  EXPECT_EQ(pacer.WaitMs(13000, 9000), 1000u);
+  pacer.SetCap(0, 13000, 9500);
+  EXPECT_EQ(pacer.WaitMs(1 << 30, 9500), 0u);
+
+  EXPECT_EQ(CapText(65536), L"limited to 64 KB/s");
+  EXPECT_EQ(CapText(2 * 1024 * 1024), L"limited to 2.0 MB/s");
 }
