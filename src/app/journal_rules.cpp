@@ -83,6 +83,8 @@ std::optional<std::string> AddBody(uint64_t id, const DownloadRequest& r, const 
   PutU64(body, r.RequesterProcessCreated);
   PutText(body, r.RequesterProgram);
   PutBytes(body, sealed);
+  // Only when there is one: a journal without caps stays readable by an agent before them.
+  if (r.MaxBytesPerSecond > 0) PutU64(body, static_cast<uint64_t>(r.MaxBytesPerSecond));
   return body;
 }
 
@@ -155,6 +157,7 @@ bool ReadBody(const std::string& body, JournalContents& out, Added& added) {
   r.RequesterProcessCreated = in.U64();
   r.RequesterProgram = in.Text();
   e.sealed = in.Bytes();
+  if (in.ok() && !in.AtEnd()) r.MaxBytesPerSecond = static_cast<int64_t>(in.U64());
   if (!in.AtEnd() || priority > static_cast<uint8_t>(RequestPriority::Low)) return false;
   r.PassiveMode = (flags & 1) != 0;
   r.ReplyOnFailure = (flags & 2) != 0;

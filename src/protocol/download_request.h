@@ -59,6 +59,8 @@ struct DownloadRequest {
   // was left exactly as it was.
   bool Unchanged = false;
   bool LinkedUnchanged = false;
+  // Pace: "MaxBytesPerSecond=N", 1,024 to 2^31-1; 0: no cap of the request's own
+  int64_t MaxBytesPerSecond = 0;
 };
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "support/text.h"
+#include "transfer/pace_rules.h"
 
 namespace velmora {
 
@@ -41,6 +42,7 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   r.Persist = field(L"Persist") == L"1";
   r.IfChanged = field(L"IfChanged") == L"1";
   r.KeepServerTime = field(L"KeepServerTime") == L"1";
+  r.MaxBytesPerSecond = RequestedBytesPerSecond(field(L"MaxBytesPerSecond"));
   return r;
 }
 

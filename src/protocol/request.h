@@ -17,7 +17,7 @@ inline constexpr const wchar_t* kRequestKeys[] = {
     L"Type", L"Reference", L"StoryReference", L"SourceFileName", L"DestinationFileName",
     L"LinkedSourceFileName", L"LinkedDestinationFileName", L"Username", L"Password", L"PassiveMode",
     L"ReplyOnFailure", L"StallSeconds", L"Retries", L"Sha256", L"Progress", L"Priority", L"Persist",
-    L"IfChanged", L"KeepServerTime"};
+    L"IfChanged", L"KeepServerTime", L"MaxBytesPerSecond", L"Pace"};
 
 inline constexpr int kMaxRetries = 10;
 
