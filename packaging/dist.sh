@@ -27,7 +27,7 @@ IFS=. read -r v1 v2 v3 v4 <<< "$version"
 sortable=$(printf '%03d.%03d.%05d.%05d' "$((10#$v1))" "$((10#$v2))" "$((10#$v3))" "$((10#$v4))")
 # wixl takes source files by paths relative to where it runs.
 (cd "$here" && wixl -a x64 -D Version="$version" -D SortableVersion="$sortable" \
-   -D BinDir="$(realpath --relative-to=. "$bin")" -D IconFile=src/app/res/velmora.ico \
+   -D BinDir="$(realpath --relative-to=. "$bin")" -D IconFile=src/app/res/velmora.ico -D PolicyDir=packaging/policy \
    -o "$work/$base.msi" packaging/velmora.wxs)
 msiinfo export "$work/$base.msi" Upgrade > "$work/Upgrade.idt"
 # Attributes 768: minimum (256) and maximum (512) inclusive. Features do not migrate: the
@@ -42,9 +42,12 @@ awk 'BEGIN { FS = OFS = "\t" } $1 == "SecureCustomProperties" { sub(/\r?$/, ";AU
 msibuild "$work/$base.msi" -i "$work/Upgrade.idt"
 msibuild "$work/$base.msi" -i "$work/Property.idt"
 
-# The zip, for people who do not install: one folder with the programs and the texts.
-mkdir -p "$work/$base/docs"
+# The zip, for people who do not install: one folder with the programs and the texts, and
+# the administrative templates where the package puts them.
+mkdir -p "$work/$base/docs" "$work/$base/policy/en-US"
 cp "$bin/VelmoraSkytrove4.exe" "$bin/skytrove-request.exe" "$here/README.md" "$work/$base/"
+cp "$here/packaging/policy/VelmoraSkytrove4.admx" "$work/$base/policy/"
+cp "$here/packaging/policy/en-US/VelmoraSkytrove4.adml" "$work/$base/policy/en-US/"
 if [ -f "$here/docs/protocol.md" ]; then cp "$here/docs/protocol.md" "$work/$base/docs/"; else rmdir "$work/$base/docs"; fi
 (cd "$work" && zip -X -q -r "$base.zip" "$base")
 

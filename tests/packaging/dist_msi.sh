@@ -104,6 +104,8 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 echo "-- install"
 msi /i "$this_msi" || fail "install"
 [ -f "$installed/VelmoraSkytrove4.exe" ] && [ -f "$installed/skytrove-request.exe" ] || fail "programs not installed"
+[ -f "$installed/policy/VelmoraSkytrove4.admx" ] && [ -f "$installed/policy/en-US/VelmoraSkytrove4.adml" ] ||
+  fail "administrative templates not installed"
 [ -n "$(shortcuts)" ] || fail "no Start menu shortcut"
 [ "$(run_value)" = "\"$agent_win\"" ] || fail "Run value: '$(run_value)'"
 [ "$(installed_versions)" = "$version" ] || fail "Apps & features: '$(installed_versions)'"
