@@ -19,6 +19,7 @@
 #include "transfer/ftp_download.h"
 #include "transfer/http_download.h"
 #include "transfer/local_target.h"
+#include "transfer/pace_rules.h"
 
 namespace velmora {
 
@@ -64,11 +65,17 @@ AttemptResult frmVelmoraSkytrove::Attempt(DownloadRequest& work) {
   watch_.stallMs = static_cast<ULONGLONG>(stallSeconds) * 1000;
   watch_.stalled = false;
   watch_.file.clear();
+  watch_.requestedCap = work.MaxBytesPerSecond;
+  pace_ = std::make_shared<PaceGate>();
+  RefreshPace(true);
   NoteData();
   {
     // Close, cancel and stall stop a transfer the same way: its current wait gives up (the
     // call left on its worker) and the transfer leaves by the exit its Stop() names.
-    offthread::AbandonScope stop([this] { return Stop() != StopReason::None || StallCheck(); });
+    offthread::AbandonScope stop([this] {
+      RefreshPace(false);
+      return Stop() != StopReason::None || StallCheck();
+    });
     result = RunTransfer(work);
   }
   watch_.file.clear();
@@ -125,8 +132,27 @@ int64_t frmVelmoraSkytrove::EndFileWatch() {
   return watch_.fileSize;
 }
 
+void frmVelmoraSkytrove::RefreshPace(bool now) {
+  const ULONGLONG tick = GetTickCount64();
+  if (!now && tick - watch_.paceCheckedAt < kLimitRecheckMs) return;
+  watch_.paceCheckedAt = tick;
+  MachineLimits machine;
+  machine.allHours = registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"MaxBytesPerSecond", -1);
+  machine.workHours = registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"WorkHoursMaxBytesPerSecond", -1);
+  machine.start = registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"WorkHoursStart", -1);
+  machine.end = registry::ReadNumber(HKEY_LOCAL_MACHINE, kPlacementKey, L"WorkHoursEnd", -1);
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  const int64_t cap = CapInForce(watch_.requestedCap, machine, local.wHour);
+  if (cap == pace_->Cap()) return;
+  WriteDebugLog(cap > 0 ? L"Transfer " + CapText(cap) : std::wstring(L"Transfer no longer limited"), 10, kMarkNone);
+  pace_->SetCap(cap);
+}
+
 void frmVelmoraSkytrove::ShowCount(int64_t bytes) {
-  SetStatusCount(L" Downloaded " + GroupThousands(bytes, GroupSeparator()) + L" bytes");
+  const int64_t cap = pace_->Cap();
+  SetStatusCount(L" Downloaded " + GroupThousands(bytes, GroupSeparator()) + L" bytes" +
+                 (cap > 0 ? L", " + CapText(cap) : std::wstring()));
   ShowTrayTip(statusBar1_.Text());
 }
 
@@ -161,6 +187,8 @@ bool frmVelmoraSkytrove::StallCheck() {
       }
     }
   }
+  // Waiting for the cap is ours, not the server's silence.
+  if (pace_->Waiting()) watch_.lastDataAt = now;
   if (now - watch_.lastDataAt < watch_.stallMs) return false;
   watch_.stalled = true;
   WriteDebugLog(L"Transfer stalled - no data for " + ToDecimal(static_cast<int64_t>(watch_.stallMs / 1000)) + L" s",

@@ -160,6 +160,9 @@ class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
   AttemptResult RunTransfer(DownloadRequest& work);
   bool StallCheck();
   void WatchTick();
+  // The cap in force for the running attempt, looked at again every few seconds (work
+  // hours begin and end); logged when it changes.
+  void RefreshPace(bool now);
 
   // TransferHost
   StopReason Stop() const override;
@@ -180,6 +183,10 @@ class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
   void CloseSessionForShutdown() override { session_.reset(); }
   void* Buffer() const override { return bufferHandle_ ? buffer_ : nullptr; }
   std::shared_ptr<cFTP> Ftp() const override { return ftp_; }
+  std::shared_ptr<PaceGate> Pace() override {
+    RefreshPace(false);
+    return pace_;
+  }
 
   // DispatchHost
   void WriteLog(const std::wstring& text, int level, int mark) override;
@@ -230,7 +237,10 @@ class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
     std::wstring file;
     int64_t fileSize = 0;
     ULONGLONG lastProgress = 0;  // when the last PROGRESS went
+    int64_t requestedCap = 0;    // the request's own MaxBytesPerSecond
+    ULONGLONG paceCheckedAt = 0;
   } watch_;
+  std::shared_ptr<PaceGate> pace_ = std::make_shared<PaceGate>();
 
   HWND lblCurrentFileDesc_ = nullptr;
   HWND lblCurrentFile_ = nullptr;

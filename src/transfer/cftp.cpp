@@ -15,6 +15,7 @@
 #include "support/server_reply.h"
 #include "support/velmora_general.h"
 #include "transfer/ftp_rules.h"
+#include "transfer/pace_gate.h"
 #include "transfer/sha256.h"
 
 namespace velmora {
@@ -276,7 +277,8 @@ bool cFTP::ReadyToDownload(const std::wstring& RemoteFilename) {
 
 bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<UniqueFile> local, int64_t& offset,
                         int64_t& received, uint32_t TransferType, uint32_t Caching,
-                        std::shared_ptr<std::atomic<bool>> gaveUp, std::shared_ptr<Sha256Hasher> hasher) {
+                        std::shared_ptr<std::atomic<bool>> gaveUp, std::shared_ptr<Sha256Hasher> hasher,
+                        std::shared_ptr<PaceGate> pace) {
   Log(L"Start cFTP:DownloadFile", kMarkStart);
   received = 0;
   if (!ReadyToDownload(RemoteFilename)) return false;
@@ -287,7 +289,7 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
   auto progress = std::make_shared<Progress>();
   progress->from = offset;
   const bool ok = Remote([connection = connection_.get(), remote = ToAnsi(RemoteNamePart(RemoteFilename)), local,
-                          progress, gaveUp, hasher, flags = DWORD(TransferType | Caching)] {
+                          progress, gaveUp, hasher, pace, flags = DWORD(TransferType | Caching)] {
     if (progress->from > 0) {
       // Only a "350" says the server will start there; anything else means from byte 0.
       // Binary first: some servers refuse a restart in ASCII mode, the default until the
@@ -311,7 +313,9 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
     DWORD error = 0;
     for (;;) {
       DWORD got = 0;
-      if (!InternetReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &got)) {
+      // Under a cap, pieces of a tenth of a second of it: the waits between them stay short.
+      const DWORD want = static_cast<DWORD>(pace ? pace->ReadSize(chunk.size()) : chunk.size());
+      if (!InternetReadFile(file, chunk.data(), want, &got)) {
         error = GetLastError();
         read = false;
         break;
@@ -325,6 +329,7 @@ bool cFTP::DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<Uniq
       }
       if (hasher) hasher->Add(chunk.data(), got);
       progress->received += got;
+      if (pace) pace->Take(progress->received, *gaveUp);
     }
     InternetCloseHandle(file);
     local->reset();

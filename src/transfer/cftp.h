@@ -22,6 +22,8 @@
 
 namespace velmora {
 
+class PaceGate;
+
 class Sha256Hasher;
 
 class cFTP {
@@ -54,10 +56,11 @@ class cFTP {
   // emptied first), `received` as the bytes written. The file is written and closed on the
   // network worker; once `gaveUp` is set, nothing more is written to it. With `hasher`,
   // the whole file (the kept bytes it continues included) is hashed there as it is written;
-  // `local` must then be readable too.
+  // `local` must then be readable too. With `pace`, the reads are held to its cap.
   bool DownloadInto(const std::wstring& RemoteFilename, std::shared_ptr<UniqueFile> local, int64_t& offset,
                     int64_t& received, uint32_t TransferType, uint32_t Caching,
-                    std::shared_ptr<std::atomic<bool>> gaveUp, std::shared_ptr<Sha256Hasher> hasher = nullptr);
+                    std::shared_ptr<std::atomic<bool>> gaveUp, std::shared_ptr<Sha256Hasher> hasher = nullptr,
+                    std::shared_ptr<PaceGate> pace = nullptr);
   // The remote file's exact size ("SIZE") and last-write time to the second ("MDTM"), as
   // far as the server has them: either may be missing (-1, empty) and still the call
   // succeeds; false only when the connection took no command at all.

@@ -245,7 +245,8 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
     steps.Run([&] {
       int64_t received = 0;
       auto gaveUp = std::make_shared<std::atomic<bool>>(false);
-      downloaded = ftp->DownloadInto(remotePath, local, offset, received, kBinary, kNeedFile, gaveUp, hasher);
+      downloaded = ftp->DownloadInto(remotePath, local, offset, received, kBinary, kNeedFile, gaveUp, hasher,
+                                     host_.Pace());
       if (!downloaded) {
         gaveUp->store(true);
         steps.Note(DescribeFtpFailure(*ftp));

@@ -282,6 +282,11 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
       break;
     }
     if (hasher_) hasher_->Add(buffer, got);
+    // Held to the cap in force: our own wait, in short steps that keep the window answering,
+    // looking for a stop after each.
+    for (uint64_t wait = host_.Pace()->Note(total_); wait > 0 && host_.Stop() == StopReason::None;
+         wait = host_.Pace()->Note(total_))
+      timing::Pause(static_cast<double>(std::min<uint64_t>(wait, 100)) / 1000.0);
   }
   Log(L"Finished download loop");
   if (host_.Stop() == StopReason::Closing) {

@@ -39,6 +39,9 @@ size_t PaceGate::ReadSize(size_t largest) const {
   return std::clamp<size_t>(static_cast<size_t>(cap / 10), 1024, largest);
 }
 
-bool PaceGate::Waiting() const { return NowMs() <= heldUntil_.load() + kStepMs; }
+bool PaceGate::Waiting() const {
+  const uint64_t until = heldUntil_.load();
+  return until != 0 && NowMs() <= until + kStepMs;
+}
 
 }  // namespace velmora

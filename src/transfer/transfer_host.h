@@ -12,6 +12,7 @@
 #include <string>
 
 #include "transfer/change_rules.h"
+#include "transfer/pace_gate.h"
 
 namespace velmora {
 
@@ -57,6 +58,9 @@ class TransferHost {
   // The fixed transfer buffer (kTransferBufferSize bytes); null when there is none.
   virtual void* Buffer() const = 0;
   virtual std::shared_ptr<cFTP> Ftp() const = 0;
+  // The attempt's cap (none unless the request or the machine sets one), its cap in force
+  // looked at again as it is asked for.
+  virtual std::shared_ptr<PaceGate> Pace() = 0;
 };
 
 inline constexpr size_t kTransferBufferSize = 10240;

@@ -154,5 +154,54 @@ TEST_F(RobustTransfer, ALinkedFileThatStallsLeavesOnlyItsFieldsOut) {
   EXPECT_EQ(CountLogged("Started DownloadFTPFile " + Source("main.txt")), 1u);
 }
 
+// A cap holds the transfer to it; waiting for the cap is never a stall, even a wait longer
+// than the limit (HTTP: one 8 KB chunk at 1 KB/s). The cap in force is the lowest of the
+// request's and the machine's, whose work hours replace its all-hours cap while they last.
+TEST_F(RobustTransfer, TheLowestCapHoldsTheTransferAndWaitingForItIsNoStall) {
+  for (const bool ftp : {false, true}) {
+    ASSERT_TRUE(PutRemote("slow.bin", Generated(8000)));
+    const std::string dest = Dest(ftp ? "ftp.bin" : "http.bin");
+    const std::string extra = " ReplyOnFailure=1 StallSeconds=5 MaxBytesPerSecond=1024";
+    const DWORD sent = GetTickCount();
+    ASSERT_TRUE(Send(ftp ? Request(Source("slow.bin"), dest, extra) : Http(Url("gen/8000"), dest, extra)));
+    auto reply = requester_.WaitReply(40000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+    EXPECT_GE(GetTickCount() - sent, 6500u) << (ftp ? "FTP" : "HTTP") << " was not held to the cap";
+    EXPECT_TRUE(ReadFileBytes(std::wstring(dest.begin(), dest.end())) == Generated(8000));
+  }
+  EXPECT_EQ(CountLogged("Transfer limited to 1 KB/s"), 2u);
+  EXPECT_FALSE(Logged("Transfer stalled - no data for 5 s"));
+
+  const std::wstring key = L"SOFTWARE\\Velmora\\Utils\\Skytrove4";
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  const int hour = now.wHour;
+  SetMachineNumber(key, L"MaxBytesPerSecond", 524288);
+  SetMachineNumber(key, L"WorkHoursMaxBytesPerSecond", 262144);
+  struct Case {
+    int start, end;
+    const char* requested;
+    const char* said;
+  } cases[] = {
+      {(hour + 1) % 24, (hour + 2) % 24, "1048576", "Transfer limited to 512 KB/s"},  // the machine's is lower
+      {(hour + 1) % 24, (hour + 2) % 24, "131072", "Transfer limited to 128 KB/s"},   // the request's is lower
+      {hour, (hour + 1) % 24, "1048576", "Transfer limited to 256 KB/s"},             // work hours now
+  };
+  size_t n = 0;
+  for (const Case& c : cases) {
+    SetMachineNumber(key, L"WorkHoursStart", c.start);
+    SetMachineNumber(key, L"WorkHoursEnd", c.end);
+    ASSERT_TRUE(Send(Http(Url("gen/3000"), Dest("c" + std::to_string(++n) + ".bin"),
+                          std::string(" MaxBytesPerSecond=") + c.requested)));
+    auto reply = requester_.WaitReply(20000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->bytes.rfind("GOT ", 0), 0u) << reply->bytes;
+    EXPECT_EQ(CountLogged(c.said), 1u) << c.said;
+  }
+  for (const wchar_t* name : {L"MaxBytesPerSecond", L"WorkHoursMaxBytesPerSecond", L"WorkHoursStart", L"WorkHoursEnd"})
+    DeleteMachineValue(key, name);
+}
+
 }  // namespace
 }  // namespace ftp_e2e
