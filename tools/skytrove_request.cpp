@@ -2,7 +2,7 @@
 //
 //   skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]
 //                    [--stall S] [--retries N] [--sha256 HEX] [--persist] [--if-changed]
-//                    [--keep-server-time] Key=Value...
+//                    [--keep-server-time] [--max-rate N] Key=Value...
 //   skytrove-request [--timeout S] [--no-failure-reply] --raw "GET Type=HTTP ..."
 //   skytrove-request [--timeout S] --cancel REF | --status REF
 //   (--progress with a request: prints its PROGRESS messages while it runs)
@@ -11,7 +11,8 @@
 // (Key=Value form only; a raw text carries its own keys); --persist adds Persist=1 (the
 // request outlives the agent: kept on disk until it ends); --if-changed adds IfChanged=1
 // (fetched only when the server's file changed; otherwise the reply shows Unchanged = 1)
-// and --keep-server-time KeepServerTime=1 (the destination gets the server's time).
+// and --keep-server-time KeepServerTime=1 (the destination gets the server's time);
+// --max-rate N adds MaxBytesPerSecond=N (the transfer held to N bytes a second).
 //
 // Exit status: 0 a "GOT" reply arrived (its fields are printed), 3 a "FAILED" reply
 // arrived (its reason is printed), 1 no reply in time, 2 usage error or no agent window.
@@ -53,7 +54,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]\n"
                "                        [--stall S] [--retries N] [--sha256 HEX] [--persist] [--if-changed]\n"
-               "                        [--keep-server-time] Key=Value...\n"
+               "                        [--keep-server-time] [--max-rate N] Key=Value...\n"
                "       skytrove-request [--timeout S] [--no-failure-reply] --raw \"GET Type=HTTP ...\"\n"
                "       skytrove-request [--timeout S] --cancel REF | --status REF\n"
                "       (--progress with a request prints its progress while it runs)\n"
@@ -119,8 +120,11 @@ int main(int argc, char** argv) {
       code = std::strtoul(argv[++i], nullptr, 10);
     } else if (a == "--raw" && i + 1 < argc) {
       raw = argv[++i];
-    } else if ((a == "--stall" || a == "--retries" || a == "--sha256") && i + 1 < argc) {
-      keys.push_back(a == "--stall" ? "StallSeconds" : a == "--retries" ? "Retries" : "Sha256");
+    } else if ((a == "--stall" || a == "--retries" || a == "--sha256" || a == "--max-rate") && i + 1 < argc) {
+      keys.push_back(a == "--stall"     ? "StallSeconds"
+                     : a == "--retries" ? "Retries"
+                     : a == "--sha256"  ? "Sha256"
+                                        : "MaxBytesPerSecond");
       values.push_back(argv[++i]);
     } else if (a == "--cancel" && i + 1 < argc) {
       cancel = argv[++i];
