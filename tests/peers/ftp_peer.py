@@ -18,7 +18,10 @@
                command; never a password) to FILE, for tests that count what was asked.
 A file whose name ends in ".answer" is never sent: RETR is answered with its first line,
 as a server's own words (so a test can put any reply text in the agent's way). MDTM of a
-file whose name ends in ".nomdtm" is refused, as by a server without the command."""
+file whose name ends in ".nomdtm" is refused, as by a server without the command. A file
+whose name ends in ".timed" is sent without sendfile, and when its data connection closes
+ROOT/timed.log gets "NAME t:bytes t:bytes ..." (seconds since the first send, bytes taken by
+then): the pace its reader took it at, seen at the server."""
 import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -143,6 +146,35 @@ def main():
 
         Handler.dtp_handler = SlowDTP
         Handler.use_sendfile = False
+    if Handler.dtp_handler is DTPHandler:
+        class TimedDTP(DTPHandler):
+            """Notes, for a file whose name ends in ".timed", when each send was taken."""
+
+            def send(self, data):
+                sent = DTPHandler.send(self, data)
+                f = getattr(self, 'file_obj', None)
+                if f is not None and not self.receive and f.name.endswith('.timed'):
+                    if getattr(self, 'marks', None) is None:
+                        self.started, self.marks = time.time(), []
+                    self.marks.append('%.3f:%d' % (time.time() - self.started, self.tot_bytes_sent))
+                return sent
+
+            def close(self):
+                if getattr(self, 'marks', None):
+                    with open(os.path.join(a.root, 'timed.log'), 'a') as log:
+                        log.write('%s %s\n' % (os.path.basename(self.file_obj.name), ' '.join(self.marks)))
+                    self.marks = []
+                DTPHandler.close(self)
+
+        Handler.dtp_handler = TimedDTP
+        retr = Handler.ftp_RETR
+
+        def ftp_RETR(self, file):
+            # Sent through send() only, where the times can be noted.
+            self.use_sendfile = Handler.use_sendfile and not file.endswith('.timed')
+            return retr(self, file)
+
+        Handler.ftp_RETR = ftp_RETR
     server = FTPServer((a.host, a.port), Handler)
     if a.single_login:
         # every login of the tests comes from this machine: one control connection at a time
