@@ -32,10 +32,23 @@ void frmVelmoraSkytrove::tmrDownloadFiles_Timer() {
 void frmVelmoraSkytrove::WriteLog(const std::wstring& text, int level, int mark) { WriteDebugLog(text, level, mark); }
 
 void frmVelmoraSkytrove::ArmTimer(bool on) {
-  if (on)
+  if (on) {
     tmrDownloadFiles_.Enable();
-  else
+    // The timer stays armed: it is the tick should the posted one find nothing to do.
+    StartFastAtOnce();
+  } else {
     tmrDownloadFiles_.Disable();
+  }
+}
+
+bool frmVelmoraSkytrove::FastAtHead() const {
+  const size_t next = downloadList_.NextRunnable(GetTickCount64());
+  return next < downloadList_.Count() && downloadList_.At(next).Fast;
+}
+
+void frmVelmoraSkytrove::StartFastAtOnce() {
+  if (fastStartPosted_ || unloaded_ || hwnd_ == nullptr || !FastAtHead()) return;
+  fastStartPosted_ = PostMessageW(hwnd_, kFastStartMessage, 0, 0) != FALSE;
 }
 
 bool frmVelmoraSkytrove::RequesterGone(int32_t parent) {

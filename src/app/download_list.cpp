@@ -65,7 +65,7 @@ void frmVelmoraSkytrove::AddToDownloadList(const DownloadRequest& request) {
   ShowRemaining();
   // Started when idle, never pushed back: a requester sending every 0.9 s must not hold
   // the queue.
-  if (!dispatcher_.Busy()) tmrDownloadFiles_.Enable();
+  if (!dispatcher_.Busy()) ArmTimer(true);
   WriteDebugLog(L"Finished AddToDownloadList", 5, kMarkEnd);
 }
 

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "protocol/control.h"
 #include "protocol/request.h"
+#include "support/components.h"
 #include "support/debug_log.h"
 #include "support/text.h"
 #include "support/velmora_general.h"
@@ -24,7 +25,11 @@ void frmVelmoraSkytrove::CopyDataReceivedEx(const COPYDATASTRUCT* data, WPARAM w
     WriteDebugLog(L"Finished HWndGrab1_CopyDataReceivedEx", 5, kMarkEnd);
     return;
   }
-  if (auto request = ParseRequest(text, parent)) {
+  // Read only for a GET: the other commands come in bursts and need no pace.
+  const std::wstring machinePace = CommandWord(text) == L"GET"
+                                       ? registry::ReadText(HKEY_LOCAL_MACHINE, kPlacementKey, L"Pace", L"")
+                                       : std::wstring();
+  if (auto request = ParseRequest(text, parent, machinePace)) {
     // The request is logged as received, except that a password never reaches the log.
     WriteDebugLog(L"Received GET command from " + ToDecimal(parent) + L" - " + MaskField(text, L"Password"), 10,
                   kMarkNone);

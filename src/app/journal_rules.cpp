@@ -77,7 +77,7 @@ std::optional<std::string> AddBody(uint64_t id, const DownloadRequest& r, const 
   PutU32(body, static_cast<uint32_t>(r.StallSeconds));
   PutU32(body, static_cast<uint32_t>(r.Retries));
   body += static_cast<char>((r.PassiveMode ? 1 : 0) | (r.ReplyOnFailure ? 2 : 0) | (r.Progress ? 4 : 0) |
-                            (r.IfChanged ? 8 : 0) | (r.KeepServerTime ? 16 : 0));
+                            (r.IfChanged ? 8 : 0) | (r.KeepServerTime ? 16 : 0) | (r.Fast ? 32 : 0));
   body += static_cast<char>(r.Priority);
   PutU32(body, r.RequesterProcessId);
   PutU64(body, r.RequesterProcessCreated);
@@ -164,6 +164,7 @@ bool ReadBody(const std::string& body, JournalContents& out, Added& added) {
   r.Progress = (flags & 4) != 0;
   r.IfChanged = (flags & 8) != 0;
   r.KeepServerTime = (flags & 16) != 0;
+  r.Fast = (flags & 32) != 0;
   r.Priority = static_cast<RequestPriority>(priority);
   r.Persist = true;
   r.JournalId = id;

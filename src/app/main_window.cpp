@@ -189,6 +189,12 @@ LRESULT frmVelmoraSkytrove::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
     case kReplyOutboxMessage:
       outbox_.Pump();
       return 0;
+    case kFastStartMessage:
+      fastStartPosted_ = false;
+      // What runs next may have changed since the post: a request of the design's pace
+      // waits for its tick as ever.
+      if (!dispatcher_.Busy() && FastAtHead()) tmrDownloadFiles_Timer();
+      return 0;
     case kPendingListMessage:
       if (wParam == kListCancelRequest) {
         CancelRequest(static_cast<uint64_t>(lParam));

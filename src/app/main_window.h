@@ -47,6 +47,9 @@ inline constexpr UINT kReplyOutboxMessage = WM_APP + 11;
 // From the pending list to the window: its context menu (lParam the point), or Delete
 // (lParam the sequence number of the request on the caret's line when it was pressed).
 inline constexpr UINT kPendingListMessage = WM_APP + 12;
+// Posted to ourselves: a fast request is at the head of the run order and waits for no
+// tick; its tick runs once the requester's own send has returned.
+inline constexpr UINT kFastStartMessage = WM_APP + 13;
 inline constexpr WPARAM kListShowMenu = 0;
 inline constexpr WPARAM kListCancelRequest = 1;
 inline constexpr UINT kCancelSelectedCommand = 0x5100;
@@ -87,6 +90,9 @@ class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
   void RemoveParentFromDownloadList(int32_t parent);
   // Dispatcher.
   void tmrDownloadFiles_Timer();
+  // Posts a tick when the request that runs next is a fast one; at most one is on its way.
+  void StartFastAtOnce();
+  bool FastAtHead() const;
   // The request on a line of the pending list as it is drawn now, and the one the caret
   // is on; 0 when none.
   uint64_t SequenceOnLine(int line) const;
@@ -220,6 +226,7 @@ class frmVelmoraSkytrove : private TransferHost, private DispatchHost {
   Dispatcher dispatcher_{*this, downloadList_, history_};
   ReplyOutbox outbox_;
   bool unloaded_ = false;
+  bool fastStartPosted_ = false;
   int questionsUp_ = 0;  // a quit question of ours is up: no transfer starts
   int modalsUp_ = 0;     // a box or menu of ours is up
   bool placed_ = false;  // the window was shown and placed: its placement may be stored

@@ -61,6 +61,9 @@ struct DownloadRequest {
   bool LinkedUnchanged = false;
   // Pace: "MaxBytesPerSecond=N", 1,024 to 2^31-1; 0: no cap of the request's own
   int64_t MaxBytesPerSecond = 0;
+  // "Pace=Fast", or the machine's Pace when the request names none: started without waiting
+  // for a tick, and an HTTP body read without the pauses and in larger pieces.
+  bool Fast = false;
 };
 
 }  // namespace velmora

@@ -14,7 +14,11 @@ std::wstring CommandWord(const std::wstring& text) {
 
 int ClampRetries(int32_t requested) { return requested <= 0 ? 0 : std::min<int32_t>(requested, kMaxRetries); }
 
-std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t parent) {
+bool FastPace(const std::wstring& requested, const std::wstring& machine) {
+  return UpperCase(requested.empty() ? machine : requested) == L"FAST";
+}
+
+std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t parent, const std::wstring& machinePace) {
   if (CommandWord(text) != L"GET") return std::nullopt;
   auto field = [&](const wchar_t* key) { return GetField(text, key, L"=", L" "); };
   DownloadRequest r;
@@ -43,6 +47,7 @@ std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t pa
   r.IfChanged = field(L"IfChanged") == L"1";
   r.KeepServerTime = field(L"KeepServerTime") == L"1";
   r.MaxBytesPerSecond = RequestedBytesPerSecond(field(L"MaxBytesPerSecond"));
+  r.Fast = FastPace(field(L"Pace"), machinePace);
   return r;
 }
 

@@ -24,8 +24,14 @@ inline constexpr int kMaxRetries = 10;
 // The command word: the text before the first space, upper-cased.
 std::wstring CommandWord(const std::wstring& text);
 
+// Whether a request goes at the fast pace: its own "Pace" when it gives one, else the
+// machine's; only "Fast" (in any case) is fast.
+bool FastPace(const std::wstring& requested, const std::wstring& machine);
+
 // A "GET" text read into a fresh request of window `parent`; nothing for any other command.
-std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t parent);
+// `machinePace`: the machine's Pace, for a request that names none.
+std::optional<DownloadRequest> ParseRequest(const std::wstring& text, int32_t parent,
+                                            const std::wstring& machinePace = std::wstring());
 
 // Retries=N read as 0..10 (larger values are held to 10, anything else is 0).
 int ClampRetries(int32_t requested);

@@ -18,6 +18,7 @@
 #include "support/http_header.h"
 #include "transfer/change_check.h"
 #include "transfer/local_target.h"
+#include "transfer/read_ahead.h"
 #include "transfer/resume_rules.h"
 #include "transfer/sha256.h"
 
@@ -28,6 +29,8 @@ namespace {
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
 
 constexpr ULONGLONG kShowEveryMs = 50;
+constexpr size_t kFastPieceSize = 64 * 1024;
+constexpr size_t kFastReadsAhead = 3;
 constexpr wchar_t kExit[] = L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ";
 
 // Puts the write position after the `kept` bytes of the part, reading them into the
@@ -145,7 +148,7 @@ std::optional<AttemptResult> HttpDownload::OpenUrl() {
                     if (offthread::ShuttingDown()) host_.CloseSessionForShutdown();
                   }).value);
     host_.NoteData();
-    if (round == 0) timing::Pause(0.5);
+    if (round == 0 && !request_.Fast) timing::Pause(0.5);
     if (host_.Stop() == StopReason::Closing) return Unloaded();
     if (host_.Stop() == StopReason::Cancelled) return Cancelled(false);
     if (!handle_) {
@@ -233,39 +236,52 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   host_.NoteProgress(offset_, whole);
   host_.ShowStatus(L" Downloading file - " + MaskUrlSecrets(url_));
   void* buffer = host_.Buffer();
+  const bool fast = request_.Fast;
   // The worker reads into a chunk of its own: after a shut-down it may still be reading
   // when the window's buffer is long gone.
   auto chunk = std::make_shared<std::vector<char>>(kTransferBufferSize);
-  struct Read {
-    bool ok = false;
-    DWORD got = 0;
-  };
   auto startRead = [this, chunk] {
     return offthread::Begin([h = handle_.get(), chunk] {
-      Read r;
+      AheadRead r;
+      r.data = chunk;
       r.ok = InternetReadFile(h, chunk->data(), static_cast<DWORD>(chunk->size()), &r.got) != FALSE;
       return r;
     });
   };
+  // The fast pace: larger pieces, several on their way, written straight from the piece
+  // (the window's buffer is of the design's size).
+  ReadAhead ahead(handle_.get(), kFastPieceSize, kFastReadsAhead);
+  const size_t pieceSize = fast ? kFastPieceSize : kTransferBufferSize;
   ULONGLONG lastShown = 0;
-  auto pending = startRead();
+  offthread::PendingCall<AheadRead> pending;
+  if (fast)
+    ahead.Fill();
+  else
+    pending = startRead();
   for (;;) {
-    const Read read = pending.Wait([this] { handle_.reset(); }).value;
-    const DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(kTransferBufferSize)) : 0;
+    const AheadRead read = fast ? ahead.Next([this] { handle_.reset(); }).value
+                                : pending.Wait([this] { handle_.reset(); }).value;
+    const DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(pieceSize)) : 0;
     if (!read.ok && host_.Stop() != StopReason::Closing) readFailed_ = true;
     if (rangeBytes >= 0 && total_ + got > rangeBytes) {
       beyondRange_ = true;
       break;
     }
+    const char* bytes = fast && read.data ? read.data->data() : static_cast<const char*>(buffer);
     if (got > 0) {
-      std::memcpy(buffer, chunk->data(), got);
+      if (!fast) std::memcpy(buffer, chunk->data(), got);
       host_.NoteData();
     }
     total_ += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(offset_ + total_) + L" total");
     if (host_.Stop() != StopReason::None) break;
     // The next chunk is on its way while this one is shown, paused over and written.
-    if (got > 0) pending = startRead();
+    if (got > 0) {
+      if (fast)
+        ahead.Fill();
+      else
+        pending = startRead();
+    }
     if (got > 0) host_.NoteProgress(offset_ + total_, whole);
     // The count as a person can read it: at most every 50 ms, and the last one always.
     const ULONGLONG now = GetTickCount64();
@@ -273,21 +289,28 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
       lastShown = now;
       host_.ShowCount(offset_ + total_);
     }
-    timing::Pause(0.001);
+    // Without the pause a read already back costs no wait, and so no message round: the
+    // window answers between pieces all the same.
+    if (fast)
+      timing::RunWaitingMessages();
+    else
+      timing::Pause(0.001);
     if (host_.Stop() != StopReason::None || got == 0) break;
     Log(L"Writing bytes to file");
     DWORD written = 0;
-    if (!WriteFile(file_.get(), buffer, got, &written, nullptr) || written != got) {
+    if (!WriteFile(file_.get(), bytes, got, &written, nullptr) || written != got) {
       writeShort_ = true;
       break;
     }
-    if (hasher_) hasher_->Add(buffer, got);
+    if (hasher_) hasher_->Add(bytes, got);
     // Held to the cap in force: our own wait, in short steps that keep the window answering,
     // looking for a stop after each.
     for (uint64_t wait = host_.Pace()->Note(total_); wait > 0 && host_.Stop() == StopReason::None;
          wait = host_.Pace()->Note(total_))
       timing::Pause(static_cast<double>(std::min<uint64_t>(wait, 100)) / 1000.0);
   }
+  // Reads still on their way begin no more: the handle closes after this.
+  ahead.Stop();
   Log(L"Finished download loop");
   if (host_.Stop() == StopReason::Closing) {
     host_.ClearTrayTip();

@@ -85,6 +85,7 @@ TEST(Journal, PasswordsOnlyInTheSealedPartAndEveryFieldComesBack) {
   sent.Progress = true;
   sent.IfChanged = true;
   sent.KeepServerTime = true;
+  sent.Fast = true;
   sent.MaxBytesPerSecond = 65536;
   const std::string record = JournalRecord(*AddBody(9, sent, &Scramble));
   for (const std::string secret : {"UrlSecret9", "FieldSecret7", "LinkedSecret5"}) {
@@ -115,7 +116,7 @@ TEST(Journal, PasswordsOnlyInTheSealedPartAndEveryFieldComesBack) {
   EXPECT_EQ(r.StoryReference, -7);
   EXPECT_EQ(r.StallSeconds, 30);
   EXPECT_EQ(r.Retries, 3);
-  EXPECT_TRUE(r.PassiveMode && r.ReplyOnFailure && r.Progress && r.Persist && r.IfChanged && r.KeepServerTime);
+  EXPECT_TRUE(r.PassiveMode && r.ReplyOnFailure && r.Progress && r.Persist && r.IfChanged && r.KeepServerTime && r.Fast);
   EXPECT_EQ(r.MaxBytesPerSecond, 65536);
   EXPECT_EQ(r.Priority, RequestPriority::Low);
   EXPECT_EQ(r.RequesterProcessId, 4242u);

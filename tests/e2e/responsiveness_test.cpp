@@ -283,3 +283,55 @@ TEST_F(Responsive, LogMessageBoxesNeitherRepeatARequestNorCrashTheClose) {
 }
 
 }  // namespace
+
+// Pace=Fast (the request's, or the machine's when it names none): a small file's reply
+// comes well before the design's tick and pause would allow; fast requests that queue up
+// still run by priority, then in order of arrival; and the window answers a second
+// program while a large file arrives at full speed.
+TEST_F(Responsive, FastRequestsStartAtOnceInOrderAndTheWindowAnswers) {
+  const std::wstring placement = L"SOFTWARE\\Velmora\\Utils\\Skytrove4";
+  auto get = [&](const std::string& ref, const std::string& url, const std::string& extra) {
+    return "GET Type=HTTP Reference=" + ref + " SourceFileName=" + Url(url) + " DestinationFileName=" +
+           Dest(ref + ".bin") + " ReplyOnFailure=1" + extra;
+  };
+  // From the send returning to the reply, in ms.
+  auto replyAfter = [&](const std::string& text) -> DWORD {
+    if (!Send(text)) return 0;
+    const DWORD sent = GetTickCount();
+    const auto reply = requester_.WaitReply(15000);
+    if (!reply || reply->bytes.compare(0, 4, "GOT ") != 0) return 0;
+    return GetTickCount() - sent;
+  };
+  DWORD ms = replyAfter(get("F1", "gen/3000?f1", " Pace=Fast"));
+  EXPECT_GT(ms, 0u);
+  EXPECT_LT(ms, 1000u) << "a fast request waited";
+  SetMachineString(placement, L"Pace", L"Fast");
+  ms = replyAfter(get("F2", "gen/3000?f2", ""));
+  EXPECT_GT(ms, 0u);
+  EXPECT_LT(ms, 1000u) << "the machine's pace was not the default";
+  // The request's own word goes first: the design's tick and pause.
+  EXPECT_GE(replyAfter(get("N1", "gen/3000?n1", " Pace=Normal")), 1000u);
+  DeleteMachineValue(placement, L"Pace");
+  EXPECT_EQ(ReadFileBytes(D("F2.bin")), Generated(3000));
+
+  Prober prober(agent_.Window());
+  const size_t before = requester_.Replies().size();
+  // A runs for about a second; the others arrive meanwhile.
+  ASSERT_TRUE(Send(get("A", "slow/200000?chunk=20000&delay=100", " Pace=Fast")));
+  ASSERT_FALSE(WaitLogged("Calling Download HTTP File " + Url("slow/200000?chunk=20000&delay=100")).empty());
+  ASSERT_TRUE(Send(get("B", "gen/20000000?b", " Pace=Fast")));
+  ASSERT_TRUE(Send(get("L", "gen/5000?l", " Pace=Fast Priority=Low")));
+  ASSERT_TRUE(Send(get("C", "gen/5000?c", " Pace=Fast Priority=High")));
+  ASSERT_TRUE(Send(get("D", "gen/5000?d", " Pace=Fast")));
+  ASSERT_TRUE(WaitUntil([&] { return requester_.Replies().size() >= before + 5; }, 60000, 10));
+  EXPECT_LT(prober.Stop(), 100u) << "the window did not answer during a fast transfer";
+  std::vector<std::string> order;
+  for (size_t i = before; i < requester_.Replies().size(); ++i) {
+    const Reply& r = requester_.Replies()[i];
+    EXPECT_EQ(r.bytes.compare(0, 4, "GOT "), 0) << r.bytes;
+    order.push_back(r.Field("Reference"));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"A", "C", "B", "D", "L"}));
+  EXPECT_EQ(ReadFileBytes(D("B.bin")), Generated(20000000));
+  EXPECT_TRUE(Logged("Read 65536 bytes from website 65536 total")) << "not read in the larger pieces";
+}

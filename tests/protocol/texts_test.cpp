@@ -45,6 +45,11 @@ TEST(ParseRequest, CaseQuotesNumbersAndRefusals) {
   EXPECT_FALSE(ParseRequest(L"GETX Type=HTTP", 1));
   EXPECT_TRUE(ParseRequest(L"GET", 1));
   EXPECT_FALSE(ParseRequest(L"GET PassiveMode=True", 1)->PassiveMode);
+  // The request's own pace first, the machine's only when it names none.
+  EXPECT_TRUE(ParseRequest(L"GET Pace=fast", 1)->Fast);
+  EXPECT_FALSE(ParseRequest(L"GET Pace=Normal", 1, L"Fast")->Fast);
+  EXPECT_TRUE(ParseRequest(L"GET Type=HTTP", 1, L"FAST")->Fast);
+  EXPECT_FALSE(ParseRequest(L"GET Pace=Faster", 1)->Fast);
   EXPECT_EQ(ParseRequest(L"GET StoryReference=7", 1)->Reference, L"");
   EXPECT_EQ(ParseRequest(L"GET StoryReference=99999999999", 1)->StoryReference, INT32_MAX);
 
