@@ -30,7 +30,9 @@ void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 1
 
 constexpr ULONGLONG kShowEveryMs = 50;
 constexpr size_t kFastPieceSize = 64 * 1024;
-constexpr size_t kFastReadsAhead = 3;
+// One read on its way while the last is written: several reads of one handle taking turns
+// on pool threads could wait on each other when the pool starts them out of order.
+constexpr size_t kFastReadsAhead = 1;
 constexpr wchar_t kExit[] = L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ";
 
 // Puts the write position after the `kept` bytes of the part, reading them into the
