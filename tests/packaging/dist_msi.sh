@@ -86,6 +86,7 @@ rm -rf "$out" && mkdir -p "$out"
 base=VelmoraSkytrove4-$version-x64
 want=("$base/" "$base/README.md" "$base/VelmoraSkytrove4.exe" "$base/skytrove-request.exe")
 [ -f "$src/docs/protocol.md" ] && want+=("$base/docs/" "$base/docs/protocol.md")
+want+=("$base/policy/" "$base/policy/VelmoraSkytrove4.admx" "$base/policy/en-US/" "$base/policy/en-US/VelmoraSkytrove4.adml")
 /usr/bin/python3 -c 'import sys, zipfile
 got = sorted(zipfile.ZipFile(sys.argv[1]).namelist())
 sys.exit(0 if got == sorted(sys.argv[2:]) else "zip holds: %s" % got)' "$out/$base.zip" "${want[@]}" || fail "zip contents"
