@@ -41,30 +41,38 @@ wine reg delete 'HKLM\SOFTWARE\Velmora' /v DebugMode /f >/dev/null 2>&1
 wine "$bin/VelmoraSkytrove4.exe" /DEBUG=OFF >/dev/null 2>&1 &
 sleep 2
 
-# The figures of one line of a timed.log: "NAME t:bytes ...".
-stats() {
-  /usr/bin/python3 - "$1" "$2" "$3" <<'EOF'
-import sys
-log, name, cap = sys.argv[1], sys.argv[2], float(sys.argv[3])
-line = [l for l in open(log) if l.startswith(name + ' ')][-1].split()[1:]
-marks = [(float(t), float(b)) for t, b in (m.split(':') for m in line)]
-def by(t):
+# The figures of one line of a timed.log: "NAME t:bytes ..." (seconds, bytes taken by then).
+cat > "$work/marks.py" <<'EOF'
+def marks(log, name):
+    line = [l for l in open(log) if l.startswith(name + ' ')][-1].split()[1:]
+    return [(float(t), float(b)) for t, b in (m.split(':') for m in line)]
+def by(marks, t):
     sent = 0.0
     for mt, mb in marks:
         if mt <= t: sent = mb
     return sent
-end, total = marks[-1]
-# The buffers' first fill: everything taken before the first wait of a tenth of a second.
-fill = next((marks[i][0] for i in range(1, len(marks)) if marks[i][0] - marks[i - 1][0] > 0.1), 0.0)
-mean1 = (total - by(1.0)) / (end - 1.0)
-meanf = (total - by(fill)) / (end - fill) if end > fill else 0
-def worst(start):
-    windows = [(by(s + 5) - by(s)) / 5 for s in [start + 0.5 * k for k in range(int((end - start) / 0.5) + 1)]
-               if s + 5 <= end]
-    return max(windows, key=lambda w: abs(w - cap)) / cap if windows else 0
-print('%.1f %.3f %.3f %.3f %.3f %.2f' % (end, mean1 / cap, meanf / cap, worst(1.0), worst(max(1.0, fill)), fill))
+def stats(log, name, cap):
+    m = marks(log, name)
+    end, total = m[-1]
+    # The buffers' first fill: everything taken before the first wait of a tenth of a second.
+    fill = next((m[i][0] for i in range(1, len(m)) if m[i][0] - m[i - 1][0] > 0.1), 0.0)
+    mean1 = (total - by(m, 1.0)) / (end - 1.0)
+    meanf = (total - by(m, fill)) / (end - fill) if end > fill else 0
+    def worst(start):
+        windows = [(by(m, s + 5) - by(m, s)) / 5 for s in [start + 0.5 * k for k in range(int((end - start) / 0.5) + 1)]
+                   if s + 5 <= end]
+        return max(windows, key=lambda w: abs(w - cap)) / cap if windows else 0
+    print('%.1f %.3f %.3f %.3f %.3f %.2f' % (end, mean1 / cap, meanf / cap, worst(1.0), worst(max(1.0, fill)), fill))
+def boundary(log):
+    m = marks(log, 'boundary.timed')
+    end = m[-1][0]
+    before = (by(m, 9) - by(m, 4)) / 5
+    after = (by(m, end) - by(m, 17)) / (end - 17) if end > 17 else 0
+    print('\nWork hours begin 10 s into a 24 MB FTP transfer (1 MB/s all hours, 512 KB/s in work hours)')
+    print('  before: %.0f KB/s (4-9 s); after: %.0f KB/s (17 s to the end at %.1f s); ratio %.2f (goal 0.50)' %
+          (before / 1024, after / 1024, end, after / before if before else 0))
 EOF
-}
+stats() { (cd "$work" && /usr/bin/python3 -c 'import sys, marks; marks.stats(sys.argv[1], sys.argv[2], float(sys.argv[3]))' "$@"); }
 
 printf '\n20 MB against its cap, as the server saw it (ratios to the cap)\n'
 printf '  %-5s %-9s %8s %12s %14s %16s %14s %10s\n' kind cap seconds "mean after 1s" "after the fill" \
@@ -98,19 +106,4 @@ wine reg add "$key" /v WorkHoursEnd /t REG_DWORD /d $(((hour + 2) % 24)) /f >/de
 (sleep 10; wine reg add "$key" /v WorkHoursStart /t REG_DWORD /d $hour /f >/dev/null) &
 wine "$bin/bench_agent.exe" respond "GET Type=FTP Reference=B SourceFileName=ftp://$host/boundary.timed DestinationFileName=$(winpath "$work/dest")\\boundary.bin Username=velmora Password=secret PassiveMode=1" 600 >/dev/null
 sleep 1
-/usr/bin/python3 - "$work/ftp/timed.log" <<'EOF'
-import sys
-line = [l for l in open(sys.argv[1]) if l.startswith('boundary.timed ')][-1].split()[1:]
-marks = [(float(t), float(b)) for t, b in (m.split(':') for m in line)]
-def by(t):
-    sent = 0.0
-    for mt, mb in marks:
-        if mt <= t: sent = mb
-    return sent
-end = marks[-1][0]
-before = (by(9) - by(4)) / 5
-after = (by(end) - by(17)) / (end - 17) if end > 17 else 0
-print('\nWork hours begin 10 s into a 24 MB FTP transfer (1 MB/s all hours, 512 KB/s in work hours)')
-print('  before: %.0f KB/s (4-9 s); after: %.0f KB/s (17 s to the end at %.1f s); ratio %.2f (goal 0.50)' %
-      (before / 1024, after / 1024, end, after / before if before else 0))
-EOF
+(cd "$work" && /usr/bin/python3 -c 'import sys, marks; marks.boundary(sys.argv[1])' "$work/ftp/timed.log")
