@@ -42,7 +42,7 @@ bool Unseal(const std::string& in, std::string& out) {
 uint64_t ProcessCreated(HANDLE process) {
   FILETIME created{}, exited{}, kernel{}, user{};
   if (process == nullptr || !GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  return fileutil::Ticks(created);
 }
 
 void IdentifyRequester(HWND window, uint32_t& processId, uint64_t& processCreated, std::wstring* program) {

@@ -72,6 +72,8 @@ void Pause(double seconds);
 }  // namespace timing
 
 namespace fileutil {
+// A FILETIME as one number of 100 ns ticks.
+inline uint64_t Ticks(const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 bool CreateFolder(const std::wstring& folder);
 // Length in bytes; negative when the file does not exist.
 double FileLength(const std::wstring& path);

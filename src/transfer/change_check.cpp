@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "support/components.h"
 #include "support/debug_log.h"
 #include "support/handles.h"
 #include "support/paths.h"
@@ -19,7 +20,7 @@ bool DestinationFacts(const std::wstring& path, int64_t& size, uint64_t& writeTi
   if (!GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data)) return false;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  writeTime = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  writeTime = fileutil::Ticks(data.ftLastWriteTime);
   return true;
 }
 
@@ -35,6 +36,12 @@ std::optional<ChangeRecord> UsableChangeRecord(TransferHost& host, const std::ws
       !RecordHolds(*record, SourceForRecord(source), sha256, size, writeTime))
     return std::nullopt;
   return record;
+}
+
+bool StillAsPlaced(const ChangeRecord& record) {
+  int64_t size = -1;
+  uint64_t writeTime = 0;
+  return DestinationFacts(record.destination, size, writeTime) && size == record.size && writeTime == record.writeTime;
 }
 
 void AfterPlacing(TransferHost& host, ChangeRecord record, uint64_t serverTime, bool keepTime, bool remember) {

@@ -17,6 +17,10 @@ namespace velmora {
 std::optional<ChangeRecord> UsableChangeRecord(TransferHost& host, const std::wstring& source,
                                                const std::wstring& destination, const std::wstring& sha256);
 
+// Whether the destination still has the size and last-write time `record` placed it with:
+// looked at again once the server has answered (the file may have been edited meanwhile).
+bool StillAsPlaced(const ChangeRecord& record);
+
 // What follows the placing of a downloaded file at `record.destination`: with `keepTime`,
 // the file takes the server's last-write time `serverTime` (FILETIME ticks; 0: the server
 // gave none, the file is left as it is); with `remember`, the file as it now is goes into

@@ -93,7 +93,7 @@ uint64_t GetRemoteFileTime(const std::wstring& remotePath, const std::wstring& s
   // From the root, as the download resolved it: the login folder may be another one.
   query.List(L"/" + remotePath);
   const WIN32_FIND_DATAA item = query.ListItem(0);
-  return (static_cast<uint64_t>(item.ftLastWriteTime.dwHighDateTime) << 32) | item.ftLastWriteTime.dwLowDateTime;
+  return fileutil::Ticks(item.ftLastWriteTime);
 }
 
 std::wstring TimeText(uint64_t ticks) {
@@ -197,13 +197,12 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   steps.Run([&] {
     FILETIME asked{};
     GetSystemTimeAsFileTime(&asked);
-    content.askedAt = (static_cast<uint64_t>(asked.dwHighDateTime) << 32) | asked.dwLowDateTime;
+    content.askedAt = fileutil::Ticks(asked);
     if (!ftp->List(L"/" + remotePath)) return;
     const WIN32_FIND_DATAA item = ftp->ListItem(0);
     content.listed = true;
     content.size = (static_cast<int64_t>(item.nFileSizeHigh) << 32) | item.nFileSizeLow;
-    content.listedTime = (static_cast<uint64_t>(item.ftLastWriteTime.dwHighDateTime) << 32) |
-                         item.ftLastWriteTime.dwLowDateTime;
+    content.listedTime = fileutil::Ticks(item.ftLastWriteTime);
     if (!ftp->FileFacts(L"/" + remotePath, facts)) return;
     if (facts.size >= 0) content.size = facts.size;
     content.modified = facts.modified;
@@ -214,8 +213,7 @@ AttemptResult FtpDownload::Fetch(bool isLinked) {
   // The server's own SIZE and MDTM, each as recorded, and a listing for the reply's time.
   // The destination is looked at again: it may have been edited while the server was asked.
   const bool unchanged = record && content.listed && !steps.Failed() &&
-                         FtpUnchanged(*record, facts.size, facts.modified) &&
-                         UsableChangeRecord(host_, source, destination, digest);
+                         FtpUnchanged(*record, facts.size, facts.modified) && StillAsPlaced(*record);
   const FtpKeptUse use = unchanged ? FtpKeptUse::StartOver : JudgeFtpKept(kept, recorded, validator, listedSize);
   int64_t offset = !unchanged && use == FtpKeptUse::Continue ? kept : 0;
   if (offset > 0) {

@@ -18,7 +18,6 @@
 #include "support/http_header.h"
 #include "transfer/change_check.h"
 #include "transfer/local_target.h"
-#include "transfer/read_ahead.h"
 #include "transfer/resume_rules.h"
 #include "transfer/sha256.h"
 
@@ -29,10 +28,9 @@ namespace {
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
 
 constexpr ULONGLONG kShowEveryMs = 50;
+// One read on its way while the last is written, as at the design's pace: several reads of
+// one handle taking turns on pool threads could wait on each other.
 constexpr size_t kFastPieceSize = 64 * 1024;
-// One read on its way while the last is written: several reads of one handle taking turns
-// on pool threads could wait on each other when the pool starts them out of order.
-constexpr size_t kFastReadsAhead = 1;
 constexpr wchar_t kExit[] = L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ";
 
 // Puts the write position after the `kept` bytes of the part, reading them into the
@@ -176,7 +174,7 @@ std::optional<AttemptResult> HttpDownload::OpenUrl() {
         return Fail(L"HTTP status 304 without a condition", FailureKind::Permanent, 304);
       }
       // Looked at again: the file may have been changed while the server was asked.
-      if (NotModifiedConfirms(*record_, etag) && UsableChangeRecord(host_, url_, destination_, sha256_)) return KeptAsItIs();
+      if (NotModifiedConfirms(*record_, etag) && StillAsPlaced(*record_)) return KeptAsItIs();
       Log(L"HTTP status 304 does not prove " + destination_ + L" - asking for the whole file");
       condition_.clear();
       handle_.reset();
@@ -240,50 +238,48 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   void* buffer = host_.Buffer();
   const bool fast = request_.Fast;
   // The worker reads into a chunk of its own: after a shut-down it may still be reading
-  // when the window's buffer is long gone.
-  auto chunk = std::make_shared<std::vector<char>>(kTransferBufferSize);
-  auto startRead = [this, chunk] {
+  // when the window's buffer is long gone. The fast pace reads larger pieces into two
+  // chunks in turn and writes straight from the one that came back (the window's buffer is
+  // of the design's size) while the next piece is read into the other.
+  const size_t pieceSize = fast ? kFastPieceSize : kTransferBufferSize;
+  const std::shared_ptr<std::vector<char>> chunks[2] = {std::make_shared<std::vector<char>>(pieceSize),
+                                                        fast ? std::make_shared<std::vector<char>>(pieceSize) : nullptr};
+  size_t turn = 0;
+  struct Read {
+    bool ok = false;
+    DWORD got = 0;
+    std::shared_ptr<std::vector<char>> data;  // the chunk it read into
+  };
+  auto startRead = [this, &chunks, &turn, fast] {
+    const std::shared_ptr<std::vector<char>> chunk = chunks[turn];
+    if (fast) turn ^= 1;
     return offthread::Begin([h = handle_.get(), chunk] {
-      AheadRead r;
+      Read r;
       r.data = chunk;
       r.ok = InternetReadFile(h, chunk->data(), static_cast<DWORD>(chunk->size()), &r.got) != FALSE;
       return r;
     });
   };
-  // The fast pace: larger pieces, several on their way, written straight from the piece
-  // (the window's buffer is of the design's size).
-  ReadAhead ahead(handle_.get(), kFastPieceSize, kFastReadsAhead);
-  const size_t pieceSize = fast ? kFastPieceSize : kTransferBufferSize;
   ULONGLONG lastShown = 0;
-  offthread::PendingCall<AheadRead> pending;
-  if (fast)
-    ahead.Fill();
-  else
-    pending = startRead();
+  auto pending = startRead();
   for (;;) {
-    const AheadRead read = fast ? ahead.Next([this] { handle_.reset(); }).value
-                                : pending.Wait([this] { handle_.reset(); }).value;
+    const Read read = pending.Wait([this] { handle_.reset(); }).value;
     const DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(pieceSize)) : 0;
     if (!read.ok && host_.Stop() != StopReason::Closing) readFailed_ = true;
     if (rangeBytes >= 0 && total_ + got > rangeBytes) {
       beyondRange_ = true;
       break;
     }
-    const char* bytes = fast && read.data ? read.data->data() : static_cast<const char*>(buffer);
+    const char* bytes = fast ? read.data->data() : static_cast<const char*>(buffer);
     if (got > 0) {
-      if (!fast) std::memcpy(buffer, chunk->data(), got);
+      if (!fast) std::memcpy(buffer, read.data->data(), got);
       host_.NoteData();
     }
     total_ += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(offset_ + total_) + L" total");
     if (host_.Stop() != StopReason::None) break;
     // The next chunk is on its way while this one is shown, paused over and written.
-    if (got > 0) {
-      if (fast)
-        ahead.Fill();
-      else
-        pending = startRead();
-    }
+    if (got > 0) pending = startRead();
     if (got > 0) host_.NoteProgress(offset_ + total_, whole);
     // The count as a person can read it: at most every 50 ms, and the last one always.
     const ULONGLONG now = GetTickCount64();
@@ -311,8 +307,6 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
          wait = host_.Pace()->Note(total_))
       timing::Pause(static_cast<double>(std::min<uint64_t>(wait, 100)) / 1000.0);
   }
-  // Reads still on their way begin no more: the handle closes after this.
-  ahead.Stop();
   Log(L"Finished download loop");
   if (host_.Stop() == StopReason::Closing) {
     host_.ClearTrayTip();

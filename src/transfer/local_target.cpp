@@ -9,6 +9,7 @@
 #include "transfer/part_trust.h"
 #include "transfer/resume_rules.h"
 
+#include "support/components.h"
 #include "support/debug_log.h"
 #include "support/handles.h"
 #include "support/paths.h"
@@ -174,10 +175,8 @@ int64_t PartFile::Kept(const std::wstring& source, std::wstring& validator) {
   }
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
-  const auto ticks = [](const FILETIME& t) {
-    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-  };
-  const int64_t age = (ticks(now) - ticks(info.ftLastWriteTime)) / 10000000;
+  const int64_t age = (static_cast<int64_t>(fileutil::Ticks(now)) -
+                       static_cast<int64_t>(fileutil::Ticks(info.ftLastWriteTime))) / 10000000;
   ResumeRecord kept;
   const bool read = ParseRecord(ReadSmallFile(recordPath), kept);
   const int64_t size = SizeOf(info);
