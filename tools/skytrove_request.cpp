@@ -2,7 +2,7 @@
 //
 //   skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]
 //                    [--stall S] [--retries N] [--sha256 HEX] [--persist] [--if-changed]
-//                    [--keep-server-time] [--max-rate N] Key=Value...
+//                    [--keep-server-time] [--max-rate N] [--fast] Key=Value...
 //   skytrove-request [--timeout S] [--no-failure-reply] --raw "GET Type=HTTP ..."
 //   skytrove-request [--timeout S] --cancel REF | --status REF
 //   (--progress with a request: prints its PROGRESS messages while it runs)
@@ -12,7 +12,8 @@
 // request outlives the agent: kept on disk until it ends); --if-changed adds IfChanged=1
 // (fetched only when the server's file changed; otherwise the reply shows Unchanged = 1)
 // and --keep-server-time KeepServerTime=1 (the destination gets the server's time);
-// --max-rate N adds MaxBytesPerSecond=N (the transfer held to N bytes a second).
+// --max-rate N adds MaxBytesPerSecond=N (the transfer held to N bytes a second), and
+// --fast Pace=Fast (started at once, none of the agent's own pauses).
 //
 // Exit status: 0 a "GOT" reply arrived (its fields are printed), 3 a "FAILED" reply
 // arrived (its reason is printed), 1 no reply in time, 2 usage error or no agent window.
@@ -54,7 +55,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: skytrove-request [--timeout S] [--code 3|4] [--wait-agent S] [--no-failure-reply]\n"
                "                        [--stall S] [--retries N] [--sha256 HEX] [--persist] [--if-changed]\n"
-               "                        [--keep-server-time] [--max-rate N] Key=Value...\n"
+               "                        [--keep-server-time] [--max-rate N] [--fast] Key=Value...\n"
                "       skytrove-request [--timeout S] [--no-failure-reply] --raw \"GET Type=HTTP ...\"\n"
                "       skytrove-request [--timeout S] --cancel REF | --status REF\n"
                "       (--progress with a request prints its progress while it runs)\n"
@@ -135,6 +136,9 @@ int main(int argc, char** argv) {
     } else if (a == "--persist" || a == "--if-changed" || a == "--keep-server-time") {
       keys.push_back(a == "--persist" ? "Persist" : a == "--if-changed" ? "IfChanged" : "KeepServerTime");
       values.push_back("1");
+    } else if (a == "--fast") {
+      keys.push_back("Pace");
+      values.push_back("Fast");
     } else if (a == "--no-failure-reply") {
       failureReply = false;
     } else if (a.rfind("--", 0) == 0 || a.find('=') == std::string::npos) {

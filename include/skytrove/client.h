@@ -204,6 +204,10 @@ void SKYTROVE_CALL SkytroveSetCallback(SkytroveClient* client, SkytroveCallback 
  * request of that kind last wrote the destination (otherwise the reply says `unchanged`
  * and the destination stays as it is), and {"KeepServerTime", "1"} gives the destination
  * the server's last-write time; an older agent ignores them and always fetches.
+ * {"MaxBytesPerSecond", "N"} holds the transfer to N bytes a second (1024 to 2147483647;
+ * the machine's own limit may be lower and then holds), and {"Pace", "Fast"} skips the
+ * agent's own pauses (its start tick, the pause after the open, the one after each piece);
+ * {"Pace", "Normal"} keeps them where the machine's default is Fast.
  *
  * Cancels every queued or running request of this client with that reference and waits
  * for the agent's "CANCELLED"; *count (may be NULL) gets how many. Returns

@@ -205,16 +205,17 @@ TEST_F(RobustTransfer, TheLowestCapHoldsTheTransferAndWaitingForItIsNoStall) {
     DeleteMachineValue(key, name);
 }
 
-// Held to its cap as the server sees it, HTTP and FTP: after the first seconds (the sockets'
-// buffers take their fill at once, about 4 MB here) the mean is within 10 % of the cap and
-// every 5 s window within 20 %.
+// Held to its cap as the server sees it, HTTP and FTP: after the first second (the sockets'
+// buffers take their fill at once) the mean is within 10 % of the cap and every 5 s window
+// within 20 %. The cap is a sixth of what the usual pace moves, so a busy machine still
+// reaches it.
 TEST_F(RobustTransfer, ACapHoldsAsTheServerSeesIt) {
-  constexpr double kCap = 2097152;
-  constexpr size_t kSize = 16777216;
+  constexpr double kCap = 1048576;
+  constexpr size_t kSize = 8388608;
   const std::string key = Key("timed");
   ASSERT_TRUE(PutRemote("big.timed", Generated(kSize)));
   for (const bool ftp : {false, true}) {
-    const std::string extra = " ReplyOnFailure=1 MaxBytesPerSecond=2097152";
+    const std::string extra = " ReplyOnFailure=1 MaxBytesPerSecond=1048576";
     ASSERT_TRUE(Send(ftp ? Request(Source("big.timed"), Dest("ftp.bin"), extra)
                          : Http(Url("timed/" + std::to_string(kSize) + "?key=" + key), Dest("http.bin"), extra)));
     auto reply = requester_.WaitReply(60000);
@@ -245,7 +246,7 @@ TEST_F(RobustTransfer, ACapHoldsAsTheServerSeesIt) {
       return bytes;
     };
     const double end = marks.back().first;
-    ASSERT_GT(end, 4.0) << (ftp ? "FTP" : "HTTP") << ": the server sent 16 MB in " << end << " s: no cap";
+    ASSERT_GT(end, 4.0) << (ftp ? "FTP" : "HTTP") << ": the server sent 8 MB in " << end << " s: no cap";
     EXPECT_NEAR((marks.back().second - sentBy(1.0)) / (end - 1.0), kCap, kCap * 0.10) << (ftp ? "FTP" : "HTTP");
     for (double from = 1.0; from + 5.0 <= end; from += 0.5)
       EXPECT_NEAR((sentBy(from + 5.0) - sentBy(from)) / 5.0, kCap, kCap * 0.20)

@@ -21,7 +21,7 @@ as a server's own words (so a test can put any reply text in the agent's way). M
 file whose name ends in ".nomdtm" is refused, as by a server without the command. A file
 whose name ends in ".timed" is sent without sendfile, and when its data connection closes
 ROOT/timed.log gets "NAME t:bytes t:bytes ..." (seconds since the first send, bytes taken by
-then): the pace its reader took it at, seen at the server."""
+then): the pace its reader took it at, seen at the server, through a 64 KB send buffer."""
 import argparse, os, socket, threading, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -151,11 +151,14 @@ def main():
             """Notes, for a file whose name ends in ".timed", when each send was taken."""
 
             def send(self, data):
-                sent = DTPHandler.send(self, data)
                 f = getattr(self, 'file_obj', None)
-                if f is not None and not self.receive and f.name.endswith('.timed'):
-                    if getattr(self, 'marks', None) is None:
-                        self.started, self.marks = time.time(), []
+                timed = f is not None and not self.receive and f.name.endswith('.timed')
+                if timed and getattr(self, 'marks', None) is None:
+                    self.started, self.marks = time.time(), []
+                    # as the web peer's timed answers, and for the same reason
+                    self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 65536)
+                sent = DTPHandler.send(self, data)
+                if timed:
                     self.marks.append('%.3f:%d' % (time.time() - self.started, self.tot_bytes_sent))
                 return sent
 
