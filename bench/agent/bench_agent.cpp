@@ -3,6 +3,10 @@
 //
 //   bench_agent floor URL              the bare read loop (10240-byte reads, 1 ms pauses)
 //   bench_agent floor-offthread URL    the same with each read on the network worker
+//   bench_agent floor-fast URL         the platform's own limit: 65536-byte reads, no pauses
+//   bench_agent floor-files FILE STEPS each "URL DEST" line of FILE in turn, as floor-fast,
+//                                      then written: STEPS "write" (a plain file), "flush"
+//                                      (flushed, then renamed into place write-through)
 //   bench_agent request URL DEST       send one request, time until its reply
 //   bench_agent many N URLBASE DIR     N requests at once, time until the last reply
 //   bench_agent burst N                N distinct requests, time of each half of the sends
@@ -22,6 +26,8 @@
 //   bench_agent list FILE KEYS         one request per "URL DEST" line of FILE, all at once, each
 //                                      with KEYS ("-" for none) after the destination; time until
 //                                      the last reply, and how many were GOT and " Unchanged=1"
+//   bench_agent chain FILE KEYS        the same, each request sent once the one before has its
+//                                      reply (a queue of one: no pending list to show)
 //   bench_agent identity FILE          each DEST of FILE's lines: volume serial, file index,
 //                                      last-write time and size ("missing" when it is not there)
 //   bench_agent seed-records N         the per-user change records made anew holding N
@@ -111,10 +117,10 @@ std::string Request(const std::string& url, const std::string& dest) {
   return "GET Type=HTTP Reference=bench SourceFileName=" + url + " DestinationFileName=" + dest;
 }
 
-int Floor(const char* url) {
+int Floor(const char* url, DWORD piece, bool pause) {
   HINTERNET session = InternetOpenA("VelmoraSkytrove4", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                     INTERNET_FLAG_NO_CACHE_WRITE);
-  std::vector<char> buffer(10240);
+  std::vector<char> buffer(piece);
   const double start = Now();
   HINTERNET h = InternetOpenUrlA(session, url, nullptr, 0, INTERNET_FLAG_PASSIVE | INTERNET_FLAG_NO_CACHE_WRITE, 0);
   if (!h) return 1;
@@ -122,9 +128,9 @@ int Floor(const char* url) {
   DWORD got = 0;
   do {
     got = 0;
-    InternetReadFile(h, buffer.data(), 10240, &got);
+    InternetReadFile(h, buffer.data(), piece, &got);
     total += got;
-    velmora::timing::Pause(0.001);
+    if (pause) velmora::timing::Pause(0.001);
   } while (got > 0);
   const double seconds = Now() - start;
   InternetCloseHandle(h);
@@ -408,15 +414,46 @@ std::vector<Line> ReadList(const char* path) {
   return lines;
 }
 
-int List(const char* path, const std::string& keys) {
+// What the platform itself costs per file, without any agent: the ladder of what placing a
+// file safely adds, step by step.
+int FloorFiles(const char* path, const std::string& steps) {
+  const std::vector<Line> lines = ReadList(path);
+  if (lines.empty()) return 1;
+  HINTERNET session = InternetOpenA("VelmoraSkytrove4", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                    INTERNET_FLAG_NO_CACHE_WRITE);
+  std::vector<char> buffer(65536);
+  const bool flush = steps == "flush";
+  const double start = Now();
+  for (const Line& line : lines) {
+    const std::string part = flush ? line.dest + ".part" : line.dest;
+    HANDLE f = CreateFileA(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HINTERNET h = InternetOpenUrlA(session, line.url.c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (!h || f == INVALID_HANDLE_VALUE) return 1;
+    DWORD got = 0, written = 0;
+    while (InternetReadFile(h, buffer.data(), 65536, &got) && got > 0) WriteFile(f, buffer.data(), got, &written, nullptr);
+    InternetCloseHandle(h);
+    if (flush) FlushFileBuffers(f);
+    CloseHandle(f);
+    if (flush) MoveFileExA(part.c_str(), line.dest.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  std::printf("floor_files_seconds %.3f\n", Now() - start);
+  InternetCloseHandle(session);
+  return 0;
+}
+
+int List(const char* path, const std::string& keys, bool chained) {
   const std::vector<Line> lines = ReadList(path);
   if (lines.empty()) return 1;
   HWND self = Requester();
   HWND agent = Agent();
   const double start = Now();
-  for (const Line& line : lines) Send(agent, self, Request(line.url, line.dest) + (keys == "-" ? "" : " " + keys));
   const int n = static_cast<int>(lines.size());
-  const bool all = WaitReplies(n, 60.0 * n);
+  bool all = true;
+  for (const Line& line : lines) {
+    Send(agent, self, Request(line.url, line.dest) + (keys == "-" ? "" : " " + keys));
+    if (chained) all = all && WaitReplies(g_replies + 1, 60.0);
+  }
+  all = all && WaitReplies(n, 60.0 * n);
   const double seconds = Now() - start;
   int got = 0, unchanged = 0;
   const std::string mark = " Unchanged=1";
@@ -497,7 +534,8 @@ int SeedRecords(int n) {
 
 int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
-  if (cmd == "floor" && argc == 3) return Floor(argv[2]);
+  if (cmd == "floor" && argc == 3) return Floor(argv[2], 10240, true);
+  if (cmd == "floor-fast" && argc == 3) return Floor(argv[2], 65536, false);
   if (cmd == "floor-offthread" && argc == 3) return FloorOffThread(argv[2]);
   if (cmd == "request" && argc == 4) return One(argv[2], argv[3]);
   if (cmd == "many" && argc == 5) return Many(std::atoi(argv[2]), argv[3], argv[4]);
@@ -509,7 +547,9 @@ int main(int argc, char** argv) {
   if (cmd == "handoff" && argc == 3) return Handoff(std::atoi(argv[2]));
   if (cmd == "respond" && argc == 4) return Respond(argv[2], std::atof(argv[3]));
   if (cmd == "frozen" && argc == 6) return Frozen(std::atoi(argv[2]), argv[3], argv[4], argv[5]);
-  if (cmd == "list" && argc == 4) return List(argv[2], argv[3]);
+  if (cmd == "floor-files" && argc == 4) return FloorFiles(argv[2], argv[3]);
+  if (cmd == "list" && argc == 4) return List(argv[2], argv[3], false);
+  if (cmd == "chain" && argc == 4) return List(argv[2], argv[3], true);
   if (cmd == "identity" && argc == 3) return Identity(argv[2]);
   if (cmd == "seed-records" && argc == 3) return SeedRecords(std::atoi(argv[2]));
   std::fprintf(stderr, "see the comment at the top of bench_agent.cpp\n");
