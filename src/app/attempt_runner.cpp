@@ -164,8 +164,10 @@ void frmVelmoraSkytrove::RefreshPace(bool now) {
 
 void frmVelmoraSkytrove::ShowCount(int64_t bytes) {
   const int64_t cap = pace_->Cap();
-  SetStatusCount(L" Downloaded " + GroupThousands(bytes, GroupSeparator()) + L" bytes" +
-                 (cap > 0 ? L", " + CapText(cap) : std::wstring()));
+  const std::wstring count = L" Downloaded " + GroupThousands(bytes, GroupSeparator()) + L" bytes" +
+                             (cap > 0 ? L", " + CapText(cap) : std::wstring());
+  // The end of a body shows the count its last piece showed already.
+  if (count != statusBar1_.Text()) SetStatusCount(count);
   ShowTrayTip(statusBar1_.Text());
 }
 

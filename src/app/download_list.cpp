@@ -107,7 +107,16 @@ void frmVelmoraSkytrove::RemoveFromDownloadList(const DownloadRequest& request) 
   if (request.Sequence != 0 ? downloadList_.RemoveSequence(request.Sequence, &removed)
                             : downloadList_.RemoveFirstMatch(request, &removed)) {
     WriteDebugLog(L"Removing file " + removed + L" from download request list", 10, kMarkNone);
-    UpdateQueuedList();
+    // Fast requests follow each other within milliseconds, and setting the box's text with
+    // a long list costs more than a small file's whole transfer: while they run the list is
+    // redrawn once per interval of its timer (never pushed back, so a steady stream is still
+    // shown), and at once when it empties.
+    if (request.Fast && downloadList_.Count() > 0) {
+      ShowUpdating();
+      if (!tmrUpdateList_.Enabled()) tmrUpdateList_.Restart();
+    } else {
+      UpdateQueuedList();
+    }
   }
   ShowRemaining();
   WriteDebugLog(L"Finish frmVelmoraSkytrove:RemoveFromDownloadList", 10, kMarkEnd);

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <cstring>
 #include <exception>
 
 #include "support/components.h"
@@ -347,7 +348,11 @@ void frmVelmoraSkytrove::SetTrayTip(const std::wstring& tip) { FillTrayTip(tray_
 
 void frmVelmoraSkytrove::ShowTrayTip(const std::wstring& suffix) {
   if (!trayAdded_) return;
+  const NOTIFYICONDATAA before = tray_;
   SetTrayTip(StringUtility::Instance().App().productName + suffix + std::wstring(1, L'\0'));
+  // The tray's owner is another process: the tip it shows already is not sent again (a
+  // small file's transfer would spend a tenth of its time on it).
+  if (std::memcmp(before.szTip, tray_.szTip, sizeof tray_.szTip) == 0) return;
   Shell_NotifyIconA(NIM_MODIFY, &tray_);
 }
 
