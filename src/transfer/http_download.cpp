@@ -18,6 +18,7 @@
 #include "support/http_header.h"
 #include "transfer/change_check.h"
 #include "transfer/local_target.h"
+#include "transfer/read_ahead.h"
 #include "transfer/resume_rules.h"
 #include "transfer/sha256.h"
 
@@ -28,9 +29,13 @@ namespace {
 void Log(const std::wstring& text, int mark = kMarkNone) { WriteDebugLog(text, 10, mark); }
 
 constexpr ULONGLONG kShowEveryMs = 50;
-// One read on its way while the last is written, as at the design's pace: several reads of
-// one handle taking turns on pool threads could wait on each other.
-constexpr size_t kFastPieceSize = 64 * 1024;
+// Pieces read ahead: one reader reads them in turn (several reads of one handle taking turns
+// on pool threads could wait on each other), each read as large as the platform takes in
+// one go, so that the reader costs few trips to the Wine server while the window paces its
+// chunks: 256 KB ahead at the design's pace, 512 KB at the fast one.
+constexpr size_t kReadPieceSize = 64 * 1024;
+constexpr size_t kDesignDepth = 4;
+constexpr size_t kFastDepth = 8;
 constexpr wchar_t kExit[] = L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ";
 
 // Puts the write position after the `kept` bytes of the part, reading them into the
@@ -237,49 +242,28 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   host_.ShowStatus(L" Downloading file - " + MaskUrlSecrets(url_));
   void* buffer = host_.Buffer();
   const bool fast = request_.Fast;
-  // The worker reads into a chunk of its own: after a shut-down it may still be reading
-  // when the window's buffer is long gone. The fast pace reads larger pieces into two
-  // chunks in turn and writes straight from the one that came back (the window's buffer is
-  // of the design's size) while the next piece is read into the other.
-  const size_t pieceSize = fast ? kFastPieceSize : kTransferBufferSize;
-  const std::shared_ptr<std::vector<char>> chunks[2] = {std::make_shared<std::vector<char>>(pieceSize),
-                                                        fast ? std::make_shared<std::vector<char>>(pieceSize) : nullptr};
-  size_t turn = 0;
-  struct Read {
-    bool ok = false;
-    DWORD got = 0;
-    std::shared_ptr<std::vector<char>> data;  // the chunk it read into
-  };
-  auto startRead = [this, &chunks, &turn, fast] {
-    const std::shared_ptr<std::vector<char>> chunk = chunks[turn];
-    if (fast) turn ^= 1;
-    return offthread::Begin([h = handle_.get(), chunk] {
-      Read r;
-      r.data = chunk;
-      r.ok = InternetReadFile(h, chunk->data(), static_cast<DWORD>(chunk->size()), &r.got) != FALSE;
-      return r;
-    });
-  };
+  // Read ahead on a worker, into pieces of its own: after a shut-down it may still be
+  // reading when the window's buffer is long gone. The design's pace takes chunks of its
+  // size out of them into that buffer and writes from there; the fast pace writes each
+  // piece straight from where it was read.
+  ReadAhead reader(handle_.get(), kReadPieceSize, fast ? kFastDepth : kDesignDepth);
+  const auto closeHandle = [this] { handle_.reset(); };
   ULONGLONG lastShown = 0;
-  auto pending = startRead();
   for (;;) {
-    const Read read = pending.Wait([this] { handle_.reset(); }).value;
-    const DWORD got = read.ok ? std::min<DWORD>(read.got, static_cast<DWORD>(pieceSize)) : 0;
+    const ReadAhead::Piece read =
+        fast ? reader.Next(closeHandle)
+             : reader.Fill(static_cast<char*>(buffer), static_cast<DWORD>(kTransferBufferSize), closeHandle);
+    const DWORD got = read.ok ? read.got : 0;
     if (!read.ok && host_.Stop() != StopReason::Closing) readFailed_ = true;
     if (rangeBytes >= 0 && total_ + got > rangeBytes) {
       beyondRange_ = true;
       break;
     }
-    const char* bytes = fast ? read.data->data() : static_cast<const char*>(buffer);
-    if (got > 0) {
-      if (!fast) std::memcpy(buffer, read.data->data(), got);
-      host_.NoteData();
-    }
+    const char* bytes = read.data;
+    if (got > 0) host_.NoteData();
     total_ += got;
     Log(L"Read " + ToDecimal(got) + L" bytes from website " + ToDecimal(offset_ + total_) + L" total");
     if (host_.Stop() != StopReason::None) break;
-    // The next chunk is on its way while this one is shown, paused over and written.
-    if (got > 0) pending = startRead();
     if (got > 0) host_.NoteProgress(offset_ + total_, whole);
     // The count as a person can read it: at most every 50 ms, and the last one always.
     const ULONGLONG now = GetTickCount64();
@@ -287,7 +271,7 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
       lastShown = now;
       host_.ShowCount(offset_ + total_);
     }
-    // Without the pause a read already back costs no wait, and so no message round: the
+    // Without the pause a piece already read costs no wait, and so no message round: the
     // window answers between pieces all the same.
     if (fast)
       timing::RunWaitingMessages();
@@ -307,6 +291,9 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
          wait = host_.Pace()->Note(total_))
       timing::Pause(static_cast<double>(std::min<uint64_t>(wait, 100)) / 1000.0);
   }
+  // Nothing reads the handle past this point. A closing agent leaves a read under way to the
+  // session's closing, as it leaves every call.
+  if (host_.Stop() != StopReason::Closing) reader.Stop(closeHandle);
   Log(L"Finished download loop");
   if (host_.Stop() == StopReason::Closing) {
     host_.ClearTrayTip();

@@ -42,6 +42,9 @@ TEST_F(Http, FileArrivesAndOneReplyIsLaidOutExactly) {
   EXPECT_FALSE(requester_.WaitReply(2500));  // exactly one reply
 
   EXPECT_TRUE(Logged("Calling Download HTTP File " + url));
+  // Chunks of the design's size, whatever the reads ahead of them took in one go.
+  EXPECT_TRUE(Logged("Read 10240 bytes from website 40960 total"));
+  EXPECT_TRUE(Logged("Read 9040 bytes from website 50000 total"));
   EXPECT_TRUE(Logged("Read 0 bytes from website 50000 total"));
   EXPECT_TRUE(Logged("Finish frmVelmoraSkytrove:DownloadHTTPFile"));
   EXPECT_TRUE(Logged("Removing file " + url + " from download request list"));
