@@ -8,7 +8,7 @@
 #   the bare loop over the 40 small files too, writing each as the agent places it
 # Three rounds, each printed with its ratios. aria2 and curl come from Debian's packages.
 # Usage: bench/fast.sh   (after `make win64`; about 2 minutes; in a network namespace of its
-#   own: nginx takes 127.0.0.50:80)
+#   own: nginx takes 127.0.0.50:80; a namespace has no way out, so install aria2 before)
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin="$here/build/win64/bin"

@@ -36,6 +36,7 @@ constexpr ULONGLONG kShowEveryMs = 50;
 constexpr size_t kReadPieceSize = 64 * 1024;
 constexpr size_t kDesignDepth = 4;
 constexpr size_t kFastDepth = 8;
+constexpr int64_t kFlushEvery = 16 * 1024 * 1024;
 constexpr wchar_t kExit[] = L"Exit frmVelmoraSkytrove:DownloadHTTPFile - ";
 
 // Puts the write position after the `kept` bytes of the part, reading them into the
@@ -248,6 +249,11 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   // piece straight from where it was read.
   ReadAhead reader(handle_.get(), kReadPieceSize, fast ? kFastDepth : kDesignDepth);
   const auto closeHandle = [this] { handle_.reset(); };
+  // A large body is flushed on the worker as it comes: the flush before the placing then
+  // finds little left to write, and the disk's time overlaps the network's.
+  offthread::Pending flushing;
+  const auto flushed = std::make_shared<std::atomic<bool>>(true);
+  int64_t unflushed = 0;
   ULONGLONG lastShown = 0;
   for (;;) {
     const ReadAhead::Piece read =
@@ -285,15 +291,25 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
       break;
     }
     if (hasher_) hasher_->Add(bytes, got);
+    unflushed += got;
+    if (unflushed >= kFlushEvery && flushed->load()) {
+      unflushed = 0;
+      flushed->store(false);
+      flushing = offthread::Start([file = file_.get(), flushed] {
+        FlushFileBuffers(file);
+        flushed->store(true);
+      });
+    }
     // Held to the cap in force: our own wait, in short steps that keep the window answering,
     // looking for a stop after each.
     for (uint64_t wait = host_.Pace()->Note(total_); wait > 0 && host_.Stop() == StopReason::None;
          wait = host_.Pace()->Note(total_))
       timing::Pause(static_cast<double>(std::min<uint64_t>(wait, 100)) / 1000.0);
   }
-  // Nothing reads the handle past this point. A closing agent leaves a read under way to the
-  // session's closing, as it leaves every call.
+  // Nothing reads the handle past this point, and nothing flushes the file. A closing agent
+  // leaves a read under way to the session's closing, as it leaves every call.
   if (host_.Stop() != StopReason::Closing) reader.Stop(closeHandle);
+  if (!flushed->load()) flushing.Wait();
   Log(L"Finished download loop");
   if (host_.Stop() == StopReason::Closing) {
     host_.ClearTrayTip();
