@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -321,6 +322,16 @@ Agent::~Agent() {
 }
 
 bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
+  if (StartOnce(arguments, waitForWindowMs)) return true;
+  // Seen under Wine, rarely, in a long run of suites: the new process ends at once, before
+  // its first log line. Tried once more, and said on the test's output; an agent that
+  // really cannot start fails the second time too.
+  if (waitForWindowMs == 0 || Running()) return false;
+  std::fprintf(stderr, "starting the agent once more\n");
+  return StartOnce(arguments, waitForWindowMs);
+}
+
+bool Agent::StartOnce(const std::wstring& arguments, DWORD waitForWindowMs) {
   // An agent of the test before may still be closing (a call left on its worker gets a
   // grace period): one started now would find it running and leave at once. Only a start
   // that expects a window waits; a second instance is started on purpose without one.
@@ -338,7 +349,10 @@ bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    std::fprintf(stderr, "the agent did not start: CreateProcess error %lu\n", GetLastError());
+    return false;
+  }
   CloseHandle(pi.hThread);
   if (process_ != nullptr) CloseHandle(process_);  // an earlier run of this object's, ended
   process_ = pi.hProcess;
@@ -361,7 +375,12 @@ bool Agent::Start(const std::wstring& arguments, DWORD waitForWindowMs) {
         return !Running();
       },
       waitForWindowMs);
-  if (window_ == nullptr) return false;
+  if (window_ == nullptr) {
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    std::fprintf(stderr, "the agent showed no window: %s, exit code 0x%lx\n", Running() ? "running" : "ended", code);
+    return false;
+  }
   // The caption is set half-way through start-up; a sent message is handled only once the
   // message loop runs, that is once start-up has finished.
   DWORD_PTR ignored = 0;

@@ -82,6 +82,7 @@ class Agent {
   bool Running() const;
 
  private:
+  bool StartOnce(const std::wstring& arguments, DWORD waitForWindowMs);
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
   HWND window_ = nullptr;

@@ -19,27 +19,38 @@ struct ReadAhead::Shared {
   bool held = false;   // the window uses slots[head]
   bool stop = false;   // start no other read
   bool gone = false;   // the reader has left
+  bool readerWaiting = false;
+  size_t limit = 0;    // the most one read takes; 0: a whole piece
 };
 
 namespace {
 
-// Whether to start another read: the reader waits for half of the ring, so that a window
-// slower than the network (the design's pause) wakes it once per half ring, not per piece.
+// How many pieces may wait before the reader reads again. A full ring waits for half of it
+// to be free, so that a window slower than the network (the design's pause) wakes the
+// reader once per half ring, not per piece; limited reads go on as soon as a slot is free.
+size_t Refill(const ReadAhead::Shared& s) { return s.limit != 0 ? s.slots.size() - 1 : s.slots.size() / 2; }
+
 void ReadAll(const std::shared_ptr<ReadAhead::Shared>& s, HINTERNET handle, size_t pieceSize) {
   const size_t depth = s->slots.size();
   for (;;) {
     size_t slot = 0;
+    DWORD size = 0;
     {
       std::unique_lock<std::mutex> l(s->lock);
-      if (s->count >= depth) s->changed.wait(l, [&] { return s->stop || s->count <= depth / 2; });
+      if (s->count >= depth) {
+        s->readerWaiting = true;
+        s->changed.wait(l, [&] { return s->stop || s->count <= Refill(*s); });
+        s->readerWaiting = false;
+      }
       if (s->stop) break;
       slot = (s->head + s->count) % depth;
+      size = static_cast<DWORD>(s->limit != 0 ? std::min(s->limit, pieceSize) : pieceSize);
     }
     DWORD got = 0;
-    const bool ok = InternetReadFile(handle, s->slots[slot].data(), static_cast<DWORD>(pieceSize), &got) != FALSE;
+    const bool ok = InternetReadFile(handle, s->slots[slot].data(), size, &got) != FALSE;
     {
       std::lock_guard<std::mutex> l(s->lock);
-      s->sizes[slot] = ok ? std::min<DWORD>(got, static_cast<DWORD>(pieceSize)) : 0;
+      s->sizes[slot] = ok ? std::min<DWORD>(got, size) : 0;
       s->oks[slot] = ok ? 1 : 0;
       ++s->count;
     }
@@ -84,7 +95,7 @@ ReadAhead::Piece ReadAhead::Next(const std::function<void()>& closeHandle) {
       s.held = false;
       s.head = (s.head + 1) % depth;
       --s.count;
-      wake = s.count == depth / 2;
+      wake = s.readerWaiting && s.count <= Refill(s);
     }
     ready = s.count > 0 || s.gone;
   }
@@ -131,6 +142,17 @@ ReadAhead::Piece ReadAhead::Fill(char* into, DWORD want, const std::function<voi
     taken_ += n;
   }
   return Piece{true, filled, into};
+}
+
+void ReadAhead::Limit(size_t bytes) {
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> l(shared_->lock);
+    if (shared_->limit == bytes) return;
+    shared_->limit = bytes;
+    wake = shared_->readerWaiting && shared_->count <= Refill(*shared_);
+  }
+  if (wake) shared_->changed.notify_all();
 }
 
 void ReadAhead::Stop(const std::function<void()>& closeHandle) {

@@ -37,6 +37,9 @@ class ReadAhead {
   // at the end of the body, or when a read failed or the wait was given up (`ok` false then
   // when no byte came). The pieces read may be larger than the caller's chunks.
   Piece Fill(char* into, DWORD want, const std::function<void()>& closeHandle);
+  // Reads from now on take at most `bytes` (0: whole pieces), and each is read as soon as a
+  // slot is free: under a cap the server then sees the pace, not bursts of half a ring.
+  void Limit(size_t bytes);
   // Ends the reading: a read still under way is ended by `closeHandle`, and waited for, so
   // that nothing reads the handle once this returns (but after a given-up wait).
   void Stop(const std::function<void()>& closeHandle);
