@@ -176,6 +176,8 @@ Outcome Pending::Wait(const std::function<void()>& cancel) {
   return outcome;
 }
 
+bool Pending::Finished() const { return !job_ || job_->finished.load(); }
+
 Outcome Run(std::function<void()> work, const std::function<void()>& cancel) {
   return Start(std::move(work)).Wait(cancel);
 }

@@ -34,6 +34,8 @@ class Pending {
   // closes the handles the call waits on (Windows then ends the call). The wait then
   // lasts at most kCancelGraceMs more.
   Outcome Wait(const std::function<void()>& cancel = {});
+  // Whether the call has returned, without waiting (true when none was started).
+  bool Finished() const;
 
  private:
   std::shared_ptr<detail::Job> job_;  // none: the shut-down had begun, nothing was started

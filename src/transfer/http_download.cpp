@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <vector>
 
 #include "support/ansi.h"
 #include "support/components.h"
@@ -249,18 +247,18 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   // reading when the window's buffer is long gone. The design's pace takes chunks of its
   // size out of them into that buffer and writes from there; the fast pace writes each
   // piece straight from where it was read.
-  ReadAhead reader(handle_.get(), fast ? kFastPieceSize : kDesignPieceSize, fast ? kFastDepth : kDesignDepth);
+  const size_t pieceSize = fast ? kFastPieceSize : kDesignPieceSize;
+  ReadAhead reader(handle_.get(), pieceSize, fast ? kFastDepth : kDesignDepth);
   const auto closeHandle = [this] { handle_.reset(); };
   // A large body is flushed on the worker as it comes: the flush before the placing then
   // finds little left to write, and the disk's time overlaps the network's.
   offthread::Pending flushing;
-  const auto flushed = std::make_shared<std::atomic<bool>>(true);
   int64_t unflushed = 0;
   ULONGLONG lastShown = 0;
   for (;;) {
-    // Under a cap a read takes a tenth of a second's bytes, as FTP's do.
-    const int64_t cap = host_.Pace()->Cap();
-    reader.Limit(cap > 0 ? static_cast<size_t>(std::max<int64_t>(cap / 10, 1024)) : 0);
+    // Under a cap a read takes what FTP's do: a tenth of a second's bytes.
+    const std::shared_ptr<PaceGate> pace = host_.Pace();
+    reader.Limit(pace->Cap() > 0 ? pace->ReadSize(pieceSize) : 0);
     const ReadAhead::Piece read =
         fast ? reader.Next(closeHandle)
              : reader.Fill(static_cast<char*>(buffer), static_cast<DWORD>(kTransferBufferSize), closeHandle);
@@ -297,13 +295,9 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
     }
     if (hasher_) hasher_->Add(bytes, got);
     unflushed += got;
-    if (unflushed >= kFlushEvery && flushed->load()) {
+    if (unflushed >= kFlushEvery && flushing.Finished()) {
       unflushed = 0;
-      flushed->store(false);
-      flushing = offthread::Start([file = file_.get(), flushed] {
-        FlushFileBuffers(file);
-        flushed->store(true);
-      });
+      flushing = offthread::Start([file = file_.get()] { FlushFileBuffers(file); });
     }
     // Held to the cap in force: our own wait, in short steps that keep the window answering,
     // looking for a stop after each.
@@ -314,7 +308,7 @@ std::optional<AttemptResult> HttpDownload::ReadBody() {
   // Nothing reads the handle past this point, and nothing flushes the file. A closing agent
   // leaves a read under way to the session's closing, as it leaves every call.
   if (host_.Stop() != StopReason::Closing) reader.Stop(closeHandle);
-  if (!flushed->load()) flushing.Wait();
+  if (!flushing.Finished()) flushing.Wait();
   Log(L"Finished download loop");
   if (host_.Stop() == StopReason::Closing) {
     host_.ClearTrayTip();
